@@ -1,0 +1,73 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Free-space containers: CCList, an ordered list searched from either end, and
+// CCTree, an unbalanced binary search tree keyed by extent length.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace quillo {
+
+class UserNotifier;
+
+struct FREE_NODE {
+  FREE_NODE* Parent = nullptr; // tree only
+  FREE_NODE* Left = nullptr;   // tree only: lengths <= this node's
+  FREE_NODE* Right = nullptr;  // tree only: greater lengths
+  uint32_t Lcn = 0;
+  uint32_t Length = 0;
+};
+
+// Extents in the order they were appended (the engine appends in ascending
+// LCN order). Owns its nodes.
+class CCList {
+public:
+  CCList() = default;
+  ~CCList();
+  CCList(const CCList&) = delete;
+  CCList& operator=(const CCList&) = delete;
+
+  void AddNode(uint32_t lcn, uint32_t length);
+  void ClearNodes();
+  FREE_NODE* FindFirstFit(uint32_t n) const;
+  FREE_NODE* FindLastFit(uint32_t n) const;
+  // Takes n clusters from the front of the node; raises DefragError.
+  void DeleteNode(FREE_NODE* node, uint32_t n);
+  // Takes n clusters from the end of the node; raises DefragError.
+  void DeleteNodeTail(FREE_NODE* node, uint32_t n);
+
+  size_t Count() const { return Nodes.size(); }
+  const FREE_NODE* At(size_t index) const { return Nodes[index]; }
+
+private:
+  void Take(FREE_NODE* node, uint32_t n, bool fromFront);
+  std::vector<FREE_NODE*> Nodes;
+};
+
+// Keyed by Length; equal lengths always go left, and the tree is never
+// rebalanced, so among equally good extents FindBestFit returns the one
+// inserted last. Owns its nodes.
+class CCTree {
+public:
+  // The notifier shows the "Delete len param error!" message.
+  explicit CCTree(UserNotifier& notifier);
+  ~CCTree();
+  CCTree(const CCTree&) = delete;
+  CCTree& operator=(const CCTree&) = delete;
+
+  void InsertExtent(uint32_t lcn, uint32_t length);
+  void InsertNode(FREE_NODE* node);
+  void DetachNode(FREE_NODE* node);
+  FREE_NODE* FindBestFit(uint32_t n) const;
+  void DeleteNode(FREE_NODE* node, uint32_t n);
+  void ClearNodes();
+
+  FREE_NODE* Root() const { return RootNode; }
+
+private:
+  UserNotifier& Notifier;
+  FREE_NODE* RootNode = nullptr;
+};
+
+} // namespace quillo
