@@ -1,0 +1,309 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Construction and volume access: geometry, bitmap, extents and moves.
+#include "engine/DefragClass.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace quillo {
+
+namespace {
+
+constexpr const char* kDevicePrefix = "\\\\.\\";
+constexpr int64_t kNoPlaceOnDisk = -1;
+
+std::string UpperCase(std::string text) {
+  for (char& c : text) c = char(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+bool BitSet(const uint8_t* bits, uint32_t k) { return (bits[k >> 3] >> (k & 7)) & 1; }
+
+} // namespace
+
+TDefrag::TDefrag(const std::string& volumeName, std::shared_ptr<VolumeDevice> device,
+                 const EngineServices& services)
+    : Services(services), Volume(std::move(device)), FastFree(services.Notifier),
+      MiddleFree(services.Notifier), BitmapBuffer(std::make_unique<VolumeBitmapBuffer>()),
+      RetrievalBuffer(std::make_unique<RetrievalPointersBuffer>()) {
+  VolumeName = UpperCase(volumeName);
+  State = dsIdle;
+  ReleaseWhileIdle = false;
+  SizeLimit = 0;
+  Throttled = 0;
+  Report = std::make_unique<TDefragReport>(Services.SystemClock);
+
+  if (!Volume || !ReadVolumeInfo()) throw DefragError("GetVolumeInfoError");
+  OpenVolumeHandle();
+  if (VolumeHandle == kInvalidHandle) throw DefragError("OpenDiskError");
+  ReleaseVolume();
+
+  Map = std::make_unique<TDefragMap>(TotalClusters, Services.Dispatcher);
+  Map->InitMap(TDefragMap::kMapWidth, TDefragMap::kMapHeight, TDefragMap::kCellSize,
+               TDefragMap::kCellSize);
+  Map->SetProgress(0);
+  Map->SetCaption(VolumeName + "\\");
+}
+
+TDefrag::~TDefrag() {
+  // Containers first, then the report, then the map; the volume handle last.
+  FragmentedList.clear();
+  FrequentList.clear();
+  RareList.clear();
+  DirectoryList.clear();
+  FastFree.ClearNodes();
+  MiddleFree.ClearNodes();
+  FrontFree.ClearNodes();
+  BackFree.ClearNodes();
+  Report.reset();
+  Map.reset();
+  if (VolumeHandle != kInvalidHandle) {
+    Volume->EndWriteSession();
+    Volume->CloseHandle(VolumeHandle);
+    VolumeHandle = kInvalidHandle;
+  }
+}
+
+void TDefrag::OpenVolumeHandle() { VolumeHandle = Volume->OpenVolume(kDevicePrefix + VolumeName); }
+
+bool TDefrag::ReopenVolume() {
+  if (!ReleaseWhileIdle) return true;
+  // A handle still open (the flag was set while it was held) is replaced,
+  // not leaked.
+  if (VolumeHandle != kInvalidHandle) Volume->CloseHandle(VolumeHandle);
+  OpenVolumeHandle();
+  return VolumeHandle != kInvalidHandle;
+}
+
+void TDefrag::ReleaseVolume() {
+  if (!ReleaseWhileIdle || VolumeHandle == kInvalidHandle) return;
+  Volume->EndWriteSession();
+  Volume->CloseHandle(VolumeHandle);
+  VolumeHandle = kInvalidHandle;
+}
+
+bool TDefrag::ReadVolumeInfo() {
+  DiskGeometry geometry;
+  bool ok = Volume->GetGeometry(VolumeName + "\\", geometry);
+  if (ok) {
+    SectorsPerCluster = geometry.SectorsPerCluster;
+    BytesPerSector = geometry.BytesPerSector;
+    FreeClusters = geometry.NumberOfFreeClusters;
+    TotalClusters = geometry.TotalNumberOfClusters;
+    uint32_t bytesPerCluster = SectorsPerCluster * BytesPerSector;
+    FreeBytes = int64_t(uint64_t(bytesPerCluster) * FreeClusters);
+    TotalBytes = int64_t(uint64_t(bytesPerCluster) * TotalClusters);
+  }
+  VolumeFigures figures;
+  figures.VolumeName = VolumeName;
+  figures.TotalBytes = uint64_t(TotalBytes);
+  figures.FreeBytes = uint64_t(FreeBytes);
+  figures.TotalClusters = TotalClusters;
+  figures.SectorsPerCluster = SectorsPerCluster;
+  figures.BytesPerSector = BytesPerSector;
+  Report->SetVolumeFigures(figures);
+  Report->Clear();
+  return ok;
+}
+
+void TDefrag::RecordFreeRun(uint8_t purpose, uint32_t start, uint32_t length) {
+  if (purpose == dmFast) {
+    FastFree.InsertExtent(start, length);
+  } else if (purpose == dmOptimize) {
+    // Only the run's first cluster decides its region.
+    if (start < ZoneStart)
+      FrontFree.AddNode(start, length);
+    else if (start > ZoneEnd)
+      BackFree.AddNode(start, length);
+    else
+      MiddleFree.InsertExtent(start, length);
+  }
+}
+
+bool TDefrag::ReadFreeSpace(uint8_t purpose) {
+  if (purpose == 0) {
+    Map->ClearCategory(mcFree);
+    Map->ClearCategory(mcUsed);
+  } else if (purpose == dmFast) {
+    FastFree.ClearNodes();
+  } else if (purpose == dmOptimize) {
+    MiddleFree.ClearNodes();
+    FrontFree.ClearNodes();
+    BackFree.ClearNodes();
+  }
+
+  // The run counters carry over from one answer to the next, so a run that
+  // crosses the end of an answer is recorded once, whole.
+  uint32_t usedRun = 0;
+  uint32_t freeRun = 0;
+  int64_t start = 0;
+  VolumeBitmapBuffer& answer = *BitmapBuffer;
+  while (true) {
+    IoStatusBlock iosb;
+    NtStatus status = Volume->GetVolumeBitmap(VolumeHandle, start, answer, iosb);
+    if (status == kStatusPending) {
+      SystemClock().Sleep(kPendingReadWaitMs);
+      status = iosb.Status;
+      if (status != kStatusSuccess && status != kStatusBufferOverflow) return false;
+    } else if (status != kStatusSuccess && status != kStatusBufferOverflow) {
+      return false;
+    }
+
+    int64_t base = answer.StartingLcn;
+    if (base < 0 || base > start || answer.BitmapSize < 0) return false;
+    // An answer may begin below the LCN asked for; the bits before it were
+    // counted in the previous answer and must not be counted twice.
+    uint64_t k = uint64_t(start - base);
+    uint64_t limit = std::min<uint64_t>(uint64_t(answer.BitmapSize), kBitmapCapacityClusters);
+    for (; k < limit; ++k) {
+      uint32_t lcn = uint32_t(base + int64_t(k));
+      if (!BitSet(answer.Buffer, uint32_t(k))) {
+        if (usedRun > 0 && purpose == 0) Map->AddRange(lcn - usedRun, usedRun, mcUsed);
+        usedRun = 0;
+        ++freeRun;
+      } else {
+        if (freeRun > 0) RecordFreeRun(purpose, lcn - freeRun, freeRun);
+        freeRun = 0;
+        ++usedRun;
+      }
+    }
+    k = std::max<uint64_t>(k, uint64_t(start - base));
+    uint32_t end = uint32_t(base + int64_t(k));
+
+    if (status == kStatusSuccess) {
+      if (freeRun > 0) RecordFreeRun(purpose, end - freeRun, freeRun);
+      if (usedRun > 0 && purpose == 0) Map->AddRange(end - usedRun, usedRun, mcUsed);
+      return true;
+    }
+    // Buffer overflow: go on from where this answer ended. An answer that
+    // brought nothing new would repeat forever.
+    if (base + int64_t(k) <= start) return false;
+    start = base + int64_t(k);
+  }
+}
+
+bool TDefrag::ReadExtents(FILE_INFO& file) {
+  file.VirtualClusters = 0;
+  file.Clusters = 0;
+  file.ExtentCount = 0;
+  file.Extents.clear();
+
+  Handle handle = OpenFile(file);
+  if (handle == kInvalidHandle) return false;
+
+  int64_t vcn = 0;
+  // The open run; runLcn 0 means none is open.
+  int64_t runLcn = 0;
+  int64_t runLength = 0;
+  auto appendOpenRun = [&] {
+    file.Extents.push_back({uint32_t(runLcn), uint32_t(runLength)});
+    file.Clusters += uint32_t(runLength);
+    file.ExtentCount += 1;
+  };
+
+  RetrievalPointersBuffer& answer = *RetrievalBuffer;
+  while (true) {
+    IoStatusBlock iosb;
+    NtStatus status = Volume->GetRetrievalPointers(handle, vcn, answer, iosb);
+    if (status == kStatusPending) {
+      SystemClock().Sleep(kPendingReadWaitMs);
+      status = iosb.Status;
+    }
+    if (status != kStatusSuccess && status != kStatusBufferOverflow) {
+      Volume->CloseHandle(handle);
+      return false;
+    }
+    if (answer.ExtentCount == 0 || answer.ExtentCount > kRetrievalCapacity) {
+      Volume->CloseHandle(handle);
+      return false;
+    }
+
+    int64_t previousNext = answer.StartingVcn;
+    for (uint32_t i = 0; i < answer.ExtentCount; ++i) {
+      const RetrievalPointerEntry& entry = answer.Extents[i];
+      int64_t length = entry.NextVcn - previousNext;
+      previousNext = entry.NextVcn;
+      if (entry.Lcn == kNoPlaceOnDisk) {
+        file.VirtualClusters += uint32_t(length);
+      } else if (entry.Lcn == runLcn + runLength) {
+        runLength += length;
+      } else {
+        if (runLcn != 0) appendOpenRun();
+        runLcn = entry.Lcn;
+        runLength = length;
+      }
+    }
+
+    if (status == kStatusSuccess) {
+      if (runLcn != 0) appendOpenRun();
+      Volume->CloseHandle(handle);
+      return true;
+    }
+    // Buffer overflow: continue after the last entry. A device that does
+    // not advance would loop forever.
+    int64_t next = answer.Extents[answer.ExtentCount - 1].NextVcn;
+    if (next <= vcn) {
+      Volume->CloseHandle(handle);
+      return false;
+    }
+    vcn = next;
+  }
+}
+
+void TDefrag::WaitWhilePaused(uint8_t pausedState) {
+  while (State.load() == pausedState) SystemClock().Sleep(kPauseWaitMs);
+}
+
+bool TDefrag::MoveFileTo(FILE_INFO& file, uint32_t targetLcn) {
+  Handle handle = OpenFile(file);
+  if (handle == kInvalidHandle) {
+    file.Status = fsUnmovable;
+    return false;
+  }
+
+  NtStatus lastStatus = kStatusSuccess;
+  auto issueMove = [&](int64_t startingVcn, int64_t startingLcn, uint32_t count) {
+    MoveFileData data{handle, startingVcn, startingLcn, count};
+    IoStatusBlock iosb;
+    NtStatus status = Volume->MoveFile(VolumeHandle, data, iosb);
+    if (status == kStatusPending) {
+      SystemClock().Sleep(kPendingMoveWaitMs);
+      status = iosb.Status;
+    }
+    lastStatus = status;
+  };
+
+  if (file.VirtualClusters > 0) {
+    // Files with unallocated runs move in one request that covers them all.
+    Map->PaintRange(targetLcn, file.Clusters, mcTarget, false);
+    Report->ClustersMoved += file.Clusters;
+    issueMove(0, targetLcn, file.Clusters + file.VirtualClusters);
+  } else if (file.Clusters > 0) {
+    uint32_t chunks = (file.Clusters - 1) / kMoveChunkClusters + 1;
+    for (uint32_t b = 0; b < chunks; ++b) {
+      if (State.load() == dsStopping) {
+        Volume->CloseHandle(handle);
+        return false;
+      }
+      if (Throttled.load()) SystemClock().Sleep(kThrottleWaitMs);
+      WaitWhilePaused(dsDefragPaused);
+      uint32_t offset = b * kMoveChunkClusters;
+      uint32_t count = std::min(kMoveChunkClusters, file.Clusters - offset);
+      Map->PaintRange(targetLcn + offset, count, mcTarget, false);
+      Report->ClustersMoved += count;
+      // A failed chunk does not end the loop; the last request's status counts.
+      issueMove(offset, int64_t(targetLcn) + offset, count);
+    }
+  }
+
+  // Verify on a copy: the record keeps its old extents for the pass.
+  FILE_INFO copy = file;
+  bool result = ReadExtents(copy) && copy.ExtentCount > 0 && copy.Extents[0].Lcn == targetLcn &&
+                (copy.ExtentCount < file.ExtentCount || copy.ExtentCount == 1);
+
+  Volume->CloseHandle(handle);
+  if (!result && lastStatus == kStatusAlreadyCommitted) file.Status = fsTargetInUse;
+  return result;
+}
+
+} // namespace quillo

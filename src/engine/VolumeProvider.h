@@ -1,0 +1,22 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "engine/VolumeDevice.h"
+
+namespace quillo {
+
+// Hands out the device that serves a volume name ("C:"). The drive table is
+// the platform's provider; tests and the demo provide in-memory volumes.
+class VolumeProvider {
+public:
+  virtual ~VolumeProvider() = default;
+  // Null when the letter names no usable volume; `why` then says why
+  // (mounted, unsupported file system, no permission, corrupt, ...).
+  virtual std::shared_ptr<VolumeDevice> OpenDevice(const std::string& volumeName,
+                                                   std::string& why) = 0;
+};
+
+} // namespace quillo
