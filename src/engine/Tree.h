@@ -66,8 +66,13 @@ public:
   FREE_NODE* Root() const { return RootNode; }
 
 private:
+  void ForgetRejected(FREE_NODE* node);
+
   UserNotifier& Notifier;
   FREE_NODE* RootNode = nullptr;
+  // Nodes that DeleteNode refused to shorten: out of the tree but still ours,
+  // freed by ClearNodes unless they are inserted again.
+  std::vector<FREE_NODE*> Rejected;
 };
 
 } // namespace quillo
