@@ -17,7 +17,9 @@ constexpr const char* kTreeLengthCaption = "DeleteNode";
 
 // ---------------------------------------------------------------- CCList
 
-CCList::~CCList() { ClearNodes(); }
+CCList::~CCList() {
+  ClearNodes();
+}
 
 void CCList::AddNode(uint32_t lcn, uint32_t length) {
   auto* node = new FREE_NODE;
@@ -27,7 +29,8 @@ void CCList::AddNode(uint32_t lcn, uint32_t length) {
 }
 
 void CCList::ClearNodes() {
-  for (FREE_NODE* node : Nodes) delete node;
+  for (FREE_NODE* node : Nodes)
+    delete node;
   Nodes.clear();
 }
 
@@ -43,9 +46,13 @@ FREE_NODE* CCList::FindLastFit(uint32_t n) const {
   return nullptr;
 }
 
-void CCList::DeleteNode(FREE_NODE* node, uint32_t n) { Take(node, n, true); }
+void CCList::DeleteNode(FREE_NODE* node, uint32_t n) {
+  Take(node, n, true);
+}
 
-void CCList::DeleteNodeTail(FREE_NODE* node, uint32_t n) { Take(node, n, false); }
+void CCList::DeleteNodeTail(FREE_NODE* node, uint32_t n) {
+  Take(node, n, false);
+}
 
 void CCList::Take(FREE_NODE* node, uint32_t n, bool fromFront) {
   // Membership is checked by identity before the node is read, so a stale
@@ -65,7 +72,9 @@ void CCList::Take(FREE_NODE* node, uint32_t n, bool fromFront) {
 
 CCTree::CCTree(UserNotifier& notifier) : Notifier(notifier) {}
 
-CCTree::~CCTree() { ClearNodes(); }
+CCTree::~CCTree() {
+  ClearNodes();
+}
 
 void CCTree::InsertExtent(uint32_t lcn, uint32_t length) {
   auto* node = new FREE_NODE;
@@ -166,7 +175,8 @@ void CCTree::ClearNodes() {
     }
   }
   RootNode = nullptr;
-  for (FREE_NODE* rejected : Rejected) delete rejected;
+  for (FREE_NODE* rejected : Rejected)
+    delete rejected;
   Rejected.clear();
 }
 

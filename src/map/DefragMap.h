@@ -88,8 +88,10 @@ public:
   const MapImage& CellBitmap(uint8_t category, bool pale) const;
 
 private:
-  template <typename Action> void WalkRun(uint32_t start, uint32_t count, Action action);
+  template <typename Action> void WalkRun(uint64_t start, uint64_t count, Action action);
+  void PaintCells(uint64_t start, uint64_t count, uint8_t category, bool pale);
   void PaintStep(); // runs on the UI thread
+  bool InGrid(int x, int y) const { return x >= 0 && y >= 0 && x < ColumnCount && y < RowCount; }
   size_t CellIndex(int x, int y) const { return size_t(x) * size_t(RowCount) + size_t(y); }
 
   UiDispatcher& Dispatcher;
