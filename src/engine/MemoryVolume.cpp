@@ -194,12 +194,6 @@ void MemoryVolume::AnswerPending(MemoryOperation operation, int times) {
   Pending[operation] = times;
 }
 
-void MemoryVolume::SetBitmapCapacity(uint32_t clusters) {
-  std::lock_guard<std::mutex> guard(Lock);
-  // Whole bytes, at least one, at most the real buffer.
-  BitmapCapacity = std::clamp<uint32_t>(clusters / 8 * 8, 8, kBitmapCapacityClusters);
-}
-
 void MemoryVolume::SetRetrievalCapacity(uint32_t entries) {
   std::lock_guard<std::mutex> guard(Lock);
   RetrievalCapacity = std::clamp<uint32_t>(entries, 1, kRetrievalCapacity);
@@ -214,7 +208,6 @@ void MemoryVolume::ClearFaults() {
   std::lock_guard<std::mutex> guard(Lock);
   Faults.clear();
   Pending.clear();
-  BitmapCapacity = kBitmapCapacityClusters;
   RetrievalCapacity = kRetrievalCapacity;
   BitmapLowerStart = 0;
 }
@@ -449,13 +442,15 @@ NtStatus MemoryVolume::GetVolumeBitmap(Handle volume, int64_t startingLcn,
   // Answers start on a byte boundary, and may be told to start lower still.
   int64_t base = std::max<int64_t>(0, startingLcn - int64_t(BitmapLowerStart)) / 8 * 8;
   int64_t remaining = int64_t(Settings.TotalClusters) - base;
-  uint32_t count = uint32_t(std::min<int64_t>(remaining, BitmapCapacity));
+  // An answer always fills the caller's buffer as far as the volume goes:
+  // BitmapSize alone tells how many bits are valid.
+  uint32_t count = uint32_t(std::min<int64_t>(remaining, kBitmapCapacityClusters));
   out.StartingLcn = base;
   out.BitmapSize = remaining;
   std::memset(out.Buffer, 0, (count + 7) / 8);
   for (uint32_t k = 0; k < count; ++k)
     if (Tokens[size_t(base) + k] != 0) out.Buffer[k >> 3] |= uint8_t(1u << (k & 7));
-  NtStatus status = remaining > int64_t(BitmapCapacity) ? kStatusBufferOverflow : kStatusSuccess;
+  NtStatus status = remaining > int64_t(kBitmapCapacityClusters) ? kStatusBufferOverflow : kStatusSuccess;
   if (TakePending(MemoryOperation::Bitmap)) {
     iosb.Status = status;
     return kStatusPending;

@@ -106,7 +106,6 @@ public:
   // The next `times` calls answer kStatusPending, with the real answer in
   // the I/O status block.
   void AnswerPending(MemoryOperation operation, int times);
-  void SetBitmapCapacity(uint32_t clusters);
   void SetRetrievalCapacity(uint32_t entries);
   // Bitmap answers start this many clusters below the LCN asked for.
   void SetBitmapLowerStart(uint32_t clusters);
@@ -193,7 +192,6 @@ private:
   int64_t MftValidDataLength = -1; // -1: from the record count
   std::map<MemoryOperation, Fault> Faults;
   std::map<MemoryOperation, int> Pending;
-  uint32_t BitmapCapacity = kBitmapCapacityClusters;
   uint32_t RetrievalCapacity = kRetrievalCapacity;
   uint32_t BitmapLowerStart = 0;
   std::vector<MoveFileData> Moves;
