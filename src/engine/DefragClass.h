@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // TDefrag: the per-volume engine. This class holds what both file systems
 // share: construction, volume access (DefragClass.cpp), the analysis frame
-// (DefragAnalysis.cpp) and the passes (DefragPass.cpp). TFatDefrag and
-// TNtfsDefrag supply the walk and the way a file is opened.
+// and the zone plan (DefragAnalysis.cpp) and the passes (DefragPass.cpp).
+// TFatDefrag and TNtfsDefrag supply the walk and the way a file is opened.
 #pragma once
 
 #include <atomic>
@@ -13,6 +13,7 @@
 
 #include "engine/Clock.h"
 #include "engine/DefragDefine.h"
+#include "engine/FileMask.h"
 #include "engine/Tree.h"
 #include "engine/UiDispatcher.h"
 #include "engine/UserNotifier.h"
@@ -40,6 +41,12 @@ constexpr uint32_t kThrottleWaitMs = 1;
 // Moves go in requests of this many clusters, so that pause and stop take
 // effect within one request.
 constexpr uint32_t kMoveChunkClusters = 1024;
+// Caption and progress follow the walk every this many steps of its counter.
+constexpr uint32_t kCaptionInterval = 400;
+// A throttled analysis sleeps whenever the walk counter is a multiple of this.
+constexpr uint32_t kThrottleInterval = 4;
+// The pass rebuilds its free-space structures after every this many files.
+constexpr uint32_t kFreeSpaceRebuildInterval = 30;
 
 class TDefrag {
 protected:
@@ -71,6 +78,11 @@ public:
   bool ReadFreeSpace(uint8_t purpose);
   bool ReadExtents(FILE_INFO& file);
   bool MoveFileTo(FILE_INFO& file, uint32_t targetLcn);
+  // Status, DirFlag, and for files Size and Recent; false when the entry
+  // cannot be opened or its information or time cannot be read.
+  bool ReadFileInfo(FILE_INFO& file);
+  // ZoneStart and ZoneEnd from the lists of an optimise analysis.
+  void ComputeZones();
 
   VolumeDevice& Device() { return *Volume; }
 
@@ -102,6 +114,8 @@ public:
   FileList DirectoryList;
   uint32_t ZoneStart = 0;
   uint32_t ZoneEnd = 0;
+  // Middle of the zone, the point an optimise pass draws rare files towards.
+  uint32_t ZoneMiddle = 0;
   CCList FrontFree;
   CCList BackFree;
 
@@ -110,7 +124,57 @@ protected:
   // Sleeps in steps while the state holds the given paused value.
   void WaitWhilePaused(uint8_t pausedState);
 
+  // --- The analysis frame both walks share (DefragAnalysis.cpp) ---
+  // Map and report cleared, lists freed, geometry and bitmap read. Raises
+  // "GetVolumeInfo Error" or "GetVolumeBitmap Error".
+  void BeginAnalysis();
+  // Examines the entry held in `record` (its identity already set by the
+  // walk) with walk counter `counter`. A kept record is replaced by a fresh
+  // one. Returns false when a stop was requested: the record is freed, the
+  // map reset, and the walk must return at once.
+  bool ExamineEntry(std::unique_ptr<FILE_INFO>& record, uint8_t mode, uint32_t counter);
+  // Zones (optimise), final map refresh, caption, and State 2.
+  void FinishAnalysis(uint8_t mode);
+
+  // What the entry steps ask of the walk. The defaults suit a walk that
+  // names every entry itself and has no progress of its own.
+  // Before the entry's information is read.
+  virtual void BeforeFileInfo(uint32_t counter);
+  // Fills Name when the walk left it unset (masks, caption, listing).
+  virtual void NameNeeded(FILE_INFO& file);
+  // The walk's percentage for the caption steps.
+  virtual uint32_t WalkPercentage(uint32_t counter);
+
+  // Stores a final state unless a stop was requested meanwhile.
+  void SetStateUnlessStopping(uint8_t state);
+
 private:
+  // How a pass found the target of a file, so that it takes the clusters
+  // out of the same structure the same way.
+  enum class TargetWay : uint8_t {
+    None = 0,
+    FastBestFit = 1,   // FastFree, smallest fitting extent
+    MiddleBestFit = 2, // MiddleFree, smallest fitting extent
+    FrontFirstFit = 3, // FrontFree, lowest fitting extent, its start
+    BackFirstFit = 4,  // BackFree, lowest fitting extent, its start
+    FrontLastFit = 5,  // FrontFree, highest fitting extent, its end
+  };
+  struct PassTarget {
+    TargetWay Way = TargetWay::None;
+    FREE_NODE* Node = nullptr;
+    uint32_t Lcn = 0;
+  };
+  bool TryWay(TargetWay way, uint32_t clusters, PassTarget& target);
+  bool ChooseTarget(uint8_t mode, const FILE_INFO& file, PassTarget& target);
+  void TakeTargetClusters(const PassTarget& target, uint32_t clusters);
+  void BuildWorkList(uint8_t mode, FileList& work);
+  // Steps 4 to 14 of one file; false when the free-space rebuild is skipped.
+  bool ProcessFile(FILE_INFO& file, const PassTarget& target, uint32_t& processed);
+  void ShowPassProgress(uint32_t processed);
+
+  // The exclusion masks, compiled once per analysis.
+  std::vector<FileMask> ActiveMasks;
+
   void OpenVolumeHandle();
   void RecordFreeRun(uint8_t purpose, uint32_t start, uint32_t length);
   // The bitmap answer buffer: 80 KiB, kept off the job thread's stack.

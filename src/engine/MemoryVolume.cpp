@@ -167,6 +167,16 @@ void MemoryVolume::BumpSequence(uint32_t index) {
   Files.at(index).Sequence++;
 }
 
+void MemoryVolume::ReuseAfterNextRecordRead(uint32_t index) {
+  std::lock_guard<std::mutex> guard(Lock);
+  ReuseAfterRead.push_back(index);
+}
+
+void MemoryVolume::SetWideName(uint32_t index, const std::u16string& name) {
+  std::lock_guard<std::mutex> guard(Lock);
+  Files.at(index).WideName = name;
+}
+
 void MemoryVolume::SetNtfsLayout(int64_t mftStartLcn, int64_t mftZoneStart, int64_t mftZoneEnd,
                                  int64_t mftValidDataLength) {
   std::lock_guard<std::mutex> guard(Lock);
@@ -281,6 +291,26 @@ std::vector<MoveFileData> MemoryVolume::MoveLog() const {
   return Moves;
 }
 
+uint64_t MemoryVolume::CallCount(MemoryOperation operation) const {
+  std::lock_guard<std::mutex> guard(Lock);
+  return Calls[size_t(operation)];
+}
+
+std::vector<std::string> MemoryVolume::ListingLog() const {
+  std::lock_guard<std::mutex> guard(Lock);
+  return Listings;
+}
+
+void MemoryVolume::RecordCreateFileCalls(bool record) {
+  std::lock_guard<std::mutex> guard(Lock);
+  KeepCreateFileCalls = record;
+}
+
+std::vector<CreateFileCall> MemoryVolume::CreateFileLog() const {
+  std::lock_guard<std::mutex> guard(Lock);
+  return CreateFileCalls;
+}
+
 size_t MemoryVolume::OpenHandleCount() const {
   std::lock_guard<std::mutex> guard(Lock);
   return Handles.size();
@@ -355,6 +385,26 @@ std::string MemoryVolume::RelativePath(uint32_t index) const {
   return path;
 }
 
+bool MemoryVolume::RelativeWidePath(uint32_t index, std::u16string& out) const {
+  std::vector<uint32_t> parts;
+  while (index != kRootIndex) {
+    parts.push_back(index);
+    index = Files[index].Parent;
+  }
+  out.clear();
+  std::u16string name;
+  for (auto it = parts.rbegin(); it != parts.rend(); ++it) {
+    const MemoryFile& file = Files[*it];
+    if (file.WideName)
+      name = *file.WideName;
+    else if (!Utf8ToUtf16(file.Name, name))
+      return false;
+    out += u'\\';
+    out += name;
+  }
+  return true;
+}
+
 Handle MemoryVolume::NewHandle(bool isVolume, uint32_t fileIndex) {
   Handle handle = NextHandle++;
   Handles.emplace(handle, HandleEntry{isVolume, fileIndex});
@@ -391,6 +441,7 @@ void MemoryVolume::Free(uint32_t lcn, uint32_t length) {
 
 Handle MemoryVolume::OpenVolume(const std::string& devicePath) {
   std::lock_guard<std::mutex> guard(Lock);
+  Count(MemoryOperation::OpenVolume);
   if (TakeFault(MemoryOperation::OpenVolume)) return kInvalidHandle;
   if (Lower(devicePath) != Lower(kDevicePrefix + Settings.VolumeName)) return kInvalidHandle;
   return NewHandle(true, 0);
@@ -398,6 +449,7 @@ Handle MemoryVolume::OpenVolume(const std::string& devicePath) {
 
 bool MemoryVolume::GetGeometry(const std::string& rootPath, DiskGeometry& out) {
   std::lock_guard<std::mutex> guard(Lock);
+  Count(MemoryOperation::Geometry);
   if (TakeFault(MemoryOperation::Geometry)) return false;
   if (!StartsWithNoCase(rootPath, Settings.VolumeName)) return false;
   out.SectorsPerCluster = Settings.SectorsPerCluster;
@@ -409,6 +461,7 @@ bool MemoryVolume::GetGeometry(const std::string& rootPath, DiskGeometry& out) {
 
 bool MemoryVolume::GetFreeSpace(const std::string& rootPath, DiskFreeSpace& out) {
   std::lock_guard<std::mutex> guard(Lock);
+  Count(MemoryOperation::FreeSpace);
   if (TakeFault(MemoryOperation::FreeSpace)) return false;
   if (!StartsWithNoCase(rootPath, Settings.VolumeName)) return false;
   uint64_t bytesPerCluster = uint64_t(Settings.SectorsPerCluster) * Settings.BytesPerSector;
@@ -421,6 +474,7 @@ bool MemoryVolume::GetFreeSpace(const std::string& rootPath, DiskFreeSpace& out)
 bool MemoryVolume::GetVolumeInformation(const std::string& rootPath, size_t nameCapacity,
                                         VolumeInformation& out) {
   std::lock_guard<std::mutex> guard(Lock);
+  Count(MemoryOperation::VolumeInformation);
   if (TakeFault(MemoryOperation::VolumeInformation)) return false;
   if (!StartsWithNoCase(rootPath, Settings.VolumeName)) return false;
   if (Settings.FileSystemName.size() + 1 > nameCapacity) return false;
@@ -435,6 +489,7 @@ bool MemoryVolume::GetVolumeInformation(const std::string& rootPath, size_t name
 NtStatus MemoryVolume::GetVolumeBitmap(Handle volume, int64_t startingLcn,
                                        VolumeBitmapBuffer& out, IoStatusBlock& iosb) {
   std::lock_guard<std::mutex> guard(Lock);
+  Count(MemoryOperation::Bitmap);
   if (auto fault = TakeFault(MemoryOperation::Bitmap)) return *fault;
   if (!IsVolumeHandle(volume)) return kStatusInvalidHandle;
   if (startingLcn < 0 || startingLcn >= int64_t(Settings.TotalClusters))
@@ -461,15 +516,19 @@ NtStatus MemoryVolume::GetVolumeBitmap(Handle volume, int64_t startingLcn,
 
 uint32_t MemoryVolume::GetFileAttributes(const std::string& path) {
   std::lock_guard<std::mutex> guard(Lock);
+  Count(MemoryOperation::GetAttributes);
   if (TakeFault(MemoryOperation::GetAttributes, path)) return kInvalidFileAttributes;
   auto index = Resolve(path);
   if (!index) return kInvalidFileAttributes;
   return Files[*index].Attributes;
 }
 
-Handle MemoryVolume::CreateFile(const std::string& path, uint32_t, uint32_t,
-                                uint32_t flagsAndAttributes) {
+Handle MemoryVolume::CreateFile(const std::string& path, uint32_t desiredAccess,
+                                uint32_t shareMode, uint32_t flagsAndAttributes) {
   std::lock_guard<std::mutex> guard(Lock);
+  Count(MemoryOperation::CreateFile);
+  if (KeepCreateFileCalls)
+    CreateFileCalls.push_back({path, desiredAccess, shareMode, flagsAndAttributes});
   if (TakeFault(MemoryOperation::CreateFile, path)) return kInvalidHandle;
   auto index = Resolve(path);
   if (!index) return kInvalidHandle;
@@ -481,6 +540,7 @@ Handle MemoryVolume::CreateFile(const std::string& path, uint32_t, uint32_t,
 
 bool MemoryVolume::GetFileInformationByHandle(Handle file, FileInformation& out) {
   std::lock_guard<std::mutex> guard(Lock);
+  Count(MemoryOperation::FileInformation);
   auto index = FileOfHandle(file);
   if (!index) return false;
   if (TakeFault(MemoryOperation::FileInformation, RelativePath(*index))) return false;
@@ -494,6 +554,7 @@ bool MemoryVolume::GetFileInformationByHandle(Handle file, FileInformation& out)
 NtStatus MemoryVolume::GetRetrievalPointers(Handle file, int64_t startingVcn,
                                             RetrievalPointersBuffer& out, IoStatusBlock& iosb) {
   std::lock_guard<std::mutex> guard(Lock);
+  Count(MemoryOperation::RetrievalPointers);
   auto index = FileOfHandle(file);
   if (!index) return kStatusInvalidHandle;
   if (auto fault = TakeFault(MemoryOperation::RetrievalPointers, Settings.VolumeName + RelativePath(*index)))
@@ -590,6 +651,7 @@ NtStatus MemoryVolume::DoMove(const MoveFileData& data) {
 
 NtStatus MemoryVolume::MoveFile(Handle volume, const MoveFileData& data, IoStatusBlock& iosb) {
   std::lock_guard<std::mutex> guard(Lock);
+  Count(MemoryOperation::MoveFile);
   if (!IsVolumeHandle(volume)) return kStatusInvalidHandle;
   Moves.push_back(data);
   NtStatus status = DoMove(data);
@@ -600,6 +662,7 @@ NtStatus MemoryVolume::MoveFile(Handle volume, const MoveFileData& data, IoStatu
 
 NtStatus MemoryVolume::GetNtfsVolumeData(Handle volume, NtfsVolumeDataBuffer& out) {
   std::lock_guard<std::mutex> guard(Lock);
+  Count(MemoryOperation::NtfsVolumeData);
   if (auto fault = TakeFault(MemoryOperation::NtfsVolumeData)) return *fault;
   if (!IsVolumeHandle(volume)) return kStatusInvalidHandle;
   if (!StartsWithNoCase(Settings.FileSystemName, "NTFS")) return kStatusInvalidParameter;
@@ -625,6 +688,7 @@ NtStatus MemoryVolume::GetNtfsVolumeData(Handle volume, NtfsVolumeDataBuffer& ou
 NtStatus MemoryVolume::GetNtfsFileRecord(Handle volume, int64_t fileReference,
                                          NtfsFileRecordOutputBuffer& out) {
   std::lock_guard<std::mutex> guard(Lock);
+  Count(MemoryOperation::NtfsFileRecord);
   if (auto fault = TakeFault(MemoryOperation::NtfsFileRecord)) return *fault;
   if (!IsVolumeHandle(volume)) return kStatusInvalidHandle;
   if (fileReference < 0) return kStatusInvalidParameter;
@@ -641,11 +705,17 @@ NtStatus MemoryVolume::GetNtfsFileRecord(Handle volume, int64_t fileReference,
   PutLe16(out.FileRecordBuffer + kFileRecordSequenceOffset, file.Sequence);
   uint16_t flags = kFileRecordInUse | (file.Directory ? kFileRecordIsDirectory : 0);
   PutLe16(out.FileRecordBuffer + kFileRecordFlagsOffset, flags);
+  auto reuse = std::find(ReuseAfterRead.begin(), ReuseAfterRead.end(), uint32_t(record));
+  if (reuse != ReuseAfterRead.end()) {
+    ReuseAfterRead.erase(reuse);
+    Files[size_t(record)].Sequence++;
+  }
   return kStatusSuccess;
 }
 
 NtStatus MemoryVolume::OpenFileById(Handle volume, uint64_t fileId, Handle& out) {
   std::lock_guard<std::mutex> guard(Lock);
+  Count(MemoryOperation::OpenFileById);
   out = 0;
   if (auto fault = TakeFault(MemoryOperation::OpenFileById)) return *fault;
   if (!IsVolumeHandle(volume)) return kStatusInvalidHandle;
@@ -659,14 +729,14 @@ NtStatus MemoryVolume::OpenFileById(Handle volume, uint64_t fileId, Handle& out)
 
 NtStatus MemoryVolume::QueryFileName(Handle file, FileNameInformation& out) {
   std::lock_guard<std::mutex> guard(Lock);
+  Count(MemoryOperation::QueryFileName);
   auto index = FileOfHandle(file);
   if (!index) return kStatusInvalidHandle;
   if (auto fault = TakeFault(MemoryOperation::QueryFileName, Settings.VolumeName + RelativePath(*index)))
     return *fault;
-  std::string relative = RelativePath(*index);
-  if (relative.empty()) relative = "\\";
   std::u16string wide;
-  if (!Utf8ToUtf16(relative, wide)) return kStatusUnsuccessful;
+  if (!RelativeWidePath(*index, wide)) return kStatusUnsuccessful;
+  if (wide.empty()) wide = u"\\";
   out.FileNameLength = uint32_t(wide.size() * sizeof(char16_t));
   if (wide.size() > kFileNameCapacity) return kStatusBufferOverflow;
   std::copy(wide.begin(), wide.end(), out.FileName);
@@ -676,7 +746,9 @@ NtStatus MemoryVolume::QueryFileName(Handle file, FileNameInformation& out) {
 bool MemoryVolume::ListDirectory(const std::string& directoryPath,
                                  std::vector<DirectoryEntry>& out) {
   std::lock_guard<std::mutex> guard(Lock);
+  Count(MemoryOperation::ListDirectory);
   out.clear();
+  Listings.push_back(directoryPath);
   if (TakeFault(MemoryOperation::ListDirectory, directoryPath)) return false;
   std::string path = directoryPath;
   if (path.size() >= 3 && path.compare(path.size() - 3, 3, "*.*") == 0)
@@ -690,7 +762,10 @@ bool MemoryVolume::ListDirectory(const std::string& directoryPath,
   for (uint32_t child : Files[*index].Children) {
     const MemoryFile& file = Files[child];
     DirectoryEntry entry;
-    if (!Utf8ToUtf16(file.Name, entry.Name)) continue;
+    if (file.WideName)
+      entry.Name = *file.WideName;
+    else if (!Utf8ToUtf16(file.Name, entry.Name))
+      continue;
     entry.FileAttributes = file.Attributes;
     out.push_back(std::move(entry));
   }

@@ -11,6 +11,7 @@
 // LCN asked for.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -30,6 +31,9 @@ struct MemoryRun {
 
 struct MemoryFile {
   std::string Name; // UTF-8, no path
+  // The name as the file system holds it, when it has no UTF-8 form (an
+  // unpaired surrogate): listings and name queries answer this one.
+  std::optional<std::u16string> WideName;
   uint32_t Parent = 0;
   bool Directory = false;
   uint32_t Attributes = 0;
@@ -58,6 +62,15 @@ enum class MemoryOperation {
   OpenFileById,
   QueryFileName,
   ListDirectory,
+};
+constexpr size_t kMemoryOperationCount = size_t(MemoryOperation::ListDirectory) + 1;
+
+// One CreateFile request as the volume received it.
+struct CreateFileCall {
+  std::string Path;
+  uint32_t DesiredAccess = 0;
+  uint32_t ShareMode = 0;
+  uint32_t FlagsAndAttributes = 0;
 };
 
 class MemoryVolume final : public VolumeDevice {
@@ -92,6 +105,11 @@ public:
   void DeleteRecord(uint32_t index);
   // The record was reused since it was read: its sequence number moves on.
   void BumpSequence(uint32_t index);
+  // The record is reused right after its next file-record answer, so that an
+  // open by the identifier built from that answer finds a newer sequence.
+  void ReuseAfterNextRecordRead(uint32_t index);
+  // Gives an entry a UTF-16 name for listings and name queries.
+  void SetWideName(uint32_t index, const std::u16string& name);
   // NTFS layout data answered by GetNtfsVolumeData.
   void SetNtfsLayout(int64_t mftStartLcn, int64_t mftZoneStart, int64_t mftZoneEnd,
                      int64_t mftValidDataLength);
@@ -122,6 +140,13 @@ public:
   std::vector<uint64_t> FileTokens(uint32_t index) const;
   // Every move request that was carried out or refused, in order.
   std::vector<MoveFileData> MoveLog() const;
+  // How often an operation was called.
+  uint64_t CallCount(MemoryOperation operation) const;
+  // The directory paths listed, in order.
+  std::vector<std::string> ListingLog() const;
+  // CreateFile requests are kept from the moment this is set.
+  void RecordCreateFileCalls(bool record);
+  std::vector<CreateFileCall> CreateFileLog() const;
   size_t OpenHandleCount() const;
   // No cluster belongs to two files, the bitmap agrees with the files, and
   // every allocated cluster of a file carries a token. Empty when sound.
@@ -172,6 +197,8 @@ private:
   std::string KeyOf(uint32_t parent, const std::string& name) const;
   Handle NewHandle(bool isVolume, uint32_t fileIndex);
   void Allocate(uint32_t lcn, uint32_t length, uint64_t tokenBase);
+  void Count(MemoryOperation operation) { ++Calls[size_t(operation)]; }
+  bool RelativeWidePath(uint32_t index, std::u16string& out) const; // u"\\dir\\file"
   void Free(uint32_t lcn, uint32_t length);
   uint32_t AddEntry(uint32_t parent, MemoryFile file);
   NtStatus DoMove(const MoveFileData& data);
@@ -195,6 +222,11 @@ private:
   uint32_t RetrievalCapacity = kRetrievalCapacity;
   uint32_t BitmapLowerStart = 0;
   std::vector<MoveFileData> Moves;
+  std::array<uint64_t, kMemoryOperationCount> Calls{};
+  std::vector<std::string> Listings;
+  bool KeepCreateFileCalls = false;
+  std::vector<CreateFileCall> CreateFileCalls;
+  std::vector<uint32_t> ReuseAfterRead;
 };
 
 } // namespace quillo
