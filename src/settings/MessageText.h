@@ -1,0 +1,85 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The texts the program composes at run time: their key in section "M" of
+// the language files and the built-in English text each caller passes as the
+// default. Two keys serve two places with different built-in texts
+// ("AutoDefrag", "NeverDefrag"); each place has its own constant.
+#pragma once
+
+#include <array>
+#include <string_view>
+
+namespace quillo {
+
+inline constexpr std::string_view kMessageSection = "M";
+
+struct MessageText {
+  std::string_view Key;
+  std::string_view Default;
+  std::string_view Section = kMessageSection;
+};
+
+namespace messages {
+inline constexpr MessageText kAnalyzed{"Analyzed", "Analyzed"};
+inline constexpr MessageText kAnalyzing{"Analyzing", "Analyzing"};
+inline constexpr MessageText kAutoAnalyze{"AutoAnalyze", "AutoAnalyze"};
+inline constexpr MessageText kAutoDefragStatus{"AutoDefrag", "AutoDefrag"};
+inline constexpr MessageText kAutoDefragBalloon{"AutoDefrag", "Start Auto Defragment"};
+inline constexpr MessageText kAutoDefragActive{"AutoDefragActive", "Auto Defrag is active"};
+inline constexpr MessageText kAutoDefragCount{"AutoDefragCount", "%d files has been defragmented"};
+inline constexpr MessageText kAutoDefragDisable{"AutoDefragDisable", "Auto Defrag is disable"};
+inline constexpr MessageText kAutoDefragged{"AutoDefragged", "AutoDefragged"};
+inline constexpr MessageText kCpuLimit{"CpuLimit",
+                                       "Pause Auto Defrag when resource usage exceeds(%%%d)"};
+inline constexpr MessageText kDefrag{"Defrag", "Defragged"};
+inline constexpr MessageText kDefragged{"Defragged", "Defragged"};
+inline constexpr MessageText kDefragging{"Defragging", "Defragging"};
+inline constexpr MessageText kDefragIntroduction{
+    "DefragIntroduction", "Defrag:Improve the speed access to fragment files"};
+inline constexpr MessageText kExcludeLargefile{
+    "ExcludeLargefile", "Exclude large files to defrag,Exclude files larger than"};
+inline constexpr MessageText kIdle{"Idle", "Idle"};
+inline constexpr MessageText kLastAutoDefrag{"LastAutoDefrag", "Last Auto Defrag:"};
+inline constexpr MessageText kLastDefragTime{"LastDefragTime", "Last defrag time:"};
+inline constexpr MessageText kLeftTime{"LeftTime", "Left time:"};
+inline constexpr MessageText kMinimize{"Minimize", "QuilloDefrag is still running in background"};
+inline constexpr MessageText kNeverDefragVolume{"NeverDefrag", "Never defrag the volume"};
+inline constexpr MessageText kNeverDefragAuto{"NeverDefrag", "Never defragged"};
+inline constexpr MessageText kNoSpace{"NoSpace", "NoSpace"};
+inline constexpr MessageText kNotNeedDefrag{"NotNeedDefrag", "Not need to defrag"};
+inline constexpr MessageText kOptimizeIntroduction{
+    "OptimizeIntroduction", "Defrag && Optimize:Improve the efficiency of the whole disk"};
+inline constexpr MessageText kOptimized{"Optimized", "Optimized"};
+inline constexpr MessageText kOptimizing{"Optimizing", "Optimizing"};
+inline constexpr MessageText kPause{"Pause", "Pause"};
+inline constexpr MessageText kStartAutoDefrag{
+    "StartAutoDefrag", "Start Auto Defrag when system idle exceeds(%d minutes)"};
+inline constexpr MessageText kStartSchedule{"StartSchedule", "Start scheduled defragment"};
+inline constexpr MessageText kStartUp{"StartUp", "Start up"};
+inline constexpr MessageText kStopping{"Stopping", "Stopping"};
+inline constexpr MessageText kTurnoff{"Turnoff", "Please close other applications"};
+inline constexpr MessageText kUnmovable{"Unmovable", "Unmovable"};
+
+// The report's suggestions reuse the main window's names of the two methods.
+inline constexpr MessageText kSuggestDefragOnly{"ComboBox_FastOrOptDefrag.Items[0].Caption",
+                                                "Defrag Only", "MainForm"};
+inline constexpr MessageText kSuggestDefragOptimize{"ComboBox_FastOrOptDefrag.Items[1].Caption",
+                                                    "Defrag & Optimize", "MainForm"};
+} // namespace messages
+
+// Every text of section "M", for checks over the whole set.
+inline constexpr std::array kAllMessageTexts = {
+    messages::kAnalyzed,          messages::kAnalyzing,         messages::kAutoAnalyze,
+    messages::kAutoDefragStatus,  messages::kAutoDefragBalloon, messages::kAutoDefragActive,
+    messages::kAutoDefragCount,   messages::kAutoDefragDisable, messages::kAutoDefragged,
+    messages::kCpuLimit,          messages::kDefrag,            messages::kDefragged,
+    messages::kDefragging,        messages::kDefragIntroduction, messages::kExcludeLargefile,
+    messages::kIdle,              messages::kLastAutoDefrag,    messages::kLastDefragTime,
+    messages::kLeftTime,          messages::kMinimize,          messages::kNeverDefragVolume,
+    messages::kNeverDefragAuto,   messages::kNoSpace,           messages::kNotNeedDefrag,
+    messages::kOptimizeIntroduction, messages::kOptimized,      messages::kOptimizing,
+    messages::kPause,             messages::kStartAutoDefrag,   messages::kStartSchedule,
+    messages::kStartUp,           messages::kStopping,          messages::kTurnoff,
+    messages::kUnmovable,
+};
+
+} // namespace quillo
