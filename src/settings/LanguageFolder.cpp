@@ -15,6 +15,9 @@ namespace quillo {
 namespace {
 constexpr const char* kLanguageOverride = "QUILLODEFRAG_LANGUAGE_DIR";
 constexpr const char* kFolderBesideExecutable = "language";
+// An installed program finds its data relative to its own folder first, so
+// that a tree installed under another prefix than the configured one works.
+constexpr const char* kFolderFromExecutable = "../share/quillodefrag/language";
 constexpr const char* kInstalledFolder = QUILLO_INSTALLED_LANGUAGE_DIR;
 } // namespace
 
@@ -23,9 +26,11 @@ std::filesystem::path LanguageFolder() {
   if (overridden != nullptr && *overridden != '\0') return overridden;
   const std::filesystem::path executableFolder = ExecutableFolder();
   if (!executableFolder.empty()) {
-    const std::filesystem::path beside = executableFolder / kFolderBesideExecutable;
-    std::error_code ignored;
-    if (std::filesystem::is_directory(beside, ignored)) return beside;
+    for (const char* relative : {kFolderBesideExecutable, kFolderFromExecutable}) {
+      const std::filesystem::path candidate = executableFolder / relative;
+      std::error_code ignored;
+      if (std::filesystem::is_directory(candidate, ignored)) return candidate.lexically_normal();
+    }
   }
   return kInstalledFolder;
 }

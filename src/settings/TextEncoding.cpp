@@ -2,7 +2,6 @@
 #include "settings/TextEncoding.h"
 
 #include <array>
-#include <cstdint>
 
 namespace quillo {
 
