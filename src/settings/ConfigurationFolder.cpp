@@ -26,7 +26,7 @@ std::filesystem::path ConfigurationFolder() {
   if (const char* home = NonEmptyVariable(kHomeOverride)) return home;
   if (const char* xdg = NonEmptyVariable(kXdgConfigHome)) {
     const std::filesystem::path base = xdg;
-    // The base directory specification says relative values are to be ignored.
+    // XDG asks for relative values to be ignored.
     if (base.is_absolute()) return base / kFolderName;
   }
   if (const char* home = NonEmptyVariable(kHome)) {
