@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "jobs/DefragThread.h"
 
+#include "jobs/StandardEngineFactory.h"
 #include "platform/ThreadPriority.h"
 
 namespace quillo {
@@ -105,6 +106,11 @@ TDefragThread::~TDefragThread() {
   }
   ParkChanged.notify_all();
   if (Worker.joinable()) Worker.join();
+}
+
+EngineFactory& TDefragThread::StandardEngines() {
+  static StandardEngineFactory factory;
+  return factory;
 }
 
 // ---------------------------------------------------------------- job thread

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -47,18 +48,22 @@ public:
 private:
   struct Request {
     const std::function<void()>* Step = nullptr;
-    bool Done = false;
+    std::atomic<bool> Done{false};
+    std::condition_variable Finished;
     std::exception_ptr Error;
   };
 
-  // Runs one request outside the lock and marks it done.
-  void Run(Request& request, std::unique_lock<std::mutex>& lock);
+  // Runs the queued requests, each outside the lock.
+  void RunQueued(std::unique_lock<std::mutex>& lock);
+  // Spins briefly, without the lock, until something is queued.
+  void AwaitBriefly(std::unique_lock<std::mutex>& lock);
 
   std::thread::id UiThread;
   std::mutex Lock;
   std::condition_variable Queued;
-  std::condition_variable Finished;
   std::deque<Request*> Queue;
+  // Mirrors Queue.size() for the lock-free look of AwaitBriefly.
+  std::atomic<size_t> QueueLength{0};
   bool Closed = false;
 };
 

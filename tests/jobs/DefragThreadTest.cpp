@@ -415,8 +415,9 @@ TEST(DefragThreadCommands, PauseHoldsTheAnalysisUntilResumed) {
   TDefragThread& job = world.Start();
   world.DriveTo(dsAnalyzePaused);
   world.AnalysisGate.OpenFully();
-  // Paused: the analysis loops in its pause wait and never finishes.
-  ExpectStateSoon(job, dsAnalyzePaused);
+  // Paused: the analysis waits in its pause loop.
+  ASSERT_TRUE(world.Engine().WaitUntilSeen(dsAnalyzePaused));
+  EXPECT_EQ(job.State(), dsAnalyzePaused);
   EXPECT_EQ(job.PopNotify(), ncNone);
   job.ResumeDeal();
   ExpectParks(job);
@@ -595,7 +596,7 @@ TEST(DefragThreadLifetime, DestructorStopsRunningAndPausedCommands) {
   }
   {
     JobWorld world;
-    TDefragThread& job = world.Start();
+    world.Start();
     world.DriveTo(dsDefragPaused);
     world.Device->Moves.OpenFully();
     world.Job.reset();

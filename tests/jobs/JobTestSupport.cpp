@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "engine/TextCodec.h"
 #include "platform/ThreadPriority.h"
 
@@ -19,6 +21,18 @@ constexpr uint32_t kBytesPerCluster = 4096;
 void ScriptedEngine::See(uint8_t state) {
   std::lock_guard<std::mutex> guard(Lock);
   if (Seen.empty() || Seen.back() != state) Seen.push_back(state);
+}
+
+bool ScriptedEngine::WaitUntilSeen(uint8_t state) const {
+  auto deadline = std::chrono::steady_clock::now() + kPatience;
+  while (std::chrono::steady_clock::now() < deadline) {
+    {
+      std::lock_guard<std::mutex> guard(Lock);
+      if (std::find(Seen.begin(), Seen.end(), state) != Seen.end()) return true;
+    }
+    std::this_thread::sleep_for(kPollStep);
+  }
+  return false;
 }
 
 void ScriptedEngine::Analyze(uint8_t mode) {

@@ -122,6 +122,8 @@ public:
     return Throttles;
   }
   bool RanAtIdlePriority() const { return IdlePriority.load(); }
+  // Waits until the analysis has seen the state at one of its check points.
+  bool WaitUntilSeen(uint8_t state) const;
 
 private:
   void See(uint8_t state);
