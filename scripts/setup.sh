@@ -11,6 +11,7 @@ packages=(
   qt6-base-dev
   dosfstools mtools ntfs-3g sleuthkit libfsntfs-utils
   python3 xvfb xauth
+  systemd desktop-file-utils
 )
 
 missing=()
