@@ -1,0 +1,67 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The tool's volumes at work: one job per target, commanded with the job
+// routines and polled by the main loop.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "cli/CommandLine.h"
+#include "cli/MessageQueue.h"
+#include "cli/ProgressDisplay.h"
+#include "cli/TargetTable.h"
+#include "cli/VolumeSummary.h"
+#include "jobs/DefragThread.h"
+
+namespace quillo {
+
+class JobRunner {
+public:
+  // The services must outlive the runner; the dispatcher's thread is the
+  // one that calls every member.
+  JobRunner(const CommandLine& line, TargetTable& targets, Clock& clock, UiDispatcher& dispatcher);
+  ~JobRunner();
+  JobRunner(const JobRunner&) = delete;
+  JobRunner& operator=(const JobRunner&) = delete;
+
+  // Opens every target, makes its job and hands it the command.
+  void Start();
+  // Takes the completions and notices ended and dead jobs.
+  void Poll();
+  // Asks every running job to stop at its next safe point.
+  void StopAll();
+  bool Finished() const;
+  bool AnyFailed() const;
+
+  std::vector<ProgressItem> Progress() const;
+  // Messages of the job threads since the last call, each with its volume.
+  std::vector<std::string> TakeMessages();
+  // The figures of every volume; the jobs must have ended.
+  std::vector<VolumeSummary> Summaries(bool withMap, SortKey sort) const;
+
+private:
+  struct VolumeRun {
+    OpenedTarget Target;
+    std::unique_ptr<MessageQueue> Messages;
+    std::unique_ptr<TDefragThread> Job;
+    bool Done = false;
+    Outcome Result = Outcome::Failed;
+    std::string Error;
+    std::map<uint32_t, std::vector<uint64_t>> DemoContent;
+  };
+
+  void StartOne(VolumeRun& run);
+  void Finish(VolumeRun& run, Outcome outcome, const std::string& error = "");
+  std::string ContentProblem(const VolumeRun& run) const;
+
+  const CommandLine& Line;
+  TargetTable& Targets;
+  Clock& Time;
+  UiDispatcher& Dispatcher;
+  std::vector<std::unique_ptr<VolumeRun>> Runs;
+};
+
+} // namespace quillo

@@ -1,0 +1,166 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "cli/Qdefrag.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <iomanip>
+#include <iostream>
+
+#include "cli/CommandLine.h"
+#include "cli/JobRunner.h"
+#include "cli/JsonWriter.h"
+#include "cli/ReportOutput.h"
+#include "cli/StatusText.h"
+#include "cli/UsageError.h"
+#include "jobs/QueuedDispatcher.h"
+#include "platform/InterruptSignal.h"
+#include "platform/SystemClock.h"
+#include "platform/Terminal.h"
+
+namespace quillo {
+
+namespace {
+
+constexpr const char* kProgram = "qdefrag";
+constexpr auto kPollInterval = std::chrono::milliseconds(200);
+constexpr uint64_t kBytesPerKilobyte = 1024;
+
+bool ColourWanted(ColorChoice choice) {
+  if (choice == ColorChoice::Always) return true;
+  if (choice == ColorChoice::Never) return false;
+  const char* noColor = std::getenv("NO_COLOR");
+  return IsTerminal(OutputStream::StandardOutput) && (noColor == nullptr || *noColor == '\0');
+}
+
+int RunList(const CommandLine& line) {
+  SystemClock clock;
+  TargetTable targets(clock);
+  std::vector<ListedVolume> volumes = targets.List();
+  if (line.Json) {
+    JsonWriter json(std::cout);
+    json.BeginObject();
+    json.Key("volumes").BeginArray();
+    for (const ListedVolume& volume : volumes) {
+      json.BeginObject();
+      json.Key("letter").String(volume.Letter);
+      json.Key("target").String(volume.Target);
+      json.Key("fileSystem").String(volume.FileSystem);
+      json.Key("sizeBytes").Unsigned(volume.SizeBytes);
+      json.Key("usable").Boolean(volume.Usable);
+      if (volume.Usable)
+        json.Key("why").Null();
+      else
+        json.Key("why").String(volume.Why);
+      json.EndObject();
+    }
+    json.EndArray();
+    json.EndObject();
+    json.Finish();
+  } else if (!line.Quiet) {
+    constexpr int kLetterWidth = 8;
+    constexpr int kTargetWidth = 28;
+    constexpr int kFileSystemWidth = 12;
+    constexpr int kSizeWidth = 12;
+    std::cout << std::left << std::setw(kLetterWidth) << "LETTER" << std::setw(kTargetWidth)
+              << "TARGET" << std::setw(kFileSystemWidth) << "FILESYSTEM" << std::setw(kSizeWidth)
+              << "SIZE" << "USABLE\n";
+    for (const ListedVolume& volume : volumes) {
+      std::cout << std::setw(kLetterWidth) << volume.Letter << std::setw(kTargetWidth)
+                << volume.Target << std::setw(kFileSystemWidth) << volume.FileSystem
+                << std::setw(kSizeWidth) << FormatSize(volume.SizeBytes / kBytesPerKilobyte)
+                << (volume.Usable ? "yes" : "no: " + volume.Why) << "\n";
+    }
+  }
+  return kExitSuccess;
+}
+
+int RunVolumes(const CommandLine& line) {
+  InstallInterruptHandlers();
+  SystemClock clock;
+  // Created here: this thread runs every map change of every job.
+  QueuedDispatcher dispatcher;
+  TargetTable targets(clock);
+  bool live = !line.Quiet && IsTerminal(OutputStream::StandardError);
+  ProgressDisplay progress(std::cerr, live, TerminalColumns(OutputStream::StandardError));
+
+  int exitStatus = kExitSuccess;
+  std::vector<VolumeSummary> summaries;
+  bool brief = false;
+  int interrupts = 0;
+  {
+    JobRunner runner(line, targets, clock, dispatcher);
+    runner.Start();
+    auto nextPoll = std::chrono::steady_clock::now();
+    while (!runner.Finished()) {
+      // Until the next poll this thread runs the jobs' map changes, so a
+      // job never waits long for it.
+      nextPoll += kPollInterval;
+      dispatcher.RunUntil(nextPoll);
+      runner.Poll();
+      for (const std::string& message : runner.TakeMessages())
+        progress.Message(std::string(kProgram) + ": " + message);
+      if (!line.Quiet) progress.Show(runner.Progress(), std::chrono::steady_clock::now());
+      int received = InterruptCount();
+      if (received > interrupts) {
+        // Every job stops at its next safe point: a move under way is
+        // completed first. A second request skips the map and the lists.
+        if (interrupts == 0 && !line.Quiet)
+          progress.Message(std::string(kProgram) + ": stopping; a move in progress is completed first");
+        if (received > 1) brief = true;
+        interrupts = received;
+        runner.StopAll();
+      }
+    }
+    summaries = runner.Summaries(line.Map && !brief && interrupts == 0, line.Sort);
+    if (runner.AnyFailed()) exitStatus = kExitFailure;
+    // Every job has parked or died: nothing is left to hand over.
+    dispatcher.Close();
+  }
+
+  if (line.Json) {
+    RunFacts facts;
+    facts.Command = line.Command == Subcommand::Analyze ? "analyze" : "defrag";
+    facts.Mode = line.Optimize ? "optimize" : "fast";
+    facts.Interrupted = interrupts > 0;
+    WriteJsonReport(std::cout, facts, summaries);
+  } else if (!line.Quiet) {
+    WriteTextReport(std::cout, summaries, !brief, ColourWanted(line.Color));
+  }
+  std::cout.flush();
+  for (const VolumeSummary& summary : summaries)
+    if (line.Quiet && !summary.Error.empty())
+      std::cerr << kProgram << ": " << summary.Target << ": " << summary.Error << "\n";
+  if (interrupts > 0) return kExitInterrupted;
+  return exitStatus;
+}
+
+} // namespace
+
+int RunQdefrag(const std::vector<std::string>& arguments) {
+  CommandLine line;
+  try {
+    line = ParseCommandLine(arguments);
+  } catch (const UsageError& error) {
+    std::cerr << kProgram << ": " << error.what() << "\n"
+              << "Try '" << kProgram << " --help' for more information.\n";
+    return kExitUsage;
+  }
+  if (line.Help) {
+    std::cout << UsageText();
+    return kExitSuccess;
+  }
+  if (line.Version) {
+    std::cout << kProgram << " (Quillo Defrag) " << QUILLO_VERSION << "\n"
+              << "Copyright (C) Corvana. License GPL-2.0-or-later.\n";
+    return kExitSuccess;
+  }
+  try {
+    if (line.Command == Subcommand::List) return RunList(line);
+    return RunVolumes(line);
+  } catch (const std::exception& error) {
+    std::cerr << kProgram << ": " << error.what() << "\n";
+    return kExitFailure;
+  }
+}
+
+} // namespace quillo

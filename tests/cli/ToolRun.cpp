@@ -1,0 +1,105 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "ToolRun.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "TestSupport.h"
+
+extern char** environ;
+
+namespace quillo::test {
+
+namespace {
+constexpr auto kPollStep = std::chrono::milliseconds(20);
+constexpr int kFileMode = 0644;
+
+constexpr int kSignalExitBase = 128;
+
+int ExitOf(int status) {
+  return WIFEXITED(status) ? WEXITSTATUS(status) : kSignalExitBase + WTERMSIG(status);
+}
+
+std::string ReadAll(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+} // namespace
+
+ToolProcess::ToolProcess(const std::vector<std::string>& arguments,
+                         const std::filesystem::path& folder)
+    : OutPath(folder / "stdout"), ErrPath(folder / "stderr") {
+  std::vector<std::string> all{QDEFRAG_PATH};
+  all.insert(all.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (std::string& argument : all) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, OutPath.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, kFileMode);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, ErrPath.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, kFileMode);
+  int failed = posix_spawn(&Pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (failed != 0) throw std::runtime_error("cannot start " + all[0]);
+}
+
+ToolProcess::~ToolProcess() {
+  if (Pid > 0) {
+    kill(Pid, SIGKILL);
+    waitpid(Pid, nullptr, 0);
+  }
+}
+
+bool ToolProcess::WaitForError(const std::string& text, std::chrono::seconds patience) {
+  auto deadline = std::chrono::steady_clock::now() + patience;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (ReadAll(ErrPath).find(text) != std::string::npos) return true;
+    int status = 0;
+    if (waitpid(Pid, &status, WNOHANG) == Pid) {
+      Pid = -1;
+      Exit = ExitOf(status);
+      return false;
+    }
+    std::this_thread::sleep_for(kPollStep);
+  }
+  return false;
+}
+
+void ToolProcess::Signal(int signalNumber) {
+  if (Pid > 0) kill(Pid, signalNumber);
+}
+
+ToolResult ToolProcess::Wait() {
+  ToolResult result;
+  int status = 0;
+  if (Pid > 0 && waitpid(Pid, &status, 0) == Pid) {
+    Exit = ExitOf(status);
+    Pid = -1;
+  }
+  result.Exit = Exit;
+  result.Out = ReadAll(OutPath);
+  result.Err = ReadAll(ErrPath);
+  return result;
+}
+
+ToolResult RunTool(const std::vector<std::string>& arguments) {
+  TempDir folder;
+  ToolProcess process(arguments, folder.Path());
+  return process.Wait();
+}
+
+} // namespace quillo::test
