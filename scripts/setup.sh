@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev
+  libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   libblkid-dev libudev-dev ntfs-3g-dev libcurl4-openssl-dev
   qt6-base-dev
   dosfstools mtools ntfs-3g sleuthkit libfsntfs-utils
