@@ -1,0 +1,148 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "reportwindow/ReportForm.h"
+
+#include <QGuiApplication>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QShowEvent>
+#include <QTabWidget>
+
+#include "reportwindow/ReportContent.h"
+#include "reportwindow/ReportTab.h"
+#include "reportwindow/WidgetComponents.h"
+
+namespace quillo {
+
+namespace {
+
+constexpr int kFontPointSize = 8;
+// Distances the anchored controls keep to the bottom of the window.
+constexpr int kPagesBottomMargin = TReportForm::kClientHeight - TReportForm::kPagesHeight;
+constexpr int kCloseBtnBottomMargin = TReportForm::kClientHeight - TReportForm::kCloseBtnTop;
+// The window's own components come first in its translation, the tabs after.
+constexpr size_t kCloseBtnComponent = 1;
+constexpr size_t kFirstTabComponent = 2;
+
+} // namespace
+
+TReportForm::TReportForm(TSetting& settings, Clock& clock, QWidget* mainWindow)
+    : QDialog(mainWindow), Settings(settings), SystemClock(clock) {
+  setObjectName(QStringLiteral("ReportForm"));
+  setWindowTitle(QStringLiteral("Report"));
+  setFont(QFont(QStringLiteral("Tahoma"), kFontPointSize));
+  resize(kClientWidth, kClientHeight);
+
+  ReportPages = new QTabWidget(this);
+  ReportPages->setObjectName(QStringLiteral("ReportPages"));
+  ReportPages->setGeometry(0, 0, kClientWidth, kPagesHeight);
+
+  CloseBtn = new QPushButton(QStringLiteral("Close"), this);
+  CloseBtn->setObjectName(QStringLiteral("CloseBtn"));
+  CloseBtn->setGeometry(0, kCloseBtnTop, kCloseBtnWidth, kCloseBtnHeight);
+  connect(CloseBtn, &QPushButton::clicked, this, &TReportForm::CloseBtnClick);
+  connect(this, &QDialog::finished, this, &TReportForm::FormClose);
+  FormCanResize();
+}
+
+TReportForm::~TReportForm() = default;
+
+void TReportForm::SetVolumeSource(VolumeSource source) { Source = std::move(source); }
+
+int TReportForm::ShowModal() {
+  CentreOnMainWindow();
+  return exec();
+}
+
+void TReportForm::CentreOnMainWindow() {
+  QRect area;
+  if (QWidget* owner = parentWidget(); owner != nullptr && owner->isVisible()) {
+    area = owner->frameGeometry();
+  } else if (const QScreen* screen = QGuiApplication::primaryScreen(); screen != nullptr) {
+    area = screen->availableGeometry();
+  } else {
+    return;
+  }
+  QRect frame = frameGeometry();
+  frame.moveCenter(area.center());
+  move(frame.topLeft());
+}
+
+std::vector<TReportTab*> TReportForm::Tabs() const {
+  std::vector<TReportTab*> tabs;
+  for (int i = 0; i < ReportPages->count(); ++i)
+    tabs.push_back(static_cast<TReportTab*>(ReportPages->widget(i)));
+  return tabs;
+}
+
+void TReportForm::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  // A window coming back from the task bar is not a new opening.
+  if (!event->spontaneous()) FormShow();
+}
+
+void TReportForm::resizeEvent(QResizeEvent* event) {
+  QDialog::resizeEvent(event);
+  FormCanResize();
+}
+
+void TReportForm::FormShow() {
+  if (Source) {
+    for (const ReportVolume& volume : Source()) {
+      if (volume.Report != nullptr) AddVolumeTab(volume);
+    }
+  }
+  if (ReportPages->count() > 0) ReportPages->setCurrentIndex(0);
+  Translate();
+  // Every opening leaves the window one pixel wider; the resize runs the
+  // layout of the window and of the page in front.
+  resize(width() + 1, height());
+}
+
+void TReportForm::AddVolumeTab(const ReportVolume& volume) {
+  auto* tab = new TReportTab(Sort);
+  const QString caption = QString::fromStdString(volume.Report->GetVolumeFigures().VolumeName);
+  ReportPages->addTab(tab, caption);
+  // The page area of the tab control, so that the list is sized for it now.
+  tab->setGeometry(tab->parentWidget()->rect());
+
+  TDateTime lastOptimize = 0;
+  if (!caption.isEmpty()) {
+    const int drive = TSetting::DriveIndex(caption.front().toLatin1());
+    if (drive >= 0) lastOptimize = Settings.LastOptimizeTime[size_t(drive)];
+  }
+  tab->Content->ShowVolume(volume, Settings.Translator, lastOptimize, SystemClock.Now());
+  ReportPages->setCurrentWidget(tab);
+  tab->Content->NarrowNameColumn();
+}
+
+void TReportForm::FormClose() {
+  hide();
+  while (ReportPages->count() > 0) delete ReportPages->widget(0);
+}
+
+void TReportForm::FormCanResize() {
+  ReportPages->setGeometry(0, 0, width(), height() - kPagesBottomMargin);
+  CloseBtn->move(width() / 2 - CloseBtn->width() / 2, height() - kCloseBtnBottomMargin);
+}
+
+void TReportForm::CloseBtnClick() { close(); }
+
+void TReportForm::Translate() {
+  Component form;
+  form.ClassName = "TReportForm";
+  form.Name = objectName().toStdString();
+  form.Caption = windowTitle().toStdString();
+  form.Owned.push_back(DescribeWidget(*ReportPages, "TPageControl"));
+  form.Owned.push_back(DescribeWidget(*CloseBtn, "TButton"));
+  const std::vector<TReportTab*> tabs = Tabs();
+  for (const TReportTab* tab : tabs) form.Owned.push_back(tab->Describe());
+
+  Settings.Translator.Translate(form);
+
+  setWindowTitle(QString::fromStdString(form.Caption));
+  ApplyWidgetTexts(*CloseBtn, form.Owned[kCloseBtnComponent]);
+  for (size_t i = 0; i < tabs.size(); ++i) tabs[i]->ApplyTexts(form.Owned[kFirstTabComponent + i]);
+}
+
+} // namespace quillo
