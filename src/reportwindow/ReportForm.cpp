@@ -87,6 +87,9 @@ void TReportForm::resizeEvent(QResizeEvent* event) {
 }
 
 void TReportForm::FormShow() {
+  // Tabs are freed when the window closes; a window hidden some other way
+  // must not show them twice.
+  FreeTabs();
   if (Source) {
     for (const ReportVolume& volume : Source()) {
       if (volume.Report != nullptr) AddVolumeTab(volume);
@@ -118,6 +121,10 @@ void TReportForm::AddVolumeTab(const ReportVolume& volume) {
 
 void TReportForm::FormClose() {
   hide();
+  FreeTabs();
+}
+
+void TReportForm::FreeTabs() {
   while (ReportPages->count() > 0) delete ReportPages->widget(0);
 }
 

@@ -75,6 +75,7 @@ protected:
 
 private:
   void AddVolumeTab(const ReportVolume& volume);
+  void FreeTabs();
   void CentreOnMainWindow();
 
   TSetting& Settings;

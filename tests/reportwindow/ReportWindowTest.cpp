@@ -278,6 +278,10 @@ TEST(ReportWindow, ClosingFreesTheTabsAndTheNextOpeningReadsTheReportsAgain) {
   TReportContent& page = world.Page(0);
   EXPECT_EQ(page.ReportList->topLevelItemCount(), 2);
   EXPECT_TRUE(page.FragmentionAContent->isVisible());
+  // Hidden without closing and shown again: the tabs are built once.
+  world.Form->hide();
+  world.Open();
+  EXPECT_EQ(world.Form->ReportPages->count(), 1);
   // Escape closes as the button does.
   QTest::keyClick(world.Form.get(), Qt::Key_Escape);
   QApplication::processEvents();
