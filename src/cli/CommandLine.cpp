@@ -37,7 +37,8 @@ constexpr OptionSpec kOptions[] = {
 };
 
 std::string Lower(std::string text) {
-  for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : text)
+    c = char(std::tolower(static_cast<unsigned char>(c)));
   return text;
 }
 
@@ -138,14 +139,16 @@ std::optional<int64_t> ParseSize(const std::string& text) {
   if (number.empty() || number == "." || number.find('.') != number.rfind('.')) return std::nullopt;
   std::string unit = Lower(text.substr(i));
   // Accept the unit letter alone, or followed by "b" or "ib".
-  if (unit.size() > 1 && (unit.substr(1) == "b" || unit.substr(1) == "ib")) unit = unit.substr(0, 1);
+  if (unit.size() > 1 && (unit.substr(1) == "b" || unit.substr(1) == "ib"))
+    unit = unit.substr(0, 1);
   if (unit == "b") unit.clear();
   const std::string units = "kmgtp";
   long double multiplier = 1;
   if (!unit.empty()) {
     size_t power = units.find(unit);
     if (unit.size() != 1 || power == std::string::npos) return std::nullopt;
-    for (size_t p = 0; p <= power; ++p) multiplier *= kKibi;
+    for (size_t p = 0; p <= power; ++p)
+      multiplier *= kKibi;
   }
   long double value = std::stold(number) * multiplier;
   if (value >= (long double)std::numeric_limits<int64_t>::max()) return std::nullopt;
@@ -168,7 +171,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
     }
     if (argument.compare(0, 2, "--") == 0) {
       size_t equals = argument.find('=');
-      std::string name = argument.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
+      std::string name =
+          argument.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
       const OptionSpec& spec = FindLong(name);
       std::optional<std::string> value;
       if (equals != std::string::npos) {

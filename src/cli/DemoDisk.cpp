@@ -14,7 +14,9 @@ constexpr uint32_t kReadLatencyMs = 2;
 DemoDisk::DemoDisk(std::shared_ptr<MemoryVolume> volume, Clock& clock)
     : Inner(std::move(volume)), Time(clock) {}
 
-Handle DemoDisk::OpenVolume(const std::string& devicePath) { return Inner->OpenVolume(devicePath); }
+Handle DemoDisk::OpenVolume(const std::string& devicePath) {
+  return Inner->OpenVolume(devicePath);
+}
 
 bool DemoDisk::GetGeometry(const std::string& rootPath, DiskGeometry& out) {
   return Inner->GetGeometry(rootPath, out);
@@ -56,7 +58,8 @@ NtStatus DemoDisk::GetRetrievalPointers(Handle file, int64_t startingVcn,
 NtStatus DemoDisk::MoveFile(Handle volume, const MoveFileData& data, IoStatusBlock& iosb) {
   NtStatus status = Inner->MoveFile(volume, data, iosb);
   if (status == kStatusSuccess)
-    Time.Sleep(uint32_t(uint64_t(data.ClusterCount) * kMillisecondsPerSecond / kMovedClustersPerSecond));
+    Time.Sleep(
+        uint32_t(uint64_t(data.ClusterCount) * kMillisecondsPerSecond / kMovedClustersPerSecond));
   return status;
 }
 
@@ -82,8 +85,12 @@ bool DemoDisk::ListDirectory(const std::string& directoryPath, std::vector<Direc
   return Inner->ListDirectory(directoryPath, out);
 }
 
-void DemoDisk::CloseHandle(Handle handle) { Inner->CloseHandle(handle); }
+void DemoDisk::CloseHandle(Handle handle) {
+  Inner->CloseHandle(handle);
+}
 
-void DemoDisk::EndWriteSession() { Inner->EndWriteSession(); }
+void DemoDisk::EndWriteSession() {
+  Inner->EndWriteSession();
+}
 
 } // namespace quillo

@@ -35,12 +35,28 @@ constexpr int kRecentPercent = 25;
 constexpr int kNewPercent = 5;
 
 const char* const kFolders[] = {
-    "Documents",         "Documents\\Letters",   "Documents\\Invoices", "Pictures",
-    "Pictures\\2023",    "Pictures\\2024",       "Music",               "Music\\Live",
-    "Projects",          "Projects\\engine",     "Projects\\engine\\src", "Projects\\site",
-    "Downloads",         "Games",                "Games\\Saves",        "Mail",
-    "Videos",            "Backup",               "Backup\\Weekly",      "Program Files",
-    "Program Files\\Tools", "Temp",
+    "Documents",
+    "Documents\\Letters",
+    "Documents\\Invoices",
+    "Pictures",
+    "Pictures\\2023",
+    "Pictures\\2024",
+    "Music",
+    "Music\\Live",
+    "Projects",
+    "Projects\\engine",
+    "Projects\\engine\\src",
+    "Projects\\site",
+    "Downloads",
+    "Games",
+    "Games\\Saves",
+    "Mail",
+    "Videos",
+    "Backup",
+    "Backup\\Weekly",
+    "Program Files",
+    "Program Files\\Tools",
+    "Temp",
 };
 const char* const kStems[] = {"report", "photo",   "track",  "notes",  "budget", "draft",
                               "scan",   "invoice", "module", "backup", "clip",   "letter",
@@ -54,7 +70,8 @@ public:
   explicit Placer(std::mt19937& random) : Random(random), Used(kTotalClusters, false) {}
 
   void Mark(uint32_t lcn, uint32_t length) {
-    for (uint32_t i = 0; i < length && lcn + i < kTotalClusters; ++i) Used[lcn + i] = true;
+    for (uint32_t i = 0; i < length && lcn + i < kTotalClusters; ++i)
+      Used[lcn + i] = true;
   }
 
   // The next free run of `length` clusters at or after the cursor, with a
@@ -99,7 +116,8 @@ uint32_t Between(std::mt19937& random, uint32_t low, uint32_t high) {
 }
 
 std::string Lower(std::string text) {
-  for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : text)
+    c = char(std::tolower(static_cast<unsigned char>(c)));
   return text;
 }
 
@@ -161,20 +179,21 @@ std::shared_ptr<MemoryVolume> BuildDemoVolume(const DemoSpec& spec, const std::s
       std::string parentPath = volumeName + "\\" + text.substr(0, slash);
       parent = *volume->FindPath(parentPath);
     }
-    uint32_t index = volume->AddDirectory(parent, text.substr(slash == std::string::npos ? 0 : slash + 1),
-                                          fileTime(Between(random, 40, 400)));
+    uint32_t index =
+        volume->AddDirectory(parent, text.substr(slash == std::string::npos ? 0 : slash + 1),
+                             fileTime(Between(random, 40, 400)));
     if (std::optional<uint32_t> at = placer.Append(1)) volume->SetRuns(index, {{int64_t(*at), 1}});
     folders.push_back(index);
   }
 
   for (int i = 0; i < kFileCount; ++i) {
     int kind = int(random() % 100);
-    uint32_t clusters = kind < kSmallPercent                   ? Between(random, 1, 8)
+    uint32_t clusters = kind < kSmallPercent                    ? Between(random, 1, 8)
                         : kind < kSmallPercent + kMediumPercent ? Between(random, 10, 60)
                                                                 : Between(random, 100, 400);
     bool fragmented = clusters >= 2 && int(random() % 100) < kFragmentedPercent;
     int age = int(random() % 100);
-    double daysAgo = age < kNewPercent                     ? 0.5
+    double daysAgo = age < kNewPercent                    ? 0.5
                      : age < kNewPercent + kRecentPercent ? Between(random, 3, 30)
                                                           : Between(random, 60, 900);
 

@@ -153,7 +153,8 @@ std::string JobRunner::ContentProblem(const VolumeRun& run) const {
   std::string problem = volume.CheckConsistency();
   if (!problem.empty()) return problem;
   for (const auto& [index, tokens] : run.DemoContent)
-    if (volume.FileTokens(index) != tokens) return "content of " + volume.PathOf(index) + " changed";
+    if (volume.FileTokens(index) != tokens)
+      return "content of " + volume.PathOf(index) + " changed";
   return "";
 }
 

@@ -165,6 +165,8 @@ void JsonWriter::Null() {
   Out << "null";
 }
 
-void JsonWriter::Finish() { Out << "\n"; }
+void JsonWriter::Finish() {
+  Out << "\n";
+}
 
 } // namespace quillo

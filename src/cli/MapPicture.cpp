@@ -27,12 +27,15 @@ constexpr const char* kBlock = "\u2588";
 constexpr const char* kReset = "\x1b[0m";
 constexpr int kLegendPerLine = 4;
 
-uint8_t Channel(MapColor color, int shift) { return uint8_t((color >> shift) & 0xFF); }
+uint8_t Channel(MapColor color, int shift) {
+  return uint8_t((color >> shift) & 0xFF);
+}
 
 // A pale cell is the full colour lightened half way to white.
 MapColor Lightened(MapColor color) {
   auto lighten = [](uint8_t c) { return uint8_t(c + (255 - c) / 2); };
-  return RgbColor(lighten(Channel(color, 16)), lighten(Channel(color, 8)), lighten(Channel(color, 0)));
+  return RgbColor(lighten(Channel(color, 16)), lighten(Channel(color, 8)),
+                  lighten(Channel(color, 0)));
 }
 
 std::string Foreground(MapColor color) {
@@ -48,7 +51,8 @@ MapPicture MapPicture::Capture(const TDefragMap& map) {
   MapPicture picture;
   picture.Columns = map.Columns();
   picture.Rows = map.Rows();
-  for (int k = 0; k < kMapCategoryCount; ++k) picture.Colors[size_t(k)] = map.Color(uint8_t(k));
+  for (int k = 0; k < kMapCategoryCount; ++k)
+    picture.Colors[size_t(k)] = map.Color(uint8_t(k));
   const MapImage& image = map.GetImage();
   size_t cells = size_t(picture.Columns) * size_t(picture.Rows);
   picture.Categories.assign(cells, mcFree);
@@ -81,7 +85,8 @@ std::vector<std::string> MapPicture::DigitRows() const {
   std::vector<std::string> rows;
   for (int row = 0; row < Rows; ++row) {
     std::string line;
-    for (int column = 0; column < Columns; ++column) line += char('0' + CategoryAt(column, row));
+    for (int column = 0; column < Columns; ++column)
+      line += char('0' + CategoryAt(column, row));
     rows.push_back(line);
   }
   return rows;

@@ -24,7 +24,9 @@ struct MapPicture {
   // runs the map's hand-over.
   static MapPicture Capture(const TDefragMap& map);
 
-  uint8_t CategoryAt(int column, int row) const { return Categories[size_t(row * Columns + column)]; }
+  uint8_t CategoryAt(int column, int row) const {
+    return Categories[size_t(row * Columns + column)];
+  }
   // One line per row, one character per cell: the category's digit.
   std::vector<std::string> DigitRows() const;
   // The map on a terminal: coloured blocks, or a letter per category when

@@ -23,7 +23,9 @@ std::vector<std::string> CodePoints(const std::string& text) {
   return points;
 }
 
-std::string CursorUp(size_t lines) { return "\x1b[" + std::to_string(lines) + "F"; }
+std::string CursorUp(size_t lines) {
+  return "\x1b[" + std::to_string(lines) + "F";
+}
 } // namespace
 
 ProgressDisplay::ProgressDisplay(std::ostream& out, bool live, int columns)
@@ -38,9 +40,11 @@ std::string ProgressDisplay::Shorten(const std::string& text, size_t width) {
   size_t head = keep / 3;
   size_t tail = keep - head;
   std::string shortened;
-  for (size_t i = 0; i < head; ++i) shortened += points[i];
+  for (size_t i = 0; i < head; ++i)
+    shortened += points[i];
   shortened += kEllipsis;
-  for (size_t i = points.size() - tail; i < points.size(); ++i) shortened += points[i];
+  for (size_t i = points.size() - tail; i < points.size(); ++i)
+    shortened += points[i];
   return shortened;
 }
 
@@ -61,7 +65,8 @@ void ProgressDisplay::Redraw(const std::vector<ProgressItem>& items) {
   // One column short of the edge, so that a full line never wraps.
   size_t width = Columns > 1 ? size_t(Columns - 1) : kPlainFileWidth;
   if (Drawn > 0) Out << CursorUp(Drawn);
-  for (const ProgressItem& item : items) Out << kClearLine << Compose(item, width) << "\n";
+  for (const ProgressItem& item : items)
+    Out << kClearLine << Compose(item, width) << "\n";
   Drawn = items.size();
   Out.flush();
 }

@@ -63,7 +63,8 @@ int RunList(const CommandLine& line) {
     constexpr int kSizeWidth = 12;
     std::cout << std::left << std::setw(kLetterWidth) << "LETTER" << std::setw(kTargetWidth)
               << "TARGET" << std::setw(kFileSystemWidth) << "FILESYSTEM" << std::setw(kSizeWidth)
-              << "SIZE" << "USABLE\n";
+              << "SIZE"
+              << "USABLE\n";
     for (const ListedVolume& volume : volumes) {
       std::cout << std::setw(kLetterWidth) << volume.Letter << std::setw(kTargetWidth)
                 << volume.Target << std::setw(kFileSystemWidth) << volume.FileSystem
@@ -105,7 +106,8 @@ int RunVolumes(const CommandLine& line) {
         // Every job stops at its next safe point: a move under way is
         // completed first. A second request skips the map and the lists.
         if (interrupts == 0 && !line.Quiet)
-          progress.Message(std::string(kProgram) + ": stopping; a move in progress is completed first");
+          progress.Message(std::string(kProgram) +
+                           ": stopping; a move in progress is completed first");
         if (received > 1) brief = true;
         interrupts = received;
         runner.StopAll();

@@ -28,15 +28,17 @@ void Line(std::ostream& out, const char* label, const std::string& value) {
 }
 
 std::string Heading(const VolumeSummary& volume) {
-  std::string heading = volume.VolumeName.empty() ? volume.Target : volume.VolumeName + " " + volume.Target;
+  std::string heading =
+      volume.VolumeName.empty() ? volume.Target : volume.VolumeName + " " + volume.Target;
   if (!volume.FileSystem.empty()) heading += "  " + volume.FileSystem;
   return heading;
 }
 
 void WriteEntries(std::ostream& out, const std::vector<EntrySummary>& entries) {
-  out << "\n  " << std::right << std::setw(kNumberWidth) << "Fragment" << std::setw(kNumberWidth + 1)
-      << "Clusters" << std::setw(kSizeWidth) << "Size" << "  " << std::left
-      << std::setw(kResultWidth) << "Result" << "FileName\n";
+  out << "\n  " << std::right << std::setw(kNumberWidth) << "Fragment"
+      << std::setw(kNumberWidth + 1) << "Clusters" << std::setw(kSizeWidth) << "Size"
+      << "  " << std::left << std::setw(kResultWidth) << "Result"
+      << "FileName\n";
   for (const EntrySummary& entry : entries) {
     out << "  " << std::right << std::setw(kNumberWidth) << entry.Fragments
         << std::setw(kNumberWidth + 1) << entry.Clusters << std::setw(kSizeWidth)
@@ -64,19 +66,22 @@ void WriteTextReport(std::ostream& out, const std::vector<VolumeSummary>& volume
     const VolumeFigures& figures = volume.Figures;
     Line(out, "Disk size", FormatSize(figures.TotalBytes / kBytesPerKilobyte));
     Line(out, "Free space", FormatSize(figures.FreeBytes / kBytesPerKilobyte));
-    Line(out, "Clusters", std::to_string(figures.TotalClusters) + " of " +
-                              std::to_string(figures.SectorsPerCluster) + " x " +
-                              std::to_string(figures.BytesPerSector) + " bytes");
+    Line(out, "Clusters",
+         std::to_string(figures.TotalClusters) + " of " +
+             std::to_string(figures.SectorsPerCluster) + " x " +
+             std::to_string(figures.BytesPerSector) + " bytes");
     if (!volume.StartTime.empty())
-      Line(out, "Last pass", volume.StartTime + " to " +
-                                 (volume.EndTime.empty() ? std::string("--:--:--") : volume.EndTime) +
-                                 ", " + volume.Elapsed);
+      Line(out, "Last pass",
+           volume.StartTime + " to " +
+               (volume.EndTime.empty() ? std::string("--:--:--") : volume.EndTime) + ", " +
+               volume.Elapsed);
     Line(out, "Files/directories",
          std::to_string(volume.Files) + " / " + std::to_string(volume.Directories));
     Line(out, "Fragmented", std::to_string(volume.Fragmented));
     Line(out, "Defragmented", std::to_string(volume.Defragmented));
     std::string fragmentation = "before " + Percent(volume.FragmentationBefore);
-    if (volume.FragmentationAfter) fragmentation += ", after " + Percent(*volume.FragmentationAfter);
+    if (volume.FragmentationAfter)
+      fragmentation += ", after " + Percent(*volume.FragmentationAfter);
     Line(out, "Fragmentation", fragmentation);
     if (volume.Suggestion) Line(out, "Suggestion", *volume.Suggestion);
     if (volume.ContentProblem)
@@ -156,14 +161,16 @@ void WriteJsonReport(std::ostream& out, const RunFacts& facts,
         json.Key("columns").Integer(volume.Map->Columns);
         json.Key("rows").Integer(volume.Map->Rows);
         json.Key("cells").BeginArray();
-        for (const std::string& row : volume.Map->DigitRows()) json.String(row);
+        for (const std::string& row : volume.Map->DigitRows())
+          json.String(row);
         json.EndArray();
         json.EndObject();
       }
     }
     if (volume.ContentProblem) {
       json.Key("contentIntact").Boolean(volume.ContentProblem->empty());
-      if (!volume.ContentProblem->empty()) json.Key("contentProblem").String(*volume.ContentProblem);
+      if (!volume.ContentProblem->empty())
+        json.Key("contentProblem").String(*volume.ContentProblem);
     }
     json.EndObject();
   }

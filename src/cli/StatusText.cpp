@@ -35,7 +35,8 @@ std::string JobStatusText(uint8_t state, uint8_t command, uint8_t mode, uint32_t
   case dsAnalyzed:
     return "Analyzed";
   case dsDefragging:
-    if (command == jcManualDefrag) return WithPercent(mode == dmFast ? "Defragging" : "Optimizing", percent);
+    if (command == jcManualDefrag)
+      return WithPercent(mode == dmFast ? "Defragging" : "Optimizing", percent);
     if (command == jcAutoDefrag) return WithPercent("AutoDefrag", percent);
     return "";
   case dsDefragged:

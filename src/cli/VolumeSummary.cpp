@@ -45,8 +45,8 @@ void FillFromJob(VolumeSummary& summary, const TDefragThread& job, bool withMap)
   const TDefragReport& report = *engine.Report;
   summary.HasFigures = true;
   summary.State = job.State();
-  summary.StateText = JobStatusText(summary.State, job.Command(), job.Mode(),
-                                    engine.Map->GetProgressBar());
+  summary.StateText =
+      JobStatusText(summary.State, job.Command(), job.Mode(), engine.Map->GetProgressBar());
   summary.Figures = report.GetVolumeFigures();
   if (report.StartTime() != 0) summary.StartTime = TimeOfDayText(report.StartTime());
   if (report.EndTime() != 0) summary.EndTime = TimeOfDayText(report.EndTime());
@@ -91,7 +91,9 @@ void SortEntries(std::vector<EntrySummary>& entries, SortKey key) {
   case SortKey::None:
     break;
   case SortKey::Name:
-    by([](const EntrySummary& a, const EntrySummary& b) { return Folded(a.Name) < Folded(b.Name); });
+    by([](const EntrySummary& a, const EntrySummary& b) {
+      return Folded(a.Name) < Folded(b.Name);
+    });
     break;
   case SortKey::Fragments:
     by([](const EntrySummary& a, const EntrySummary& b) { return a.Fragments > b.Fragments; });

@@ -217,7 +217,11 @@ void TDefragThread::FinishCommand(uint8_t code) {
   }
   // Posted after the job stopped counting as busy, so that whoever sees the
   // code can hand over the next command at once.
-  if (code != ncNone) Notifier.Push(code);
+  if (code != ncNone) PostNotify(code);
+}
+
+void TDefragThread::PostNotify(uint8_t code) {
+  Notifier.Push(code);
 }
 
 void TDefragThread::Die(const std::string& text) {
@@ -238,8 +242,8 @@ void TDefragThread::RefuseIfDead() const {
   throw DefragError(kDeadPrefix + DeathText);
 }
 
-void TDefragThread::HandOver(uint8_t command, uint8_t mode, const char* stateError,
-                             bool newAnalysisOnModeChange) {
+void TDefragThread::WakeWhenParked(uint8_t command, uint8_t mode, const char* stateError,
+                                   bool newAnalysisOnModeChange) {
   std::unique_lock<std::mutex> lock(ParkLock);
   if (Dead) throw DefragError(kDeadPrefix + DeathText);
   // A job between its analysis and its pass is at rest only in name.
@@ -259,11 +263,11 @@ void TDefragThread::HandOver(uint8_t command, uint8_t mode, const char* stateErr
 }
 
 void TDefragThread::AnalyzeDeal(uint8_t mode) {
-  HandOver(jcAnalyze, mode, kAnalyzeBeginError, false);
+  WakeWhenParked(jcAnalyze, mode, kAnalyzeBeginError, false);
 }
 
 void TDefragThread::DefragDeal(uint8_t command, uint8_t mode) {
-  HandOver(command, mode, kDefragBeginError, true);
+  WakeWhenParked(command, mode, kDefragBeginError, true);
 }
 
 bool TDefragThread::TransitionState(uint8_t from1, uint8_t to1, uint8_t from2, uint8_t to2) {
@@ -305,7 +309,9 @@ void TDefragThread::StopDeal() {
   TransitionState(dsAnalyzing, dsStopping, dsDefragging, dsStopping);
 }
 
-uint8_t TDefragThread::PopNotify() { return Notifier.Pop(); }
+uint8_t TDefragThread::PopNotify() {
+  return Notifier.Pop();
+}
 
 bool TDefragThread::IsParked() const {
   std::lock_guard<std::mutex> guard(ParkLock);
@@ -317,7 +323,9 @@ bool TDefragThread::WaitUntilParked(std::chrono::milliseconds timeout) const {
   return ParkChanged.wait_for(lock, timeout, [&] { return (Parked && !WakePending) || Dead; });
 }
 
-bool TDefragThread::IsDead() const { return DeadFlag.load(); }
+bool TDefragThread::IsDead() const {
+  return DeadFlag.load();
+}
 
 std::string TDefragThread::ErrorText() const {
   std::lock_guard<std::mutex> guard(ParkLock);

@@ -104,11 +104,13 @@ private:
   // A stopped command leaves the job idle.
   uint8_t EndStopped();
   void FinishCommand(uint8_t code);
+  void PostNotify(uint8_t code);
   void Die(const std::string& text);
 
   // Hands a command to the parked job: waits for it to park, checks the
   // state again, then sets the command bytes and wakes it.
-  void HandOver(uint8_t command, uint8_t mode, const char* stateError, bool newAnalysisOnModeChange);
+  void WakeWhenParked(uint8_t command, uint8_t mode, const char* stateError,
+                      bool newAnalysisOnModeChange);
   void RefuseIfDead() const;
   // One compare-and-swap step of a UI routine; false when the state is
   // none of those it expects.

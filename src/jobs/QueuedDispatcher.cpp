@@ -21,7 +21,9 @@ template <typename Ready> bool SpinUntil(Ready ready) {
 
 QueuedDispatcher::QueuedDispatcher() : UiThread(std::this_thread::get_id()) {}
 
-QueuedDispatcher::~QueuedDispatcher() { Close(); }
+QueuedDispatcher::~QueuedDispatcher() {
+  Close();
+}
 
 void QueuedDispatcher::RunAndWait(const std::function<void()>& step) {
   std::unique_lock<std::mutex> lock(Lock);

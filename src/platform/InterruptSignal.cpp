@@ -19,7 +19,7 @@ extern "C" void CountInterrupt(int signalNumber) {
 }
 
 void Install(int signalNumber, void (*handler)(int)) {
-  struct sigaction action{};
+  struct sigaction action {};
   action.sa_handler = handler;
   sigemptyset(&action.sa_mask);
   // Interrupted system calls resume; the main loop looks at the count.
@@ -35,8 +35,12 @@ void InstallInterruptHandlers() {
   Install(SIGPIPE, SIG_IGN);
 }
 
-int InterruptCount() { return gRequests.load(); }
+int InterruptCount() {
+  return gRequests.load();
+}
 
-int FirstInterruptSignal() { return gFirstSignal.load(); }
+int FirstInterruptSignal() {
+  return gFirstSignal.load();
+}
 
 } // namespace quillo

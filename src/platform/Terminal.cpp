@@ -12,7 +12,9 @@ int DescriptorOf(OutputStream stream) {
 }
 } // namespace
 
-bool IsTerminal(OutputStream stream) { return isatty(DescriptorOf(stream)) == 1; }
+bool IsTerminal(OutputStream stream) {
+  return isatty(DescriptorOf(stream)) == 1;
+}
 
 int TerminalColumns(OutputStream stream) {
   winsize size{};

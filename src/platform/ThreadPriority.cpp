@@ -17,7 +17,9 @@ constexpr int kIoprioClassShift = 13;
 constexpr int kIoprioClassIdle = 3;
 constexpr int kIoprioIdleValue = kIoprioClassIdle << kIoprioClassShift;
 
-pid_t CurrentThreadId() { return pid_t(syscall(SYS_gettid)); }
+pid_t CurrentThreadId() {
+  return pid_t(syscall(SYS_gettid));
+}
 
 } // namespace
 
@@ -34,7 +36,8 @@ bool HasIdlePriority() {
   sched_param parameters{};
   if (pthread_getschedparam(pthread_self(), &policy, &parameters) != 0) return false;
   long ioPriority = syscall(SYS_ioprio_get, kIoprioWhoProcess, CurrentThreadId());
-  return policy == SCHED_IDLE && ioPriority >= 0 && (ioPriority >> kIoprioClassShift) == kIoprioClassIdle;
+  return policy == SCHED_IDLE && ioPriority >= 0 &&
+         (ioPriority >> kIoprioClassShift) == kIoprioClassIdle;
 }
 
 } // namespace quillo

@@ -24,12 +24,12 @@ TEST(CommandLine, SizesWithBinaryMultiples) {
     const char* Text;
     std::optional<int64_t> Bytes;
   };
-  for (Case c : {Case{"4096", 4096}, Case{"500M", 500LL << 20}, Case{"2G", 2LL << 30},
-                 Case{"2g", 2LL << 30}, Case{"10k", 10240}, Case{"1.5G", 3LL << 29},
-                 Case{"2GiB", 2LL << 30}, Case{"3MB", 3LL << 20}, Case{"1T", 1LL << 40},
-                 Case{"0", 0}, Case{"12B", 12}, Case{"", std::nullopt},
-                 Case{"M", std::nullopt}, Case{"5X", std::nullopt}, Case{"1.2.3", std::nullopt},
-                 Case{"-5", std::nullopt}, Case{"99999999999P", std::nullopt}})
+  for (Case c :
+       {Case{"4096", 4096}, Case{"500M", 500LL << 20}, Case{"2G", 2LL << 30}, Case{"2g", 2LL << 30},
+        Case{"10k", 10240}, Case{"1.5G", 3LL << 29}, Case{"2GiB", 2LL << 30},
+        Case{"3MB", 3LL << 20}, Case{"1T", 1LL << 40}, Case{"0", 0}, Case{"12B", 12},
+        Case{"", std::nullopt}, Case{"M", std::nullopt}, Case{"5X", std::nullopt},
+        Case{"1.2.3", std::nullopt}, Case{"-5", std::nullopt}, Case{"99999999999P", std::nullopt}})
     EXPECT_EQ(ParseSize(c.Text), c.Bytes) << c.Text;
 }
 
@@ -98,11 +98,13 @@ TEST(StatusTexts, SizesResultsAndSuggestions) {
 
 TEST(Progress, FileNamesAreCutInTheMiddleOnCharacterBorders) {
   EXPECT_EQ(ProgressDisplay::Shorten("C:\\short.txt", 40), "C:\\short.txt");
-  std::string shortened = ProgressDisplay::Shorten("C:\\Documents\\Letters\\2024\\draft-1234.doc", 24);
+  std::string shortened =
+      ProgressDisplay::Shorten("C:\\Documents\\Letters\\2024\\draft-1234.doc", 24);
   EXPECT_EQ(shortened, "C:\\Docu...draft-1234.doc");
   EXPECT_EQ(shortened.size(), 24u);
   // Multi-byte characters are counted as one and never split.
-  std::string wide = ProgressDisplay::Shorten("C:\\\xC3\xA9t\xC3\xA9\\\xC3\xA9t\xC3\xA9-\xC3\xA9t\xC3\xA9.txt", 12);
+  std::string wide = ProgressDisplay::Shorten(
+      "C:\\\xC3\xA9t\xC3\xA9\\\xC3\xA9t\xC3\xA9-\xC3\xA9t\xC3\xA9.txt", 12);
   EXPECT_EQ(wide, "C:\\...t\xC3\xA9.txt");
   EXPECT_EQ(ProgressDisplay::Shorten("C:\\a\\very\\long\\name", 5), "");
 }
@@ -131,7 +133,8 @@ TEST(Progress, PlainLinesAtMostOnceASecondAndEveryLastLine) {
 TEST(Progress, LiveLinesAreRedrawnInPlace) {
   std::ostringstream out;
   ProgressDisplay progress(out, /*live=*/true, 40);
-  ProgressItem first{"Q: demo:", "Analyzing 10%", "", "Q:\\Documents\\Letters\\draft-1234.doc", false};
+  ProgressItem first{"Q: demo:", "Analyzing 10%", "", "Q:\\Documents\\Letters\\draft-1234.doc",
+                     false};
   ProgressItem second{"R: demo:fat32", "Defragging 3%", "Left time: 0:0:9", "", false};
   progress.Show({first, second}, {});
   progress.Message("qdefrag: hello");
@@ -146,10 +149,14 @@ TEST(Progress, LiveLinesAreRedrawnInPlace) {
 // ---------------------------------------------------------------- JSON
 
 TEST(Json, StringsAreEscapedAndAlwaysValidUtf8) {
-  EXPECT_EQ(JsonWriter::Escape("C:\\dir\\\"x\"\n\t\x01"), "\"C:\\\\dir\\\\\\\"x\\\"\\n\\t\\u0001\"");
+  EXPECT_EQ(JsonWriter::Escape("C:\\dir\\\"x\"\n\t\x01"),
+            "\"C:\\\\dir\\\\\\\"x\\\"\\n\\t\\u0001\"");
   EXPECT_EQ(JsonWriter::Escape("caf\xC3\xA9"), "\"caf\xC3\xA9\"");
   // A stray byte, an overlong form and a surrogate each become U+FFFD.
-  EXPECT_EQ(JsonWriter::Escape("a\xFF" "b"), "\"a\xEF\xBF\xBD" "b\"");
+  EXPECT_EQ(JsonWriter::Escape("a\xFF"
+                               "b"),
+            "\"a\xEF\xBF\xBD"
+            "b\"");
   EXPECT_EQ(JsonWriter::Escape("\xC0\xAF"), "\"\xEF\xBF\xBD\xEF\xBF\xBD\"");
   EXPECT_EQ(JsonWriter::Escape("\xED\xA0\x80"), "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\"");
 }
@@ -161,8 +168,8 @@ TEST(MapRead, CellsReadBackWithCategoryAndPaleness) {
   TDefragMap map(1628 * 10, dispatcher);
   map.InitMap(TDefragMap::kMapWidth, TDefragMap::kMapHeight, TDefragMap::kCellSize,
               TDefragMap::kCellSize);
-  map.PaintRange(0, 10, mcFragmented, false);   // cell 0
-  map.PaintRange(10, 20, mcDirectory, true);    // cells 1 and 2, pale
+  map.PaintRange(0, 10, mcFragmented, false);     // cell 0
+  map.PaintRange(10, 20, mcDirectory, true);      // cells 1 and 2, pale
   map.PaintRange(1627 * 10, 10, mcTarget, false); // the last cell
   MapPicture picture = MapPicture::Capture(map);
   ASSERT_EQ(picture.Columns, 74);

@@ -84,9 +84,9 @@ TEST(Qdefrag, AnalyzeReportsFiguresEntriesAndMap) {
   EXPECT_EQ(volume["fileSystem"], "NTFS");
   EXPECT_EQ(volume["state"], 2);
   EXPECT_EQ(volume["stateText"], "Analyzed");
-  EXPECT_EQ(volume["totalBytes"].get<uint64_t>(),
-            volume["totalClusters"].get<uint64_t>() * volume["sectorsPerCluster"].get<uint64_t>() *
-                volume["bytesPerSector"].get<uint64_t>());
+  EXPECT_EQ(volume["totalBytes"].get<uint64_t>(), volume["totalClusters"].get<uint64_t>() *
+                                                      volume["sectorsPerCluster"].get<uint64_t>() *
+                                                      volume["bytesPerSector"].get<uint64_t>());
   EXPECT_GT(volume["files"].get<int>(), 0);
   EXPECT_GT(volume["directories"].get<int>(), 0);
   EXPECT_TRUE(volume["fragmentationAfter"].is_null());
@@ -116,7 +116,8 @@ TEST(Qdefrag, AnalyzeReportsFiguresEntriesAndMap) {
     cells += row.get<std::string>();
   }
   // An NTFS volume with fragmented files: they, the MFT and free space show.
-  for (char category : {'0', '6', '7'}) EXPECT_NE(cells.find(category), std::string::npos) << category;
+  for (char category : {'0', '6', '7'})
+    EXPECT_NE(cells.find(category), std::string::npos) << category;
 }
 
 TEST(Qdefrag, DefragJoinsTheFragmentedFilesAndKeepsTheContent) {
@@ -167,12 +168,13 @@ TEST(Qdefrag, ExcludeMasksAndSizeLimitLeaveFilesOut) {
   };
   ASSERT_GT(count(all, isJpeg), 0);
 
-  json masked =
-      RunTool({"analyze", "--json", "--exclude", "*.JPG", "-x", "*\\Temp\\*", "demo:"}).Json()["volumes"][0];
+  json masked = RunTool({"analyze", "--json", "--exclude", "*.JPG", "-x", "*\\Temp\\*", "demo:"})
+                    .Json()["volumes"][0];
   EXPECT_EQ(count(masked, isJpeg), 0);
-  EXPECT_EQ(count(masked, [](const json& e) {
-              return e["name"].get<std::string>().find("\\Temp\\") != std::string::npos;
-            }),
+  EXPECT_EQ(count(masked,
+                  [](const json& e) {
+                    return e["name"].get<std::string>().find("\\Temp\\") != std::string::npos;
+                  }),
             0);
   EXPECT_LT(masked["entries"].size(), all["entries"].size());
 
@@ -180,8 +182,8 @@ TEST(Qdefrag, ExcludeMasksAndSizeLimitLeaveFilesOut) {
   json limited = RunTool({"analyze", "--json", "--size-limit=100K", "demo:"}).Json()["volumes"][0];
   EXPECT_LT(limited["entries"].size(), all["entries"].size());
   // A file's clusters hold its size and less than one cluster more.
-  uint64_t cluster = limited["sectorsPerCluster"].get<uint64_t>() *
-                     limited["bytesPerSector"].get<uint64_t>();
+  uint64_t cluster =
+      limited["sectorsPerCluster"].get<uint64_t>() * limited["bytesPerSector"].get<uint64_t>();
   for (const json& entry : limited["entries"])
     EXPECT_LT(entry["bytes"].get<uint64_t>(), kLimit + cluster) << entry["name"];
 }

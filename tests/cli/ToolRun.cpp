@@ -42,7 +42,8 @@ ToolProcess::ToolProcess(const std::vector<std::string>& arguments,
   std::vector<std::string> all{QDEFRAG_PATH};
   all.insert(all.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
-  for (std::string& argument : all) argv.push_back(argument.data());
+  for (std::string& argument : all)
+    argv.push_back(argument.data());
   argv.push_back(nullptr);
 
   posix_spawn_file_actions_t actions;

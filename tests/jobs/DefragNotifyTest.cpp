@@ -13,7 +13,8 @@ namespace {
 TEST(DefragNotify, FirstInFirstOutThenZero) {
   TNotify queue;
   EXPECT_EQ(queue.Pop(), ncNone);
-  for (uint8_t code : {ncAnalyzed, ncDefragged, ncAutoDefragged, ncAnalyzed}) queue.Push(code);
+  for (uint8_t code : {ncAnalyzed, ncDefragged, ncAutoDefragged, ncAnalyzed})
+    queue.Push(code);
   EXPECT_EQ(queue.Pop(), ncAnalyzed);
   EXPECT_EQ(queue.Pop(), ncDefragged);
   EXPECT_EQ(queue.Pop(), ncAutoDefragged);
@@ -29,7 +30,8 @@ TEST(DefragNotify, ConcurrentPushesAreAllTakenOnce) {
   std::vector<std::thread> pushers;
   for (int t = 0; t < kThreads; ++t)
     pushers.emplace_back([&queue, t] {
-      for (int i = 0; i < kPerThread; ++i) queue.Push(uint8_t(1 + t % 3));
+      for (int i = 0; i < kPerThread; ++i)
+        queue.Push(uint8_t(1 + t % 3));
     });
   int taken = 0;
   int sum = 0;
@@ -39,8 +41,10 @@ TEST(DefragNotify, ConcurrentPushesAreAllTakenOnce) {
       sum += code;
     }
   };
-  while (taken < kThreads * kPerThread / 2) drain();
-  for (std::thread& pusher : pushers) pusher.join();
+  while (taken < kThreads * kPerThread / 2)
+    drain();
+  for (std::thread& pusher : pushers)
+    pusher.join();
   drain();
   EXPECT_EQ(taken, kThreads * kPerThread);
   EXPECT_EQ(sum, kPerThread * (1 + 2 + 3 + 1));

@@ -80,7 +80,8 @@ TEST(DefragThreadStress, QuickCommandSequencesOnSeveralJobs) {
     while (std::chrono::steady_clock::now() < deadline) {
       dispatcher.RunUntil(std::chrono::steady_clock::now() + kSettleStep);
       bool allParked = true;
-      for (Slot& slot : slots) allParked = allParked && slot.Job->IsParked();
+      for (Slot& slot : slots)
+        allParked = allParked && slot.Job->IsParked();
       if (allParked) return true;
     }
     return false;
@@ -121,7 +122,8 @@ TEST(DefragThreadStress, QuickCommandSequencesOnSeveralJobs) {
           break;
         case 8:
           job.StopDeal();
-          for (Expected& e : slot.Outstanding) e.StopSent = true;
+          for (Expected& e : slot.Outstanding)
+            e.StopSent = true;
           break;
         default:
           Collect(slot);
@@ -165,7 +167,8 @@ TEST(DefragThreadStress, QuickCommandSequencesOnSeveralJobs) {
   // Stop everything and wait for every job to park.
   for (Slot& slot : slots) {
     slot.Job->StopDeal();
-    for (Expected& e : slot.Outstanding) e.StopSent = true;
+    for (Expected& e : slot.Outstanding)
+      e.StopSent = true;
   }
   ASSERT_TRUE(settle()) << "a job hung";
 

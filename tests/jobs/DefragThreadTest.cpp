@@ -148,11 +148,11 @@ TEST(DefragThreadConstruction, ProviderWithoutDeviceIsGetFileSystemTypeError) {
   InlineDispatcher dispatcher;
   RecordingNotifier notifier;
   ScriptedFactory factory;
-  EXPECT_EQ(ErrorOf([&] {
-              TDefragThread job("C:", provider, EngineServices{time, dispatcher, notifier},
-                                factory);
-            }),
-            "GetFileSystemType Error");
+  EXPECT_EQ(
+      ErrorOf([&] {
+        TDefragThread job("C:", provider, EngineServices{time, dispatcher, notifier}, factory);
+      }),
+      "GetFileSystemType Error");
 }
 
 TEST(DefragThreadConstruction, EngineConstructionErrorsBecomeCreateDefragThreadError) {
@@ -572,13 +572,12 @@ TEST_P(DeadJob, RefusesEveryCommandAndKeepsItsState) {
 
 INSTANTIATE_TEST_SUITE_P(
     Failures, DeadJob,
-    ::testing::Values(
-        DeathCase{"EngineError", std::string("GetVolumeBitmap Error"), std::nullopt, jcAnalyze,
-                  "GetVolumeBitmap Error", dsAnalyzing},
-        DeathCase{"AnalysisEndsInWrongState", std::nullopt, dsDefragged, jcAnalyze,
-                  "AnalyzeEndState Error", dsDefragged},
-        DeathCase{"DefragAnalysisEndsInWrongState", std::nullopt, dsIdle, jcManualDefrag,
-                  "AnalyzeEndState Error", dsIdle}),
+    ::testing::Values(DeathCase{"EngineError", std::string("GetVolumeBitmap Error"), std::nullopt,
+                                jcAnalyze, "GetVolumeBitmap Error", dsAnalyzing},
+                      DeathCase{"AnalysisEndsInWrongState", std::nullopt, dsDefragged, jcAnalyze,
+                                "AnalyzeEndState Error", dsDefragged},
+                      DeathCase{"DefragAnalysisEndsInWrongState", std::nullopt, dsIdle,
+                                jcManualDefrag, "AnalyzeEndState Error", dsIdle}),
     [](const ::testing::TestParamInfo<DeathCase>& info) { return info.param.Name; });
 
 TEST(DefragThreadLifetime, DestructorStopsRunningAndPausedCommands) {

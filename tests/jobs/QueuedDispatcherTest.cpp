@@ -39,7 +39,8 @@ TEST(QueuedDispatcher, StepsOfOtherThreadsRunOnTheCreatingThreadAndTheCallerWait
     });
   while (finished.load() < kWorkers)
     dispatcher.RunUntil(std::chrono::steady_clock::now() + kStep);
-  for (std::thread& worker : workers) worker.join();
+  for (std::thread& worker : workers)
+    worker.join();
   EXPECT_EQ(counter, kWorkers * kStepsEach);
   EXPECT_EQ(wrongThread.load(), 0);
   EXPECT_EQ(unseen.load(), 0);
@@ -63,7 +64,8 @@ TEST(QueuedDispatcher, ErrorOfAStepReachesTheCaller) {
       caught = std::string(error.what()) == "cell";
     }
   });
-  while (dispatcher.RunPending() == 0) std::this_thread::sleep_for(kStep);
+  while (dispatcher.RunPending() == 0)
+    std::this_thread::sleep_for(kStep);
   worker.join();
   EXPECT_TRUE(caught.load());
 }
@@ -78,7 +80,8 @@ TEST(QueuedDispatcher, CloseRunsWhatIsQueuedAndThenLetsCallersRunTheirOwnSteps) 
     // After Close nobody runs the queue; the step must run here.
     dispatcher.RunAndWait([&] { ++ran; });
   });
-  while (!queuedOne.load()) std::this_thread::sleep_for(kStep);
+  while (!queuedOne.load())
+    std::this_thread::sleep_for(kStep);
   std::this_thread::sleep_for(kStep);
   dispatcher.Close();
   worker.join();

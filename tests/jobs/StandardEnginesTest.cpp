@@ -54,7 +54,8 @@ TEST(StandardEngines, AnalyseThenDefragmentBothFileSystems) {
       EXPECT_EQ(world.Volume->FileTokens(i), before[i]) << world.Volume->PathOf(i);
       if (!world.Volume->File(i).Directory) {
         size_t allocated = 0;
-        for (const MemoryRun& run : world.Volume->File(i).Runs) allocated += run.Lcn >= 0;
+        for (const MemoryRun& run : world.Volume->File(i).Runs)
+          allocated += run.Lcn >= 0;
         EXPECT_LE(allocated, 1u) << world.Volume->PathOf(i);
       }
     }
