@@ -1,0 +1,26 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Byte-addressed access to the storage under a volume: a block device, an
+// image file, or a partition window of either. Every read and write of the
+// file-system code goes through this seam, so a test can stand in a device
+// that records writes or loses them after a simulated power cut.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace quillo {
+
+class BlockDevice {
+public:
+  virtual ~BlockDevice() = default;
+  // Bytes the volume may use.
+  virtual uint64_t Size() const = 0;
+  virtual bool ReadOnly() const = 0;
+  // Whole transfers only: false when fewer bytes than asked could be moved.
+  virtual bool ReadAt(uint64_t offset, void* buffer, size_t length) = 0;
+  virtual bool WriteAt(uint64_t offset, const void* data, size_t length) = 0;
+  // Makes every completed write durable (fdatasync).
+  virtual bool Sync() = 0;
+};
+
+} // namespace quillo

@@ -1,0 +1,173 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "platform/fat/FatMover.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/fat/ClusterRuns.h"
+
+namespace quillo::fat {
+
+namespace {
+
+// Data moves in blocks of up to this size: one write per block, since the
+// target is contiguous.
+constexpr size_t kCopyBlockBytes = 8 << 20;
+constexpr uint32_t kDotSlot = 0;
+constexpr uint32_t kDotDotSlot = 1;
+
+bool HasShortName(const DirEntry& entry, const char* name) {
+  return std::memcmp(entry.Name, name, kShortNameLength) == 0 &&
+         (entry.Attr & kAttrLongNameMask) != kAttrLongName;
+}
+
+constexpr char kDotName[] = ".          ";
+constexpr char kDotDotName[] = "..         ";
+
+} // namespace
+
+FatMover::FatMover(BlockDevice& device, const FatLayout& layout, FatTable& table,
+                   FatNamespace& names, FatWriteSession& session)
+    : Device(device), Layout(layout), Table(table), Names(names), Session(session) {}
+
+bool FatMover::ReadEntry(uint64_t offset, DirEntry& entry) {
+  return Device.ReadAt(offset, &entry, sizeof(entry));
+}
+
+bool FatMover::WriteEntryCluster(const EntrySpot& spot, uint32_t cluster) {
+  DirEntry entry = spot.Entry;
+  entry.SetFirstCluster(cluster);
+  return Device.WriteAt(spot.Offset, &entry, sizeof(entry));
+}
+
+NtStatus FatMover::MakePlan(const MoveSubject& subject, int64_t startingVcn, int64_t startingLcn,
+                            uint32_t count, Plan& plan) {
+  if (subject.IsRoot) return kStatusAccessDenied;
+  if (count == 0 || startingVcn < 0 || startingLcn < 0 || subject.FirstCluster == 0)
+    return kStatusInvalidParameter;
+  if (Table.ReadChain(subject.FirstCluster, plan.Chain) != ChainError::None)
+    return kStatusFileCorruptError;
+  if (uint64_t(startingVcn) + count > plan.Chain.size()) return kStatusInvalidParameter;
+  if (uint64_t(startingLcn) + count > Layout.ClusterCount) return kStatusInvalidParameter;
+
+  plan.Begin = size_t(startingVcn);
+  plan.End = plan.Begin + count;
+  plan.Target = uint32_t(startingLcn) + kFirstDataCluster;
+  for (uint32_t i = 0; i < count; ++i)
+    if (!Table.IsFree(plan.Target + i)) return kStatusAlreadyCommitted;
+
+  plan.SwitchEntry = plan.Begin == 0;
+  if (plan.SwitchEntry) {
+    DirectoryRead parent = Names.ReadDirectory(subject.ParentCluster);
+    if (!parent.Data) return kStatusFileCorruptError;
+    plan.Entry.Offset = parent.Data->SlotOffset(Layout, subject.Slot);
+    if (plan.Entry.Offset == 0 || !ReadEntry(plan.Entry.Offset, plan.Entry.Entry))
+      return kStatusFileCorruptError;
+    const DirEntry& entry = plan.Entry.Entry;
+    if ((entry.Attr & kAttrLongNameMask) == kAttrLongName ||
+        entry.FirstCluster() != subject.FirstCluster)
+      return kStatusFileCorruptError;
+  }
+
+  plan.MovesDirectoryStart = subject.IsDirectory && plan.Begin == 0;
+  if (plan.MovesDirectoryStart) {
+    // Subdirectories name their parent in "..": those that name this one
+    // follow it.
+    DirectoryRead self = Names.ReadDirectory(subject.FirstCluster);
+    if (!self.Data) return kStatusFileCorruptError;
+    for (const FatDirEntry& child : self.Data->Parsed.Entries) {
+      if (!child.IsDirectory() || child.IsDot || child.IsDotDot) continue;
+      if (!Layout.IsDataCluster(child.FirstCluster)) continue;
+      EntrySpot spot;
+      spot.Offset = Layout.ClusterOffset(child.FirstCluster) + kDotDotSlot * kDirEntryBytes;
+      if (!ReadEntry(spot.Offset, spot.Entry)) return kStatusFileCorruptError;
+      if (HasShortName(spot.Entry, kDotDotName) && spot.Entry.FirstCluster() == subject.FirstCluster)
+        plan.ChildDotDots.push_back(spot);
+    }
+  }
+  return kStatusSuccess;
+}
+
+NtStatus FatMover::CopyData(const Plan& plan) {
+  uint32_t clustersPerBlock =
+      uint32_t(std::max<size_t>(1, kCopyBlockBytes / Layout.BytesPerCluster));
+  size_t total = plan.End - plan.Begin;
+  CopyBuffer.resize(size_t(std::min<size_t>(total, clustersPerBlock)) * Layout.BytesPerCluster);
+  for (size_t done = 0; done < total;) {
+    size_t clusters = std::min<size_t>(clustersPerBlock, total - done);
+    size_t from = plan.Begin + done;
+    if (!ReadChainData(Device, Layout, plan.Chain, from, from + clusters, CopyBuffer.data()))
+      return kStatusUnsuccessful;
+    if (done == 0 && plan.MovesDirectoryStart) {
+      // The copy's own "." names its new first cluster.
+      DirEntry dot;
+      std::memcpy(&dot, CopyBuffer.data() + kDotSlot * kDirEntryBytes, sizeof(dot));
+      if (HasShortName(dot, kDotName) && dot.FirstCluster() == plan.Chain[0]) {
+        dot.SetFirstCluster(plan.Target);
+        std::memcpy(CopyBuffer.data() + kDotSlot * kDirEntryBytes, &dot, sizeof(dot));
+      }
+    }
+    uint64_t offset = Layout.ClusterOffset(plan.Target + uint32_t(done));
+    if (!Device.WriteAt(offset, CopyBuffer.data(), clusters * Layout.BytesPerCluster)) {
+      Session.Fail();
+      return kStatusUnsuccessful;
+    }
+    done += clusters;
+  }
+  return kStatusSuccess;
+}
+
+bool FatMover::WriteNewChain(const Plan& plan) {
+  uint32_t count = uint32_t(plan.End - plan.Begin);
+  uint32_t after = plan.End < plan.Chain.size() ? plan.Chain[plan.End] : kFatEndOfChain;
+  for (uint32_t i = 0; i < count; ++i)
+    Table.Set(plan.Target + i, i + 1 < count ? plan.Target + i + 1 : after);
+  return Table.Flush(Device);
+}
+
+bool FatMover::SwitchLink(const Plan& plan) {
+  if (plan.SwitchEntry) return WriteEntryCluster(plan.Entry, plan.Target);
+  Table.Set(plan.Chain[plan.Begin - 1], plan.Target);
+  return Table.Flush(Device);
+}
+
+bool FatMover::FreeOld(const Plan& plan) {
+  for (size_t i = plan.Begin; i < plan.End; ++i) Table.Set(plan.Chain[i], kFatFree);
+  return Table.Flush(Device);
+}
+
+NtStatus FatMover::Move(const MoveSubject& subject, int64_t startingVcn, int64_t startingLcn,
+                        uint32_t count, MoveOutcome& outcome) {
+  Plan plan;
+  NtStatus status = MakePlan(subject, startingVcn, startingLcn, count, plan);
+  if (status != kStatusSuccess) return status;
+  status = Session.Begin();
+  if (status != kStatusSuccess) return status;
+
+  // 1. The data, into clusters nothing refers to yet.
+  status = CopyData(plan);
+  if (status != kStatusSuccess) return status;
+  auto failed = [&] {
+    Session.Fail();
+    return kStatusUnsuccessful;
+  };
+  if (!Device.Sync()) return failed();
+  // 2. Their chain entries, still unreachable.
+  if (!WriteNewChain(plan) || !Device.Sync()) return failed();
+  // 3. The one link that makes them reachable.
+  if (!SwitchLink(plan) || !Device.Sync()) return failed();
+  if (!plan.ChildDotDots.empty()) {
+    for (const EntrySpot& spot : plan.ChildDotDots)
+      if (!WriteEntryCluster(spot, plan.Target)) return failed();
+    if (!Device.Sync()) return failed();
+  }
+  // 4. The old clusters, now unreachable.
+  if (!FreeOld(plan) || !Device.Sync()) return failed();
+
+  if (subject.IsDirectory) Names.Forget(subject.FirstCluster);
+  if (plan.SwitchEntry) Names.Forget(subject.ParentCluster);
+  outcome.NewFirstCluster = plan.Begin == 0 ? plan.Target : plan.Chain[0];
+  return kStatusSuccess;
+}
+
+} // namespace quillo::fat

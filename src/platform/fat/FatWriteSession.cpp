@@ -1,0 +1,83 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "platform/fat/FatWriteSession.h"
+
+namespace quillo::fat {
+
+FatWriteSession::FatWriteSession(BlockDevice& device, const FatLayout& layout, FatTable& table,
+                                 Check check)
+    : Device(device), Layout(layout), Table(table), RunCheck(std::move(check)) {}
+
+NtStatus FatWriteSession::Refuse(std::string reason) {
+  State = SessionState::Refused;
+  Reasons.push_back(std::move(reason));
+  return kStatusDiskCorruptError;
+}
+
+NtStatus FatWriteSession::Begin() {
+  switch (State) {
+  case SessionState::Open: return kStatusSuccess;
+  case SessionState::Refused: return kStatusDiskCorruptError;
+  case SessionState::Failed: return kStatusUnsuccessful;
+  case SessionState::Closed: break;
+  }
+  if (Device.ReadOnly()) return kStatusMediaWriteProtected;
+
+  uint32_t flags = Table.Flags();
+  if (!(flags & kFatCleanShutdownBit))
+    return Refuse("the volume was not cleanly unmounted; check it with fsck.fat first");
+  if (!(flags & kFatNoHardErrorBit))
+    return Refuse("the volume has recorded disk errors; check it with fsck.fat first");
+  if (!Checked) {
+    std::string copies = Table.CompareCopies(Device);
+    if (!copies.empty()) return Refuse(copies + "; check the volume with fsck.fat first");
+    std::vector<std::string> problems = RunCheck();
+    if (!problems.empty()) {
+      for (std::string& problem : problems) Reasons.push_back(std::move(problem));
+      return Refuse("the volume is damaged; check it with fsck.fat first");
+    }
+    Checked = true;
+  }
+
+  FlagsAtStart = flags;
+  Table.SetFlags(flags & ~kFatCleanShutdownBit);
+  if (!Table.Flush(Device) || !WriteFsInfo(kFsInfoUnknown, kFsInfoUnknown) || !Device.Sync()) {
+    Fail();
+    return kStatusUnsuccessful;
+  }
+  State = SessionState::Open;
+  return kStatusSuccess;
+}
+
+bool FatWriteSession::WriteFsInfo(uint32_t freeCount, uint32_t nextFree) {
+  if (Layout.FsInfoSector == 0) return true;
+  Le32 values[2];
+  values[0].Set(freeCount);
+  values[1].Set(nextFree);
+  uint64_t offset = uint64_t(Layout.FsInfoSector) * Layout.BytesPerSector +
+                    offsetof(FsInfoSector, FreeCount);
+  static_assert(offsetof(FsInfoSector, NxtFree) == offsetof(FsInfoSector, FreeCount) + 4);
+  return Device.WriteAt(offset, values, sizeof(values));
+}
+
+void FatWriteSession::End() {
+  if (State != SessionState::Open) return;
+  uint32_t nextFree = Table.FirstFreeCluster();
+  if (!WriteFsInfo(Table.FreeCount(), nextFree == 0 ? kFsInfoUnknown : nextFree) ||
+      !Device.Sync()) {
+    Fail();
+    return;
+  }
+  Table.SetFlags(FlagsAtStart | kFatCleanShutdownBit);
+  if (!Table.Flush(Device) || !Device.Sync()) {
+    Fail();
+    return;
+  }
+  State = SessionState::Closed;
+}
+
+void FatWriteSession::Fail() {
+  State = SessionState::Failed;
+  Reasons.push_back("a write to the volume failed; it stays marked dirty");
+}
+
+} // namespace quillo::fat
