@@ -88,7 +88,7 @@ bool CheckResult::FatsDiffer() const {
   return false;
 }
 
-bool CheckResult::FsckOnlyCrashTraces(std::string& unexpected) const {
+bool CheckResult::FsckOnlyCrashTraces(std::string& unexpected, bool& staleDotDot) const {
   // What fsck.fat -n prints for the traces of a stopped write session.
   static const char* const kExpected[] = {
       "fsck.fat ",
@@ -99,13 +99,21 @@ bool CheckResult::FsckOnlyCrashTraces(std::string& unexpected) const {
       "Free cluster summary uninitialized",
       "Reclaimed ",
       "Leaving filesystem unchanged.",
-      "",
   };
-  for (const std::string& line : FsckLines) {
-    if (line.find(" files, ") != std::string::npos) continue;
+  static const std::string kStaleDotDot = "  Invalid '..' entry in the second slot.";
+  staleDotDot = false;
+  for (size_t i = 0; i < FsckLines.size(); ++i) {
+    const std::string& line = FsckLines[i];
+    if (line.empty() || line.find(" files, ") != std::string::npos) continue;
     bool known = false;
-    for (const char* prefix : kExpected)
-      if (std::string(prefix).empty() ? line.empty() : StartsWith(line, prefix)) known = true;
+    for (const char* prefix : kExpected) known = known || StartsWith(line, prefix);
+    // fsck.fat names the directory on one line and the fault on the next.
+    if (!known && StartsWith(line, "/") && i + 1 < FsckLines.size() &&
+        StartsWith(FsckLines[i + 1], kStaleDotDot)) {
+      staleDotDot = true;
+      ++i;
+      known = true;
+    }
     if (!known) {
       unexpected = line;
       return false;
@@ -146,7 +154,7 @@ std::string ShellQuote(const std::string& text) {
 
 CheckResult CheckImage(const std::filesystem::path& image, const std::filesystem::path& manifest,
                        bool contiguous) {
-  std::string command = "python3 " + ShellQuote(CheckerScript().string()) + " check --image " +
+  std::string command = ShellQuote(QUILLO_PYTHON) + " " + ShellQuote(CheckerScript().string()) + " check --image " +
                         ShellQuote(image.string()) + " --manifest " +
                         ShellQuote(manifest.string()) + (contiguous ? " --contiguous" : "");
   std::string output;
@@ -170,6 +178,10 @@ CheckResult CheckImage(const std::filesystem::path& image, const std::filesystem
     }
   }
   return result;
+}
+
+int RepairImage(const std::filesystem::path& image, std::string& output) {
+  return RunCommand("fsck.fat -a " + ShellQuote(image.string()), output);
 }
 
 std::unique_ptr<FileBlockDevice> OpenImage(const std::filesystem::path& path, bool readOnly) {

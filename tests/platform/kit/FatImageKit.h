@@ -36,9 +36,12 @@ struct CheckResult {
   // fsck.fat found nothing at all.
   bool FsckClean() const;
   // fsck.fat found nothing but what a stopped write session may leave: the
-  // dirty bit, lost clusters, the free count left unknown, and FAT copies
-  // that differ (each copy is then checked on its own).
-  bool FsckOnlyCrashTraces(std::string& unexpected) const;
+  // dirty bit, lost clusters, the free count left unknown, FAT copies that
+  // differ (each copy is then checked on its own), and, between the switch
+  // of a moved directory's first cluster and the update of its
+  // subdirectories, ".." entries that name its old first cluster (reported
+  // in `staleDotDot`). Otherwise `unexpected` is the first other line.
+  bool FsckOnlyCrashTraces(std::string& unexpected, bool& staleDotDot) const;
   bool FatsDiffer() const;
   std::string Summary() const;
 };
@@ -52,6 +55,9 @@ std::filesystem::path CopyFixture(const std::string& profile, const std::filesys
 Manifest ReadManifest(const std::filesystem::path& path);
 CheckResult CheckImage(const std::filesystem::path& image, const std::filesystem::path& manifest,
                        bool contiguous);
+
+// Lets fsck.fat repair an image in place (fsck.fat -a); returns its status.
+int RepairImage(const std::filesystem::path& image, std::string& output);
 
 // Opens an image file as the drive table would, without locks.
 std::unique_ptr<FileBlockDevice> OpenImage(const std::filesystem::path& path, bool readOnly);
