@@ -193,7 +193,10 @@ std::unique_ptr<FileBlockDevice> OpenImage(const std::filesystem::path& path, bo
 
 std::vector<uint8_t> ReadWholeFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+  std::vector<uint8_t> bytes(std::filesystem::file_size(path));
+  in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
+  if (!in) throw std::runtime_error("cannot read " + path.string());
+  return bytes;
 }
 
 void WriteWholeFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
