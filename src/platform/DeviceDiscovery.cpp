@@ -1,0 +1,57 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "platform/DeviceDiscovery.h"
+
+#include <algorithm>
+#include <fstream>
+
+#include "platform/BlkidProbe.h"
+
+namespace quillo {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+bool ReadFlag(const fs::path& file) {
+  std::ifstream in(file);
+  int value = 0;
+  return (in >> value) && value != 0;
+}
+
+// The removable flag belongs to the disk; a partition's disk is the folder
+// above it.
+bool IsRemovable(const fs::path& entry) {
+  std::error_code error;
+  fs::path real = fs::canonical(entry, error);
+  if (error) return false;
+  if (fs::exists(real / "partition")) return ReadFlag(real.parent_path() / "removable");
+  return ReadFlag(real / "removable");
+}
+
+bool Skipped(const std::string& name) {
+  for (const char* prefix : {"loop", "ram", "zram"})
+    if (name.rfind(prefix, 0) == 0) return true;
+  return false;
+}
+
+} // namespace
+
+std::vector<DiscoveredVolume> DiscoverVolumes(const fs::path& sysClassBlock,
+                                              const fs::path& deviceFolder) {
+  std::vector<DiscoveredVolume> found;
+  std::error_code error;
+  for (const fs::directory_entry& entry : fs::directory_iterator(sysClassBlock, error)) {
+    std::string name = entry.path().filename().string();
+    if (Skipped(name) || IsRemovable(entry.path())) continue;
+    fs::path device = deviceFolder / name;
+    FileSystemTags tags = ProbeFileSystemTags(device.string());
+    bool fat32 = tags.Type == "vfat" && tags.Version == "FAT32";
+    if (!fat32 && tags.Type != "ntfs") continue;
+    found.push_back({name, device.string(), tags.Uuid});
+  }
+  std::sort(found.begin(), found.end(),
+            [](const auto& a, const auto& b) { return a.Name < b.Name; });
+  return found;
+}
+
+} // namespace quillo

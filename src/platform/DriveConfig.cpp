@@ -1,0 +1,73 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "platform/DriveConfig.h"
+
+#include <cctype>
+#include <set>
+
+#include "settings/ProfileWriteError.h"
+
+namespace quillo {
+
+namespace {
+
+constexpr const char* kDrivesSection = "drives";
+constexpr const char* kLettersSection = "letters";
+
+} // namespace
+
+char ParseDriveLetter(const std::string& text) {
+  if (text.empty() || text.size() > 2) return 0;
+  if (text.size() == 2 && text[1] != ':') return 0;
+  unsigned char c = static_cast<unsigned char>(text[0]);
+  if (!std::isalpha(c) || c > 0x7F) return 0;
+  return char(std::toupper(c));
+}
+
+DriveConfig DriveConfig::Load(const std::filesystem::path& folder) {
+  DriveConfig config;
+  config.File = folder / kFileName;
+  std::error_code error;
+  config.Profile = ProfileFile::Load(config.File, error);
+  if (error) config.Problems.push_back(config.File.string() + ": " + error.message());
+
+  std::set<char> seen;
+  for (const std::string& key : config.Profile.Keys(kDrivesSection)) {
+    char letter = ParseDriveLetter(key);
+    std::string location = config.Profile.ReadString(kDrivesSection, key, "");
+    if (letter == 0) {
+      config.Problems.push_back(std::string(kFileName) + ": \"" + key + "\" is not a drive letter");
+    } else if (location.empty()) {
+      config.Problems.push_back(std::string(kFileName) + ": " + letter + ": names no volume");
+    } else if (!seen.insert(letter).second) {
+      config.Problems.push_back(std::string(kFileName) + ": " + letter +
+                                ": is given more than once; the first line counts");
+    } else {
+      config.Configured.push_back({letter, location});
+    }
+  }
+  for (const std::string& uuid : config.Profile.Keys(kLettersSection)) {
+    char letter = ParseDriveLetter(config.Profile.ReadString(kLettersSection, uuid, ""));
+    if (letter != 0) config.Remembered[uuid] = letter;
+  }
+  return config;
+}
+
+void DriveConfig::Remember(const std::string& uuid, char letter) {
+  Remembered[uuid] = letter;
+  Profile.WriteString(kLettersSection, uuid, std::string(1, letter));
+  Changed = true;
+}
+
+bool DriveConfig::Save(std::string& why) {
+  if (!Changed) return true;
+  try {
+    Profile.Save(File);
+  } catch (const ProfileWriteError& error) {
+    why = error.what();
+    return false;
+  }
+  Changed = false;
+  return true;
+}
+
+} // namespace quillo

@@ -1,0 +1,50 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "settings/ProfileFile.h"
+
+namespace quillo {
+
+// drives.ini in the configuration folder. Section "drives" maps letters to
+// volumes ("C=/srv/win.img", "D=/dev/sdb1", "E=/srv/disk.img#2"); section
+// "letters" remembers the letters given to discovered volumes, by their
+// file-system UUID.
+class DriveConfig {
+public:
+  static constexpr const char* kFileName = "drives.ini";
+
+  struct Drive {
+    char Letter = 0; // 'C'
+    std::string Location;
+  };
+
+  static DriveConfig Load(const std::filesystem::path& folder);
+
+  const std::vector<Drive>& Drives() const { return Configured; }
+  // Lines that could not be used, and why.
+  const std::vector<std::string>& Warnings() const { return Problems; }
+  const std::map<std::string, char>& RememberedLetters() const { return Remembered; }
+
+  void Remember(const std::string& uuid, char letter);
+  // Writes what was remembered since loading, if anything. False with `why`
+  // when the file cannot be written.
+  bool Save(std::string& why);
+
+private:
+  std::filesystem::path File;
+  ProfileFile Profile;
+  std::vector<Drive> Configured;
+  std::vector<std::string> Problems;
+  std::map<std::string, char> Remembered;
+  bool Changed = false;
+};
+
+// "C", "c:" -> 'C'; 0 when the text names no drive letter.
+char ParseDriveLetter(const std::string& text);
+
+} // namespace quillo

@@ -1,0 +1,23 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#pragma once
+
+#include <filesystem>
+
+namespace quillo {
+
+// Where the drive table looks for its configuration and for the system's
+// view of block devices and mounts. Tests point every path at a folder of
+// their own, so that no real device is ever looked at.
+struct DriveEnvironment {
+  std::filesystem::path ConfigurationFolder; // holds drives.ini
+  std::filesystem::path SysClassBlock = "/sys/class/block";
+  std::filesystem::path DeviceFolder = "/dev";
+  std::filesystem::path MountInfo = "/proc/self/mountinfo";
+  // Block devices holding FAT32 or NTFS volumes get letters of their own.
+  bool Discover = true;
+
+  // The running system's paths and the program's configuration folder.
+  static DriveEnvironment System();
+};
+
+} // namespace quillo

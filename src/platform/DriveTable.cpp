@@ -1,0 +1,211 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "platform/DriveTable.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "platform/BootSectorProbe.h"
+#include "platform/DeviceDiscovery.h"
+#include "platform/DriveConfig.h"
+#include "platform/VolumeFactory.h"
+#include "platform/VolumeStorage.h"
+
+namespace quillo {
+
+namespace {
+
+constexpr char kFirstDiscoveredLetter = 'C';
+constexpr char kLastLetter = 'Z';
+
+// The device number behind a path, when it is a block device.
+bool BlockDeviceNumber(const std::string& path, dev_t& number) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0 || !S_ISBLK(info.st_mode)) return false;
+  number = info.st_rdev;
+  return true;
+}
+
+char FreeLetter(const std::set<char>& taken, const std::set<char>& avoided) {
+  for (char letter = kFirstDiscoveredLetter; letter <= kLastLetter; ++letter)
+    if (!taken.count(letter) && !avoided.count(letter)) return letter;
+  // Every letter is taken or remembered for another volume: the remembered
+  // ones give way first.
+  for (char letter = kFirstDiscoveredLetter; letter <= kLastLetter; ++letter)
+    if (!taken.count(letter)) return letter;
+  return 0;
+}
+
+} // namespace
+
+DriveTable::DriveTable(DriveEnvironment environment) : Environment(std::move(environment)) {
+  Refresh();
+}
+
+void DriveTable::Refresh() {
+  DriveConfig config = DriveConfig::Load(Environment.ConfigurationFolder);
+  std::vector<std::string> problems = config.Warnings();
+  std::vector<Drive> drives;
+  std::set<char> taken;
+  std::set<dev_t> configuredDevices;
+  for (const DriveConfig::Drive& configured : config.Drives()) {
+    drives.push_back({configured.Letter, configured.Location, false});
+    taken.insert(configured.Letter);
+    dev_t number;
+    if (BlockDeviceNumber(ParseVolumeLocation(configured.Location).Path, number))
+      configuredDevices.insert(number);
+  }
+
+  if (Environment.Discover) {
+    const std::map<std::string, char>& remembered = config.RememberedLetters();
+    for (const DiscoveredVolume& volume :
+         DiscoverVolumes(Environment.SysClassBlock, Environment.DeviceFolder)) {
+      dev_t number;
+      if (BlockDeviceNumber(volume.DevicePath, number) && configuredDevices.count(number))
+        continue; // configured by hand under a letter of its own
+      char letter = 0;
+      auto known = remembered.find(volume.Uuid);
+      if (known != remembered.end() && !taken.count(known->second)) {
+        letter = known->second;
+      } else {
+        std::set<char> avoided;
+        for (const auto& [uuid, other] : remembered)
+          if (uuid != volume.Uuid) avoided.insert(other);
+        letter = FreeLetter(taken, avoided);
+        if (letter == 0) {
+          problems.push_back("no drive letter is left for " + volume.DevicePath);
+          continue;
+        }
+        if (!volume.Uuid.empty()) config.Remember(volume.Uuid, letter);
+      }
+      taken.insert(letter);
+      drives.push_back({letter, volume.DevicePath, true});
+    }
+    std::string why;
+    if (!config.Save(why)) problems.push_back("the drive letters cannot be remembered: " + why);
+  }
+  std::sort(drives.begin(), drives.end(),
+            [](const Drive& a, const Drive& b) { return a.Letter < b.Letter; });
+
+  std::lock_guard<std::mutex> guard(Lock);
+  std::vector<Entry> entries;
+  for (const Drive& drive : drives) {
+    Entry entry;
+    entry.Info = drive;
+    // A volume in use keeps its device while its letter names it still.
+    for (const Entry& old : Entries)
+      if (old.Info.Letter == drive.Letter && old.Info.Location == drive.Location)
+        entry.Device = old.Device;
+    entries.push_back(std::move(entry));
+  }
+  Entries = std::move(entries);
+  Problems = std::move(problems);
+}
+
+std::vector<DriveTable::Drive> DriveTable::Drives() const {
+  std::lock_guard<std::mutex> guard(Lock);
+  std::vector<Drive> drives;
+  for (const Entry& entry : Entries) drives.push_back(entry.Info);
+  return drives;
+}
+
+std::vector<std::string> DriveTable::Warnings() const {
+  std::lock_guard<std::mutex> guard(Lock);
+  return Problems;
+}
+
+const DriveTable::Entry* DriveTable::Find(const std::string& path) const {
+  char letter = ParseDriveLetter(path.substr(0, 2));
+  if (letter == 0 || (path.size() > 2 && path[2] != '\\') || path.size() > 3) return nullptr;
+  for (const Entry& entry : Entries)
+    if (entry.Info.Letter == letter) return &entry;
+  return nullptr;
+}
+
+VolumeSource DriveTable::SourceOf(const Entry& entry) const {
+  VolumeSource source;
+  source.VolumeName = std::string(1, entry.Info.Letter) + ":";
+  source.Location = entry.Info.Location;
+  return source;
+}
+
+std::string DriveTable::LogicalDriveStrings() const {
+  std::lock_guard<std::mutex> guard(Lock);
+  std::string strings;
+  for (const Entry& entry : Entries) {
+    strings += entry.Info.Letter;
+    strings += ":\\";
+    strings.push_back('\0');
+  }
+  strings.push_back('\0');
+  return strings;
+}
+
+uint32_t DriveTable::GetDriveType(const std::string& rootPath) const {
+  std::lock_guard<std::mutex> guard(Lock);
+  return Find(rootPath) ? kDriveFixed : kDriveNoRootDir;
+}
+
+std::shared_ptr<VolumeDevice> DriveTable::DeviceForQuery(Entry& entry) {
+  if (std::shared_ptr<VolumeDevice> live = entry.Device.lock()) return live;
+  VolumeSource source = SourceOf(entry);
+  std::string why;
+  if (!ResolveVolumeSource(source, why)) return nullptr;
+  std::unique_ptr<FileBlockDevice> storage = ProbeVolumeStorage(source);
+  if (!storage) return nullptr;
+  source.ReadOnly = true;
+  return OpenVolumeDevice(source, std::move(storage), why);
+}
+
+bool DriveTable::GetVolumeInformation(const std::string& rootPath, size_t nameCapacity,
+                                      VolumeInformation& out) {
+  std::lock_guard<std::mutex> guard(Lock);
+  Entry* entry = Find(rootPath);
+  if (!entry) return false;
+  if (std::shared_ptr<VolumeDevice> live = entry->Device.lock())
+    return live->GetVolumeInformation(rootPath, nameCapacity, out);
+
+  VolumeSource source = SourceOf(*entry);
+  std::string why;
+  if (!ResolveVolumeSource(source, why)) return false;
+  std::unique_ptr<FileBlockDevice> storage = ProbeVolumeStorage(source);
+  if (!storage) return false;
+  BootSectorFacts facts = ReadBootSectorFacts(*storage);
+  if (facts.Kind == FileSystemKind::Unknown || facts.FileSystemName.size() + 1 > nameCapacity)
+    return false;
+  out.FileSystemName = facts.FileSystemName;
+  out.SerialNumber = facts.SerialNumber;
+  out.VolumeLabel = facts.Label;
+  out.MaximumComponentLength = 255;
+  out.FileSystemFlags = 0;
+  return true;
+}
+
+bool DriveTable::GetFreeSpace(const std::string& rootPath, DiskFreeSpace& out) {
+  std::lock_guard<std::mutex> guard(Lock);
+  Entry* entry = Find(rootPath);
+  if (!entry) return false;
+  std::shared_ptr<VolumeDevice> device = DeviceForQuery(*entry);
+  return device && device->GetFreeSpace(rootPath, out);
+}
+
+std::shared_ptr<VolumeDevice> DriveTable::OpenDevice(const std::string& volumeName,
+                                                     std::string& why) {
+  std::lock_guard<std::mutex> guard(Lock);
+  Entry* entry = Find(volumeName);
+  if (!entry) {
+    why = volumeName + " names no volume";
+    return nullptr;
+  }
+  if (std::shared_ptr<VolumeDevice> live = entry->Device.lock()) return live;
+  VolumeSource source = SourceOf(*entry);
+  std::unique_ptr<FileBlockDevice> storage = OpenVolumeStorage(source, Environment, why);
+  if (!storage) return nullptr;
+  std::shared_ptr<VolumeDevice> device = OpenVolumeDevice(source, std::move(storage), why);
+  if (device) entry->Device = device;
+  return device;
+}
+
+} // namespace quillo

@@ -1,0 +1,79 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The Linux stand-in for drive letters: which letter names which volume
+// (drives.ini, then the block devices found holding FAT32 or NTFS), and the
+// platform calls the volume list asks of letters: the logical drive
+// strings, the drive type, the volume information and the free space.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/VolumeDevice.h"
+#include "engine/VolumeProvider.h"
+#include "platform/DriveEnvironment.h"
+#include "platform/VolumeSource.h"
+
+namespace quillo {
+
+class DriveTable final : public VolumeProvider {
+public:
+  struct Drive {
+    char Letter = 0;
+    std::string Location; // as configured, or the discovered device
+    bool Discovered = false;
+  };
+
+  // Reads the configuration and discovers devices (see Refresh).
+  explicit DriveTable(DriveEnvironment environment);
+
+  // Reads drives.ini again and looks for block devices again (when the
+  // environment asks for discovery), giving each newly found volume the
+  // letter it had before, or the next free one from C upward.
+  void Refresh();
+
+  std::vector<Drive> Drives() const;
+  // Problems with the configuration met by the last refresh.
+  std::vector<std::string> Warnings() const;
+
+  // GetLogicalDriveStrings: "C:\", "D:\", ... each followed by a NUL, and a
+  // final NUL.
+  std::string LogicalDriveStrings() const;
+  // GetDriveType: fixed (3) for every volume of the table, "no root
+  // directory" (1) for any other letter.
+  uint32_t GetDriveType(const std::string& rootPath) const;
+  // GetVolumeInformationA: the file-system name ("FAT32" or "NTFS") from the
+  // boot sector; false when neither can be read or the name does not fit.
+  bool GetVolumeInformation(const std::string& rootPath, size_t nameCapacity,
+                            VolumeInformation& out);
+  // GetDiskFreeSpaceExA.
+  bool GetFreeSpace(const std::string& rootPath, DiskFreeSpace& out);
+
+  // The device of a letter ("C:"), opened for work: mounted or busy volumes
+  // are refused. While a device is in use the same one is handed out again.
+  std::shared_ptr<VolumeDevice> OpenDevice(const std::string& volumeName,
+                                           std::string& why) override;
+
+private:
+  struct Entry {
+    Drive Info;
+    std::weak_ptr<VolumeDevice> Device;
+  };
+
+  // The entry of "C:" or "C:\", or null.
+  const Entry* Find(const std::string& path) const;
+  Entry* Find(const std::string& path) {
+    return const_cast<Entry*>(static_cast<const DriveTable*>(this)->Find(path));
+  }
+  VolumeSource SourceOf(const Entry& entry) const;
+  // The device in use for a letter, or one opened read-only for a query.
+  std::shared_ptr<VolumeDevice> DeviceForQuery(Entry& entry);
+
+  mutable std::mutex Lock;
+  DriveEnvironment Environment;
+  std::vector<Entry> Entries; // in letter order
+  std::vector<std::string> Problems;
+};
+
+} // namespace quillo

@@ -1,0 +1,142 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "platform/VolumeStorage.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+#include "platform/BlkidProbe.h"
+#include "platform/MountTable.h"
+
+namespace quillo {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string SystemError(int error) { return std::strerror(error); }
+
+// The loop device an image is attached to, or empty.
+std::string LoopDeviceOf(const struct stat& image, const fs::path& sysClassBlock) {
+  std::error_code error;
+  for (const fs::directory_entry& entry : fs::directory_iterator(sysClassBlock, error)) {
+    std::string name = entry.path().filename().string();
+    if (name.rfind("loop", 0) != 0) continue;
+    std::ifstream in(entry.path() / "loop" / "backing_file");
+    std::string backing;
+    if (!std::getline(in, backing) || backing.empty()) continue;
+    struct stat info {};
+    if (stat(backing.c_str(), &info) == 0 && info.st_dev == image.st_dev &&
+        info.st_ino == image.st_ino)
+      return "/dev/" + name;
+  }
+  return {};
+}
+
+bool IsReadOnlyError(int error) { return error == EACCES || error == EROFS || error == EPERM; }
+
+} // namespace
+
+VolumeLocation ParseVolumeLocation(const std::string& text) {
+  VolumeLocation location{text, 0};
+  size_t hash = text.rfind('#');
+  if (hash == std::string::npos || hash + 1 == text.size() || hash + 4 < text.size()) return location;
+  for (size_t i = hash + 1; i < text.size(); ++i)
+    if (text[i] < '0' || text[i] > '9') return location;
+  // A file whose name really ends in "#<digits>" is taken whole.
+  std::error_code error;
+  if (fs::exists(text, error)) return location;
+  int number = std::stoi(text.substr(hash + 1));
+  if (number <= 0) return location;
+  return {text.substr(0, hash), number};
+}
+
+bool ResolveVolumeSource(VolumeSource& source, std::string& why) {
+  VolumeLocation location = ParseVolumeLocation(source.Location);
+  source.Path = location.Path;
+  struct stat info {};
+  if (stat(source.Path.c_str(), &info) != 0) {
+    why = "cannot open " + source.Path + ": " + SystemError(errno);
+    return false;
+  }
+  if (!S_ISREG(info.st_mode) && !S_ISBLK(info.st_mode)) {
+    why = source.Path + " is neither an image file nor a block device";
+    return false;
+  }
+  if (location.Partition > 0)
+    return FindPartition(source.Path, location.Partition, source.Offset, source.Length, why);
+  source.Offset = 0;
+  source.Length = 0; // the whole size, once opened
+  return true;
+}
+
+std::unique_ptr<FileBlockDevice> OpenVolumeStorage(VolumeSource& source,
+                                                   const DriveEnvironment& environment,
+                                                   std::string& why) {
+  if (!ResolveVolumeSource(source, why)) return nullptr;
+  struct stat info {};
+  if (stat(source.Path.c_str(), &info) != 0) {
+    why = "cannot open " + source.Path + ": " + SystemError(errno);
+    return nullptr;
+  }
+  bool block = S_ISBLK(info.st_mode);
+
+  bool readable = false;
+  MountTable mounts = MountTable::Load(environment.MountInfo, readable);
+  std::string mountPoint = block ? mounts.MountPointOf(info.st_rdev)
+                                 : mounts.MountPointOfSource(fs::weakly_canonical(source.Path).string());
+  if (!mountPoint.empty()) {
+    why = source.Path + " is mounted on " + mountPoint;
+    return nullptr;
+  }
+  if (!block) {
+    std::string loop = LoopDeviceOf(info, environment.SysClassBlock);
+    if (!loop.empty()) {
+      why = source.Path + " is attached to " + loop + "; detach it first";
+      return nullptr;
+    }
+  }
+
+  // O_EXCL on a block device fails while the kernel or another program
+  // holds it (a mounted file system, a partition of it in use).
+  int exclusive = block ? O_EXCL : 0;
+  source.ReadOnly = false;
+  int fd = open(source.Path.c_str(), O_RDWR | O_CLOEXEC | exclusive);
+  if (fd < 0 && IsReadOnlyError(errno)) {
+    source.ReadOnly = true;
+    fd = open(source.Path.c_str(), O_RDONLY | O_CLOEXEC | exclusive);
+  }
+  if (fd < 0) {
+    int error = errno;
+    why = error == EBUSY ? source.Path + " is in use (mounted, or opened by another program)"
+                         : "cannot open " + source.Path + ": " + SystemError(error);
+    return nullptr;
+  }
+  if (!block && flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    int error = errno;
+    close(fd);
+    why = error == EWOULDBLOCK ? source.Path + " is in use by another process"
+                               : "cannot lock " + source.Path + ": " + SystemError(error);
+    return nullptr;
+  }
+
+  uint64_t size = DescriptorSize(fd);
+  if (source.Length == 0) source.Length = size > source.Offset ? size - source.Offset : 0;
+  if (source.Offset + source.Length > size || source.Length == 0) {
+    close(fd);
+    why = source.Location + " lies beyond the end of " + source.Path;
+    return nullptr;
+  }
+  return std::make_unique<FileBlockDevice>(fd, source.Offset, source.Length, source.ReadOnly);
+}
+
+std::unique_ptr<FileBlockDevice> ProbeVolumeStorage(const VolumeSource& source) {
+  return FileBlockDevice::OpenForProbe(source.Path, source.Offset, source.Length);
+}
+
+} // namespace quillo

@@ -1,0 +1,322 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The drive table over images only: drives.ini, partitions of a whole-disk
+// image, the platform queries, locks and mount checks, and discovery over
+// a made-up sysfs whose "block devices" are image files.
+#include <gtest/gtest.h>
+
+#include <sys/sysmacros.h>
+
+#include <cstring>
+#include <fstream>
+
+#include "FatEngineRig.h"
+#include "FatImageKit.h"
+#include "TestSupport.h"
+#include "platform/DriveTable.h"
+#include "platform/MountTable.h"
+#include "platform/VolumeStorage.h"
+
+namespace quillo::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr uint64_t kSector = 512;
+constexpr uint64_t kFirstPartitionStart = 2048;  // sectors
+constexpr uint64_t kFirstPartitionSectors = 4096;
+constexpr uint64_t kSecondPartitionStart = kFirstPartitionStart + kFirstPartitionSectors;
+constexpr uint8_t kPartitionTypeFat32Lba = 0x0C;
+
+void WriteText(const fs::path& path, const std::string& text) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path) << text;
+}
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void PutLe32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes[at + i] = uint8_t(value >> (8 * i));
+}
+
+// A disk image with an MBR: partition 1 holds a byte pattern, partition 2
+// the small FAT32 fixture.
+fs::path MakeDiskImage(const fs::path& dir, std::vector<uint8_t>& firstPartition) {
+  std::vector<uint8_t> volume = ReadWholeFile(FixtureImage("small"));
+  uint64_t secondSectors = volume.size() / kSector;
+  std::vector<uint8_t> disk((kSecondPartitionStart + secondSectors) * kSector, 0);
+  auto entry = [&](int index, uint64_t start, uint64_t sectors) {
+    size_t at = 446 + size_t(index) * 16;
+    disk[at + 4] = kPartitionTypeFat32Lba;
+    PutLe32(disk, at + 8, uint32_t(start));
+    PutLe32(disk, at + 12, uint32_t(sectors));
+  };
+  entry(0, kFirstPartitionStart, kFirstPartitionSectors);
+  entry(1, kSecondPartitionStart, secondSectors);
+  disk[510] = 0x55;
+  disk[511] = 0xAA;
+  firstPartition.resize(kFirstPartitionSectors * kSector);
+  for (size_t i = 0; i < firstPartition.size(); ++i) firstPartition[i] = uint8_t(i * 7 + 3);
+  std::copy(firstPartition.begin(), firstPartition.end(),
+            disk.begin() + kFirstPartitionStart * kSector);
+  std::copy(volume.begin(), volume.end(), disk.begin() + kSecondPartitionStart * kSector);
+  fs::path path = dir / "disk.img";
+  WriteWholeFile(path, disk);
+  return path;
+}
+
+// One sector that carries the NTFS signature and nothing else of NTFS.
+fs::path MakeNtfsLookalike(const fs::path& dir) {
+  std::vector<uint8_t> bytes(1 << 20, 0);
+  const uint8_t jump[] = {0xEB, 0x52, 0x90};
+  std::memcpy(bytes.data(), jump, 3);
+  std::memcpy(bytes.data() + 3, "NTFS    ", 8);
+  bytes[11] = 0x00;
+  bytes[12] = 0x02; // 512 bytes per sector
+  PutLe32(bytes, 72, 0xCAFEF00D);
+  bytes[510] = 0x55;
+  bytes[511] = 0xAA;
+  fs::path path = dir / "ntfs.img";
+  WriteWholeFile(path, bytes);
+  return path;
+}
+
+struct TableWorld {
+  TableWorld() {
+    Environment.ConfigurationFolder = Dir.Path() / "config";
+    Environment.SysClassBlock = Dir.Path() / "sys/class/block";
+    Environment.DeviceFolder = Dir.Path() / "dev";
+    Environment.MountInfo = Dir.Path() / "mountinfo";
+    Environment.Discover = false;
+    fs::create_directories(Environment.SysClassBlock);
+    fs::create_directories(Environment.DeviceFolder);
+    WriteText(Environment.MountInfo, "");
+  }
+  void Configure(const std::string& drives) {
+    WriteText(Environment.ConfigurationFolder / "drives.ini", "[drives]\n" + drives);
+  }
+
+  TempDir Dir;
+  DriveEnvironment Environment;
+};
+
+TEST(DriveTable, AnswersThePlatformQueriesFromDrivesIni) {
+  TableWorld world;
+  fs::path image = CopyFixture("small", world.Dir.Path());
+  std::vector<uint8_t> firstPartition;
+  fs::path disk = MakeDiskImage(world.Dir.Path(), firstPartition);
+  fs::path ntfs = MakeNtfsLookalike(world.Dir.Path());
+  world.Configure("c=" + image.string() + "\nE:=" + disk.string() + "#2\nG=" + ntfs.string() +
+                  "\nH=" + (world.Dir.Path() / "missing.img").string() +
+                  "\nI=" + disk.string() + "#7\nXY=/dev/null\n");
+  DriveTable table(world.Environment);
+
+  EXPECT_EQ(table.LogicalDriveStrings(), std::string("C:\\\0E:\\\0G:\\\0H:\\\0I:\\\0\0", 21));
+  ASSERT_EQ(table.Warnings().size(), 1u);
+  EXPECT_NE(table.Warnings()[0].find("\"XY\" is not a drive letter"), std::string::npos);
+  EXPECT_EQ(table.GetDriveType("C:\\"), kDriveFixed);
+  EXPECT_EQ(table.GetDriveType("Q:\\"), kDriveNoRootDir);
+
+  struct Case {
+    const char* Root;
+    bool Answers;
+    const char* FileSystem;
+  };
+  for (const Case& c : {Case{"C:\\", true, "FAT32"}, Case{"E:\\", true, "FAT32"},
+                        Case{"G:\\", true, "NTFS"}, Case{"H:\\", false, ""},
+                        Case{"I:\\", false, ""}, Case{"Q:\\", false, ""}}) {
+    VolumeInformation info;
+    EXPECT_EQ(table.GetVolumeInformation(c.Root, 10, info), c.Answers) << c.Root;
+    if (c.Answers) {
+      EXPECT_EQ(info.FileSystemName, c.FileSystem) << c.Root;
+    }
+  }
+  VolumeInformation info;
+  ASSERT_TRUE(table.GetVolumeInformation("C:\\", 10, info));
+  EXPECT_EQ(info.VolumeLabel, "QUILLOTEST");
+  EXPECT_EQ(info.SerialNumber, 0x1234ABCDu);
+  EXPECT_FALSE(table.GetVolumeInformation("C:\\", 5, info));
+  ASSERT_TRUE(table.GetVolumeInformation("G:\\", 10, info));
+  EXPECT_EQ(info.SerialNumber, 0xCAFEF00Du);
+
+  DiskFreeSpace space;
+  ASSERT_TRUE(table.GetFreeSpace("C:\\", space));
+  std::string why;
+  auto volume = fat::FatVolume::Open("C:", OpenImage(image, true), why);
+  DiskFreeSpace expected;
+  ASSERT_TRUE(volume->GetFreeSpace("C:\\", expected));
+  EXPECT_EQ(space.TotalNumberOfBytes, expected.TotalNumberOfBytes);
+  EXPECT_EQ(space.TotalNumberOfFreeBytes, expected.TotalNumberOfFreeBytes);
+  ASSERT_TRUE(table.GetFreeSpace("E:\\", space));
+  EXPECT_EQ(space.TotalNumberOfFreeBytes, expected.TotalNumberOfFreeBytes);
+  EXPECT_FALSE(table.GetFreeSpace("H:\\", space));
+}
+
+TEST(DriveTable, OpensEachVolumeForOneUserOnly) {
+  TableWorld world;
+  fs::path image = CopyFixture("small", world.Dir.Path());
+  fs::path ntfs = MakeNtfsLookalike(world.Dir.Path());
+  world.Configure("C=" + image.string() + "\nG=" + ntfs.string() + "\nH=" +
+                  (world.Dir.Path() / "missing.img").string() + "\n");
+  DriveTable table(world.Environment);
+  // Another process is played by a second table: the lock is per opening.
+  DriveTable other(world.Environment);
+
+  std::string why;
+  std::shared_ptr<VolumeDevice> device = table.OpenDevice("C:", why);
+  ASSERT_TRUE(device) << why;
+  EXPECT_EQ(table.OpenDevice("c:", why), device);
+  EXPECT_FALSE(other.OpenDevice("C:", why));
+  EXPECT_NE(why.find("in use by another process"), std::string::npos) << why;
+  // Queries go to the device in use.
+  VolumeInformation info;
+  EXPECT_TRUE(other.GetVolumeInformation("C:\\", 10, info));
+  device.reset();
+  EXPECT_TRUE(other.OpenDevice("C:", why)) << why;
+
+  EXPECT_FALSE(table.OpenDevice("G:", why));
+  EXPECT_NE(why.find("NTFS"), std::string::npos) << why;
+  EXPECT_FALSE(table.OpenDevice("H:", why));
+  EXPECT_NE(why.find("cannot open"), std::string::npos) << why;
+  EXPECT_FALSE(table.OpenDevice("Q:", why));
+  EXPECT_NE(why.find("names no volume"), std::string::npos) << why;
+}
+
+TEST(DriveTable, RefusesImagesAttachedToLoopDevicesOrMounted) {
+  TableWorld world;
+  fs::path image = CopyFixture("small", world.Dir.Path());
+  world.Configure("C=" + image.string() + "\n");
+  DriveTable table(world.Environment);
+  std::string why;
+
+  WriteText(world.Environment.SysClassBlock / "loop7/loop/backing_file", image.string() + "\n");
+  EXPECT_FALSE(table.OpenDevice("C:", why));
+  EXPECT_NE(why.find("attached to /dev/loop7"), std::string::npos) << why;
+  fs::remove_all(world.Environment.SysClassBlock / "loop7");
+
+  WriteText(world.Environment.MountInfo,
+            "36 35 0:44 / /mnt/fuse\\040image rw,relatime shared:1 - fuse " +
+                fs::weakly_canonical(image).string() + " rw\n");
+  EXPECT_FALSE(table.OpenDevice("C:", why));
+  EXPECT_NE(why.find("mounted on /mnt/fuse image"), std::string::npos) << why;
+  WriteText(world.Environment.MountInfo, "");
+  EXPECT_TRUE(table.OpenDevice("C:", why)) << why;
+}
+
+TEST(DriveTable, DefragmentsAPartitionAndLeavesTheRestOfTheDisk) {
+  TableWorld world;
+  std::vector<uint8_t> firstPartition;
+  fs::path disk = MakeDiskImage(world.Dir.Path(), firstPartition);
+  world.Configure("D=" + disk.string() + "#2\n");
+  DriveTable table(world.Environment);
+  std::string why;
+  std::shared_ptr<VolumeDevice> device = table.OpenDevice("D:", why);
+  ASSERT_TRUE(device) << why;
+  {
+    FakeClock time;
+    InlineDispatcher dispatcher;
+    RecordingNotifier notifier;
+    TFatDefrag engine("D:", device, EngineServices{time, dispatcher, notifier});
+    engine.State = dsAnalyzing;
+    engine.Analyze(dmFast);
+    engine.State = dsDefragging;
+    engine.Defrag(dmFast);
+    EXPECT_EQ(engine.Report->DefraggedFileCount.load(), engine.Report->FragmentedFileCount.load());
+    EXPECT_GT(engine.Report->DefraggedFileCount.load(), 0);
+  }
+  device.reset();
+
+  std::vector<uint8_t> bytes = ReadWholeFile(disk);
+  EXPECT_TRUE(std::equal(firstPartition.begin(), firstPartition.end(),
+                         bytes.begin() + kFirstPartitionStart * kSector));
+  fs::path volume = world.Dir.Path() / "partition2.img";
+  WriteWholeFile(volume, std::vector<uint8_t>(bytes.begin() + kSecondPartitionStart * kSector, bytes.end()));
+  CheckResult check = CheckImage(volume, FixtureManifest("small"), true);
+  EXPECT_TRUE(check.FsckClean()) << check.Summary();
+  EXPECT_EQ(check.FilesBad, 0) << check.Summary();
+  for (const std::string& path : ReadManifest(FixtureManifest("small")).Fragmented)
+    EXPECT_EQ(check.Runs.at(path), 1) << path;
+}
+
+// A made-up sysfs: each "block device" is an image file in the device folder.
+void AddBlockDevice(TableWorld& world, const std::string& disk, const std::string& partition,
+                    bool removable, const fs::path& content) {
+  fs::path devices = world.Dir.Path() / "sys/devices" / disk;
+  WriteText(devices / "removable", removable ? "1\n" : "0\n");
+  WriteText(devices / partition / "partition", "1\n");
+  fs::create_directory_symlink(devices / partition, world.Environment.SysClassBlock / partition);
+  fs::copy_file(content, world.Environment.DeviceFolder / partition);
+}
+
+TEST(DriveTable, DiscoveredVolumesKeepTheirLetters) {
+  TableWorld world;
+  world.Environment.Discover = true;
+  fs::path image = CopyFixture("small", world.Dir.Path());
+  fs::path other = world.Dir.Path() / "other.img";
+  {
+    // The same volume with another serial number, so another UUID.
+    std::vector<uint8_t> bytes = ReadWholeFile(image);
+    PutLe32(bytes, 67, 0x0BADCAFE);
+    WriteWholeFile(other, bytes);
+  }
+  fs::path blank = world.Dir.Path() / "blank.img";
+  WriteWholeFile(blank, std::vector<uint8_t>(1 << 20, 0));
+  world.Configure("C=" + image.string() + "\n");
+  AddBlockDevice(world, "sdz", "sdz1", false, image);
+  AddBlockDevice(world, "sdy", "sdy1", true, image); // removable: left out
+  AddBlockDevice(world, "sdx", "sdx1", false, blank); // no file system
+  {
+    DriveTable table(world.Environment);
+    std::vector<DriveTable::Drive> drives = table.Drives();
+    ASSERT_EQ(drives.size(), 2u);
+    EXPECT_EQ(drives[1].Letter, 'D');
+    EXPECT_EQ(drives[1].Location, (world.Environment.DeviceFolder / "sdz1").string());
+    EXPECT_TRUE(drives[1].Discovered);
+  }
+  EXPECT_NE(ReadText(world.Environment.ConfigurationFolder / "drives.ini").find("1234-ABCD=D"),
+            std::string::npos);
+
+  // A new volume that sorts first does not take the letter of the old one.
+  AddBlockDevice(world, "sda", "sda1", false, other);
+  DriveTable table(world.Environment);
+  std::vector<DriveTable::Drive> drives = table.Drives();
+  ASSERT_EQ(drives.size(), 3u);
+  EXPECT_EQ(drives[1].Location, (world.Environment.DeviceFolder / "sdz1").string());
+  EXPECT_EQ(drives[1].Letter, 'D');
+  EXPECT_EQ(drives[2].Location, (world.Environment.DeviceFolder / "sda1").string());
+  EXPECT_EQ(drives[2].Letter, 'E');
+}
+
+TEST(MountTable, FindsMountsByDeviceNumberAndSource) {
+  MountTable table = MountTable::Parse(
+      "22 1 8:17 / /media/My\\040Disk rw,relatime shared:7 - vfat /dev/sdb1 rw\n"
+      "23 1 0:50 / /mnt/img rw master:1 - fuse /srv/win.img rw\n"
+      "garbage line\n");
+  EXPECT_EQ(table.MountPointOf(makedev(8, 17)), "/media/My Disk");
+  EXPECT_EQ(table.MountPointOf(makedev(8, 16)), "");
+  EXPECT_EQ(table.MountPointOfSource("/srv/win.img"), "/mnt/img");
+  EXPECT_EQ(table.MountPointOfSource("/srv/other.img"), "");
+}
+
+TEST(VolumeLocation, ReadsAPartitionSuffix) {
+  struct Case {
+    const char* Text;
+    const char* Path;
+    int Partition;
+  };
+  for (const Case& c : {Case{"/srv/disk.img#2", "/srv/disk.img", 2},
+                        Case{"/dev/sdb1", "/dev/sdb1", 0},
+                        Case{"/srv/a#b.img", "/srv/a#b.img", 0},
+                        Case{"/srv/disk.img#", "/srv/disk.img#", 0},
+                        Case{"/srv/disk.img#0", "/srv/disk.img#0", 0},
+                        Case{"/srv/disk.img#12", "/srv/disk.img", 12}}) {
+    VolumeLocation location = ParseVolumeLocation(c.Text);
+    EXPECT_EQ(location.Path, c.Path) << c.Text;
+    EXPECT_EQ(location.Partition, c.Partition) << c.Text;
+  }
+}
+
+} // namespace
+} // namespace quillo::test
