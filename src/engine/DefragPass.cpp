@@ -32,10 +32,10 @@ void TDefrag::BuildWorkList(uint8_t mode, FileList& work) {
     return;
   }
   // Rare files already inside the zone stay where they are.
-  for (size_t i = RareList.size(); i-- > 0;) {
-    uint32_t lcn = FirstLcn(*RareList[i]);
-    if (ZoneStart <= lcn && lcn <= ZoneEnd) RareList.erase(RareList.begin() + ptrdiff_t(i));
-  }
+  std::erase_if(RareList, [this](const std::unique_ptr<FILE_INFO>& file) {
+    uint32_t lcn = FirstLcn(*file);
+    return ZoneStart <= lcn && lcn <= ZoneEnd;
+  });
   // Computed in 64 bits so that a zone high on a large volume keeps its
   // true middle.
   ZoneMiddle = uint32_t((uint64_t(ZoneStart) + ZoneEnd) / 2);

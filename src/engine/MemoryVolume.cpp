@@ -237,6 +237,13 @@ std::optional<NtStatus> MemoryVolume::TakeFault(MemoryOperation operation,
   return fault.Status;
 }
 
+std::optional<NtStatus> MemoryVolume::TakeFileFault(MemoryOperation operation, uint32_t index) {
+  // The path is only built when a fault waits for this operation.
+  auto it = Faults.find(operation);
+  if (it == Faults.end()) return std::nullopt;
+  return TakeFault(operation, Settings.VolumeName + RelativePath(index));
+}
+
 bool MemoryVolume::TakePending(MemoryOperation operation) {
   auto it = Pending.find(operation);
   if (it == Pending.end() || it->second == 0) return false;
@@ -543,7 +550,7 @@ bool MemoryVolume::GetFileInformationByHandle(Handle file, FileInformation& out)
   Count(MemoryOperation::FileInformation);
   auto index = FileOfHandle(file);
   if (!index) return false;
-  if (TakeFault(MemoryOperation::FileInformation, RelativePath(*index))) return false;
+  if (TakeFileFault(MemoryOperation::FileInformation, *index)) return false;
   const MemoryFile& entry = Files[*index];
   out.FileAttributes = entry.Attributes;
   out.LastWriteTime = entry.LastWriteTime;
@@ -557,7 +564,7 @@ NtStatus MemoryVolume::GetRetrievalPointers(Handle file, int64_t startingVcn,
   Count(MemoryOperation::RetrievalPointers);
   auto index = FileOfHandle(file);
   if (!index) return kStatusInvalidHandle;
-  if (auto fault = TakeFault(MemoryOperation::RetrievalPointers, Settings.VolumeName + RelativePath(*index)))
+  if (auto fault = TakeFileFault(MemoryOperation::RetrievalPointers, *index))
     return *fault;
   const MemoryFile& entry = Files[*index];
   if (entry.Resident || startingVcn < 0 || uint64_t(startingVcn) >= TotalVcns(entry))
@@ -583,7 +590,7 @@ NtStatus MemoryVolume::GetRetrievalPointers(Handle file, int64_t startingVcn,
 NtStatus MemoryVolume::DoMove(const MoveFileData& data) {
   auto index = FileOfHandle(data.FileHandle);
   if (!index) return kStatusInvalidHandle;
-  if (auto fault = TakeFault(MemoryOperation::MoveFile, Settings.VolumeName + RelativePath(*index)))
+  if (auto fault = TakeFileFault(MemoryOperation::MoveFile, *index))
     return *fault;
   if (ReadOnly) return kStatusMediaWriteProtected;
   MemoryFile& file = Files[*index];
@@ -732,7 +739,7 @@ NtStatus MemoryVolume::QueryFileName(Handle file, FileNameInformation& out) {
   Count(MemoryOperation::QueryFileName);
   auto index = FileOfHandle(file);
   if (!index) return kStatusInvalidHandle;
-  if (auto fault = TakeFault(MemoryOperation::QueryFileName, Settings.VolumeName + RelativePath(*index)))
+  if (auto fault = TakeFileFault(MemoryOperation::QueryFileName, *index))
     return *fault;
   std::u16string wide;
   if (!RelativeWidePath(*index, wide)) return kStatusUnsuccessful;

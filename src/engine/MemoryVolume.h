@@ -189,6 +189,8 @@ private:
 
   // Returns the injected status for this call, if any.
   std::optional<NtStatus> TakeFault(MemoryOperation operation, const std::string& path = "");
+  // The same for an operation on a file, whose path is "C:\dir\file".
+  std::optional<NtStatus> TakeFileFault(MemoryOperation operation, uint32_t index);
   bool TakePending(MemoryOperation operation);
   bool IsVolumeHandle(Handle handle) const;
   std::optional<uint32_t> FileOfHandle(Handle handle) const;

@@ -145,7 +145,7 @@ TEST_P(Analysis, UnreadableEntriesAreSkippedAndUnreadableExtentsStayExcluded) {
   world.Volume->AddFile(kRoot, "badtime", {{300, 10}}, 40960, 0x8000000000000000ULL);
   world.Volume->AddFile(kRoot, "good", {{400, 10}}, 40960, world.DaysAgo(100));
   world.Volume->FailOperation(MemoryOperation::FileInformation, kStatusUnsuccessful, -1, 0,
-                              "\\noinfo");
+                              "C:\\noinfo");
   world.Volume->FailOperation(MemoryOperation::RetrievalPointers, kStatusUnsuccessful, -1, 0,
                               "C:\\noextents");
   auto engine = world.MakeEngine();
