@@ -743,7 +743,7 @@ NtStatus MemoryVolume::QueryFileName(Handle file, FileNameInformation& out) {
     return *fault;
   std::u16string wide;
   if (!RelativeWidePath(*index, wide)) return kStatusUnsuccessful;
-  if (wide.empty()) wide = u"\\";
+  if (wide.empty()) wide.push_back(u'\\');
   out.FileNameLength = uint32_t(wide.size() * sizeof(char16_t));
   if (wide.size() > kFileNameCapacity) return kStatusBufferOverflow;
   std::copy(wide.begin(), wide.end(), out.FileName);
