@@ -14,7 +14,7 @@ namespace quillo::test {
 namespace {
 
 constexpr uint32_t kRoot = MemoryVolume::kRootIndex;
-constexpr int kVolumesPerCase = 100;
+constexpr int kVolumesPerCase = 64;
 // NTFS volumes keep their MFT at the front: 64 clusters, 256 records.
 constexpr uint32_t kMftClusters = 64;
 constexpr uint32_t kMftRecords = 256;
