@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-2.0-or-later
-# The main job: sets everything up, builds qdefrag (release preset), and shows
-# it on a fragmented volume: the cluster map after an analysis, then the map
-# after "Defrag & Optimize". Nothing is written to any disk: the volume is
-# qdefrag's generated in-memory demo volume.
+# The main job: sets everything up, builds qdefrag (release preset), makes a
+# fragmented FAT32 image file with the test fixture script (mkfs.fat and
+# mtools, no root needed), and shows qdefrag on it: the cluster map after an
+# analysis, then the map after "Defrag & Optimize", and finally the image
+# checked by fsck.fat and a comparison of every file's content. Nothing but
+# that image, in a temporary folder, is written. Without the fixture script
+# the generated in-memory volume `demo:` is used instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,7 +15,19 @@ cmake --preset release -G Ninja
 cmake --build --preset release --target qdefrag -j "$(nproc)"
 
 qdefrag=build/release/src/cli/qdefrag
+fixture=tests/fixtures/fat32_image.py
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+# The drive table's configuration stays in the temporary folder too.
+export QUILLODEFRAG_HOME="$work/config"
+mkdir -p "$QUILLODEFRAG_HOME"
+
 target=demo:
+if [ -f "$fixture" ]; then
+  python3 "$fixture" make --profile small --image "$work/fragmented.img" \
+    --manifest "$work/fragmented.manifest" > /dev/null
+  target="$work/fragmented.img"
+fi
 
 echo
 echo "== qdefrag analyze --map $target"
@@ -20,3 +35,10 @@ echo "== qdefrag analyze --map $target"
 echo
 echo "== qdefrag defrag --optimize --map $target"
 "$qdefrag" defrag --optimize --map "$target"
+
+if [ "$target" != demo: ]; then
+  echo
+  echo "== the image afterwards: fsck.fat, and every file compared with what was written"
+  python3 "$fixture" check --image "$target" --manifest "$work/fragmented.manifest" \
+    --work "$work/check" | grep -E '^(FSCK|CONTENT|MISMATCH) '
+fi

@@ -37,6 +37,10 @@ void JobRunner::StartOne(VolumeRun& run) {
     Finish(run, Outcome::Refused, run.Target.Refusal);
     return;
   }
+  if (run.Target.ReadOnly && Line.Command == Subcommand::Defrag) {
+    Finish(run, Outcome::Refused, "opened read-only: it can be analysed, not defragmented");
+    return;
+  }
   if (run.Target.Demo) run.DemoContent = ContentOf(*run.Target.Demo);
   try {
     run.Job = std::make_unique<TDefragThread>(run.Target.VolumeName, run.Target.Device,

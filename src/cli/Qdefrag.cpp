@@ -32,9 +32,15 @@ bool ColourWanted(ColorChoice choice) {
   return IsTerminal(OutputStream::StandardOutput) && (noColor == nullptr || *noColor == '\0');
 }
 
+void PrintWarnings(const TargetTable& targets) {
+  for (const std::string& warning : targets.Warnings())
+    std::cerr << kProgram << ": warning: " << warning << "\n";
+}
+
 int RunList(const CommandLine& line) {
   SystemClock clock;
-  TargetTable targets(clock);
+  TargetTable targets(clock, DriveEnvironment::System());
+  PrintWarnings(targets);
   std::vector<ListedVolume> volumes = targets.List();
   if (line.Json) {
     JsonWriter json(std::cout);
@@ -80,7 +86,8 @@ int RunVolumes(const CommandLine& line) {
   SystemClock clock;
   // Created here: this thread runs every map change of every job.
   QueuedDispatcher dispatcher;
-  TargetTable targets(clock);
+  TargetTable targets(clock, DriveEnvironment::System());
+  PrintWarnings(targets);
   bool live = !line.Quiet && IsTerminal(OutputStream::StandardError);
   ProgressDisplay progress(std::cerr, live, TerminalColumns(OutputStream::StandardError));
 

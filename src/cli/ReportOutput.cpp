@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "cli/ReportOutput.h"
 
+#include <cctype>
 #include <cstdio>
 #include <iomanip>
 
@@ -15,7 +16,7 @@ constexpr uint64_t kBytesPerKilobyte = 1024;
 constexpr int kLabelWidth = 20;
 constexpr int kNumberWidth = 9;
 constexpr int kSizeWidth = 10;
-constexpr int kResultWidth = 10;
+constexpr int kResultWidth = 11;
 
 std::string Percent(double value) {
   char buffer[32];

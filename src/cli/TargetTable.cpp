@@ -1,15 +1,22 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "cli/TargetTable.h"
 
+#include <cctype>
+#include <filesystem>
+
 #include "cli/DemoDisk.h"
 #include "cli/DemoVolume.h"
+#include "platform/DriveConfig.h"
+#include "platform/VolumeFactory.h"
+#include "platform/VolumeStorage.h"
 
 namespace quillo {
 
 namespace {
 // Demo volumes take letters from Q on, out of the way of the drive table's.
 constexpr char kFirstDemoLetter = 'Q';
-constexpr char kLastDemoLetter = 'Z';
+constexpr char kLastLetter = 'Z';
+constexpr char kFirstLetter = 'C';
 // Enough for any file-system name when it is only shown.
 constexpr size_t kShownNameCapacity = 32;
 constexpr const char* kDemoTargets[] = {"demo:", "demo:fat32"};
@@ -19,16 +26,31 @@ std::string FileSystemOf(VolumeDevice& device, const std::string& volumeName) {
   if (!device.GetVolumeInformation(volumeName + "\\", kShownNameCapacity, information)) return "";
   return information.FileSystemName;
 }
+
+// "C:" or "c:\" names a drive letter; "C" alone could be a file.
+char TargetLetter(const std::string& target) {
+  std::string text = target;
+  if (text.size() == 3 && text[2] == '\\') text.pop_back();
+  if (text.size() != 2) return 0;
+  return ParseDriveLetter(text);
+}
+
+std::string SameFile(const std::string& path) {
+  std::error_code error;
+  std::filesystem::path canonical = std::filesystem::weakly_canonical(path, error);
+  return error ? path : canonical.string();
+}
 } // namespace
 
-TargetTable::TargetTable(Clock& clock) : Time(clock), NextDemoLetter(kFirstDemoLetter) {}
+TargetTable::TargetTable(Clock& clock, DriveEnvironment environment)
+    : Time(clock), Environment(environment), Drives(std::move(environment)),
+      NextDemoLetter(kFirstDemoLetter) {}
 
 OpenedTarget TargetTable::Open(const std::string& target) {
   if (LooksLikeDemoTarget(target)) return OpenDemo(target);
-  OpenedTarget opened;
-  opened.Target = target;
-  opened.Refusal = "no such volume, device or image";
-  return opened;
+  if (char letter = TargetLetter(target)) return OpenLetter(target, letter);
+  if (char letter = LetterOfLocation(target)) return OpenLetter(target, letter);
+  return OpenLocation(target);
 }
 
 OpenedTarget TargetTable::OpenDemo(const std::string& target) {
@@ -39,10 +61,12 @@ OpenedTarget TargetTable::OpenDemo(const std::string& target) {
     opened.Refusal = "unknown demo volume (demo:, demo:ntfs or demo:fat32)";
     return opened;
   }
-  if (NextDemoLetter > kLastDemoLetter) {
-    opened.Refusal = "too many demo volumes";
+  while (NextDemoLetter <= kLastLetter && Taken.count(NextDemoLetter)) ++NextDemoLetter;
+  if (NextDemoLetter > kLastLetter) {
+    opened.Refusal = "no drive letter is left for it";
     return opened;
   }
+  Taken.insert(NextDemoLetter);
   opened.VolumeName = std::string(1, NextDemoLetter++) + ":";
   opened.Demo = BuildDemoVolume(*spec, opened.VolumeName, Time.Now());
   opened.Device = std::make_shared<DemoDisk>(opened.Demo, Time);
@@ -50,8 +74,83 @@ OpenedTarget TargetTable::OpenDemo(const std::string& target) {
   return opened;
 }
 
+OpenedTarget TargetTable::OpenLetter(const std::string& target, char letter) {
+  OpenedTarget opened;
+  opened.Target = target;
+  opened.VolumeName = std::string(1, letter) + ":";
+  if (Taken.count(letter)) {
+    opened.Refusal = "named twice";
+    return opened;
+  }
+  Taken.insert(letter);
+  opened.Device = Drives.OpenDevice(opened.VolumeName, opened.Refusal);
+  if (opened.Device) opened.FileSystem = FileSystemOf(*opened.Device, opened.VolumeName);
+  return opened;
+}
+
+OpenedTarget TargetTable::OpenLocation(const std::string& target) {
+  OpenedTarget opened;
+  opened.Target = target;
+  char letter = FreeLetter();
+  if (letter == 0) {
+    opened.Refusal = "no drive letter is left for it";
+    return opened;
+  }
+  VolumeSource source;
+  source.VolumeName = std::string(1, letter) + ":";
+  source.Location = target;
+  if (!ResolveVolumeSource(source, opened.Refusal)) return opened;
+  std::unique_ptr<FileBlockDevice> storage =
+      OpenVolumeStorage(source, Environment, opened.Refusal);
+  if (!storage) return opened;
+  opened.Device = OpenVolumeDevice(source, std::move(storage), opened.Refusal);
+  if (!opened.Device) return opened;
+  Taken.insert(letter);
+  opened.VolumeName = source.VolumeName;
+  opened.ReadOnly = source.ReadOnly;
+  opened.FileSystem = FileSystemOf(*opened.Device, opened.VolumeName);
+  return opened;
+}
+
+char TargetTable::LetterOfLocation(const std::string& location) const {
+  VolumeLocation wanted = ParseVolumeLocation(location);
+  std::string wantedFile = SameFile(wanted.Path);
+  for (const DriveTable::Drive& drive : Drives.Drives()) {
+    VolumeLocation known = ParseVolumeLocation(drive.Location);
+    if (known.Partition == wanted.Partition && SameFile(known.Path) == wantedFile)
+      return drive.Letter;
+  }
+  return 0;
+}
+
+char TargetTable::FreeLetter() {
+  std::set<char> used = Taken;
+  for (const DriveTable::Drive& drive : Drives.Drives()) used.insert(drive.Letter);
+  for (char letter = kFirstLetter; letter < kFirstDemoLetter; ++letter)
+    if (!used.count(letter)) return letter;
+  for (char letter = kLastLetter; letter >= kFirstDemoLetter; --letter)
+    if (!used.count(letter)) return letter;
+  return 0;
+}
+
 std::vector<ListedVolume> TargetTable::List() {
   std::vector<ListedVolume> listed;
+  for (const DriveTable::Drive& drive : Drives.Drives()) {
+    ListedVolume volume;
+    volume.Letter = std::string(1, drive.Letter) + ":";
+    volume.Target = drive.Location;
+    std::string root = volume.Letter + "\\";
+    VolumeInformation information;
+    if (Drives.GetVolumeInformation(root, kShownNameCapacity, information))
+      volume.FileSystem = information.FileSystemName;
+    DiskFreeSpace space;
+    if (Drives.GetFreeSpace(root, space)) volume.SizeBytes = space.TotalNumberOfBytes;
+    // Opened as for work, and let go at once: that is the honest answer.
+    std::shared_ptr<VolumeDevice> device = Drives.OpenDevice(volume.Letter, volume.Why);
+    volume.Usable = device != nullptr;
+    if (volume.Usable) volume.Why.clear();
+    listed.push_back(volume);
+  }
   for (const char* demo : kDemoTargets) {
     OpenedTarget opened = OpenDemo(demo);
     ListedVolume volume;
@@ -65,7 +164,6 @@ std::vector<ListedVolume> TargetTable::List() {
     volume.Why = opened.Refusal;
     listed.push_back(volume);
   }
-  NextDemoLetter = kFirstDemoLetter;
   return listed;
 }
 

@@ -1,18 +1,19 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// What the tool's targets name: the demo volumes, and the volumes of the
-// platform's drive table (drive letters, block devices, image files and
-// image#N partitions).
+// What the tool's targets name: the volumes of the platform's drive table
+// (by drive letter or by their location), block devices and image files
+// given by path (whole, or "image#N" for a partition), and the demo volumes.
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "engine/Clock.h"
 #include "engine/MemoryVolume.h"
 #include "engine/VolumeDevice.h"
+#include "platform/DriveTable.h"
 
 namespace quillo {
 
@@ -32,20 +33,32 @@ struct OpenedTarget {
   std::string FileSystem;
   std::shared_ptr<VolumeDevice> Device; // null when refused
   std::string Refusal;                  // why the target cannot be used
+  bool ReadOnly = false;                // only reads are possible
   std::shared_ptr<MemoryVolume> Demo;   // the demo's volume, for its content check
 };
 
 class TargetTable {
 public:
-  explicit TargetTable(Clock& clock);
+  TargetTable(Clock& clock, DriveEnvironment environment);
 
   OpenedTarget Open(const std::string& target);
   std::vector<ListedVolume> List();
+  // Problems of the drive configuration, for standard error.
+  std::vector<std::string> Warnings() const { return Drives.Warnings(); }
 
 private:
   OpenedTarget OpenDemo(const std::string& target);
+  OpenedTarget OpenLetter(const std::string& target, char letter);
+  OpenedTarget OpenLocation(const std::string& target);
+  // The drive table's letter of a location, 0 when it has none.
+  char LetterOfLocation(const std::string& location) const;
+  // A letter free in the table and in this run, for a volume given by path.
+  char FreeLetter();
 
   Clock& Time;
+  DriveEnvironment Environment;
+  DriveTable Drives;
+  std::set<char> Taken;
   char NextDemoLetter;
 };
 

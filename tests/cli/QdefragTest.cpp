@@ -217,8 +217,9 @@ TEST(Qdefrag, TextSummaryFollowsTheReportFigures) {
 
 TEST(Qdefrag, InterruptDuringAPassStopsCleanlyWithStatus130) {
   TempDir folder;
-  ToolProcess process({"defrag", "--optimize", "--json", "demo:"}, folder.Path());
-  ASSERT_TRUE(process.WaitForError("Optimizing", kPatience)) << "the pass never showed";
+  ToolProcess process(QDEFRAG_PATH, {"defrag", "--optimize", "--json", "demo:"}, folder.Path(),
+                      folder.Path() / "home");
+  ASSERT_TRUE(process.WaitForError({"Optimizing"}, kPatience)) << "the pass never showed";
   process.Signal(SIGINT);
   ToolResult result = process.Wait();
   EXPECT_EQ(result.Exit, 130) << result.Err;

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -21,8 +22,8 @@ namespace quillo::test {
 namespace {
 constexpr auto kPollStep = std::chrono::milliseconds(20);
 constexpr int kFileMode = 0644;
-
 constexpr int kSignalExitBase = 128;
+constexpr const char* kHomeVariable = "QUILLODEFRAG_HOME";
 
 int ExitOf(int status) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : kSignalExitBase + WTERMSIG(status);
@@ -36,15 +37,24 @@ std::string ReadAll(const std::filesystem::path& path) {
 }
 } // namespace
 
-ToolProcess::ToolProcess(const std::vector<std::string>& arguments,
-                         const std::filesystem::path& folder)
+ToolProcess::ToolProcess(const std::string& program, const std::vector<std::string>& arguments,
+                         const std::filesystem::path& folder, const std::filesystem::path& home)
     : OutPath(folder / "stdout"), ErrPath(folder / "stderr") {
-  std::vector<std::string> all{QDEFRAG_PATH};
+  std::vector<std::string> all{program};
   all.insert(all.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
-  for (std::string& argument : all)
-    argv.push_back(argument.data());
+  for (std::string& argument : all) argv.push_back(argument.data());
   argv.push_back(nullptr);
+
+  // The environment, with the configuration folder replaced.
+  std::vector<std::string> variables;
+  std::string prefix = std::string(kHomeVariable) + "=";
+  for (char** entry = environ; *entry != nullptr; ++entry)
+    if (std::strncmp(*entry, prefix.c_str(), prefix.size()) != 0) variables.emplace_back(*entry);
+  variables.push_back(prefix + home.string());
+  std::vector<char*> envp;
+  for (std::string& variable : variables) envp.push_back(variable.data());
+  envp.push_back(nullptr);
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -53,7 +63,7 @@ ToolProcess::ToolProcess(const std::vector<std::string>& arguments,
                                    O_WRONLY | O_CREAT | O_TRUNC, kFileMode);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, ErrPath.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, kFileMode);
-  int failed = posix_spawn(&Pid, argv[0], &actions, nullptr, argv.data(), environ);
+  int failed = posix_spawnp(&Pid, argv[0], &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (failed != 0) throw std::runtime_error("cannot start " + all[0]);
 }
@@ -65,16 +75,19 @@ ToolProcess::~ToolProcess() {
   }
 }
 
-bool ToolProcess::WaitForError(const std::string& text, std::chrono::seconds patience) {
+bool ToolProcess::WaitForError(const std::vector<std::string>& texts,
+                               std::chrono::seconds patience) {
   auto deadline = std::chrono::steady_clock::now() + patience;
   while (std::chrono::steady_clock::now() < deadline) {
-    if (ReadAll(ErrPath).find(text) != std::string::npos) return true;
+    std::string error = ReadAll(ErrPath);
+    for (const std::string& text : texts)
+      if (error.find(text) != std::string::npos) return true;
     int status = 0;
-    if (waitpid(Pid, &status, WNOHANG) == Pid) {
+    if (Pid > 0 && waitpid(Pid, &status, WNOHANG) == Pid) {
       Pid = -1;
       Exit = ExitOf(status);
-      return false;
     }
+    if (Pid < 0) return false;
     std::this_thread::sleep_for(kPollStep);
   }
   return false;
@@ -97,9 +110,16 @@ ToolResult ToolProcess::Wait() {
   return result;
 }
 
-ToolResult RunTool(const std::vector<std::string>& arguments) {
+ToolResult RunTool(const std::vector<std::string>& arguments, const std::filesystem::path& home) {
   TempDir folder;
-  ToolProcess process(arguments, folder.Path());
+  std::filesystem::path configuration = home.empty() ? folder.Path() / "home" : home;
+  ToolProcess process(QDEFRAG_PATH, arguments, folder.Path(), configuration);
+  return process.Wait();
+}
+
+ToolResult RunProgram(const std::string& program, const std::vector<std::string>& arguments) {
+  TempDir folder;
+  ToolProcess process(program, arguments, folder.Path(), folder.Path() / "home");
   return process.Wait();
 }
 

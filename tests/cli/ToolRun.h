@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Runs the real qdefrag binary with its output in files.
+// Runs the real qdefrag binary, or a helper program, with its output in
+// files and its configuration in a folder of the test's own.
 #pragma once
 
 #include <sys/types.h>
@@ -20,17 +21,19 @@ struct ToolResult {
   nlohmann::json Json() const { return nlohmann::json::parse(Out); }
 };
 
-// A started qdefrag process.
+// A started process. qdefrag's configuration folder (drives.ini) is
+// `home`, never the user's.
 class ToolProcess {
 public:
-  ToolProcess(const std::vector<std::string>& arguments, const std::filesystem::path& folder);
+  ToolProcess(const std::string& program, const std::vector<std::string>& arguments,
+              const std::filesystem::path& folder, const std::filesystem::path& home);
   ~ToolProcess();
   ToolProcess(const ToolProcess&) = delete;
   ToolProcess& operator=(const ToolProcess&) = delete;
 
-  // Waits until standard error contains `text`; false when the process
-  // ended first or the patience ran out.
-  bool WaitForError(const std::string& text, std::chrono::seconds patience);
+  // Waits until standard error contains one of `texts`; false when the
+  // process ended first or the patience ran out.
+  bool WaitForError(const std::vector<std::string>& texts, std::chrono::seconds patience);
   void Signal(int signalNumber);
   ToolResult Wait();
 
@@ -41,6 +44,11 @@ private:
   std::filesystem::path ErrPath;
 };
 
-ToolResult RunTool(const std::vector<std::string>& arguments);
+// qdefrag with a configuration folder under `home` (a fresh one when empty).
+ToolResult RunTool(const std::vector<std::string>& arguments,
+                   const std::filesystem::path& home = {});
+
+// Any program, found on PATH.
+ToolResult RunProgram(const std::string& program, const std::vector<std::string>& arguments);
 
 } // namespace quillo::test
