@@ -4,9 +4,10 @@
 # fragmented FAT32 image file with the test fixture script (mkfs.fat and
 # mtools, no root needed), and shows qdefrag on it: the cluster map after an
 # analysis, then the map after "Defrag & Optimize", and finally the image
-# checked by fsck.fat and a comparison of every file's content. Nothing but
-# that image, in a temporary folder, is written. Without the fixture script
-# the generated in-memory volume `demo:` is used instead.
+# checked by fsck.fat and a comparison of every file's content. Beside it,
+# at the same time, runs qdefrag's generated in-memory volume `demo:`, whose
+# fuller map shows more. Nothing but the image, in a temporary folder, is
+# written.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,23 +23,24 @@ trap 'rm -rf "$work"' EXIT
 export QUILLODEFRAG_HOME="$work/config"
 mkdir -p "$QUILLODEFRAG_HOME"
 
-target=demo:
+image="$work/fragmented.img"
+targets=(demo:)
 if [ -f "$fixture" ]; then
-  python3 "$fixture" make --profile small --image "$work/fragmented.img" \
+  python3 "$fixture" make --profile small --image "$image" \
     --manifest "$work/fragmented.manifest" > /dev/null
-  target="$work/fragmented.img"
+  targets=("$image" demo:)
 fi
 
 echo
-echo "== qdefrag analyze --map $target"
-"$qdefrag" analyze --map "$target"
+echo "== qdefrag analyze --map ${targets[*]}"
+"$qdefrag" analyze --map "${targets[@]}"
 echo
-echo "== qdefrag defrag --optimize --map $target"
-"$qdefrag" defrag --optimize --map "$target"
+echo "== qdefrag defrag --optimize --map ${targets[*]}"
+"$qdefrag" defrag --optimize --map "${targets[@]}"
 
-if [ "$target" != demo: ]; then
+if [ -f "$image" ]; then
   echo
   echo "== the image afterwards: fsck.fat, and every file compared with what was written"
-  python3 "$fixture" check --image "$target" --manifest "$work/fragmented.manifest" \
+  python3 "$fixture" check --image "$image" --manifest "$work/fragmented.manifest" \
     --work "$work/check" | grep -E '^(FSCK|CONTENT|MISMATCH) '
 fi

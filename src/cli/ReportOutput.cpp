@@ -29,8 +29,14 @@ void Line(std::ostream& out, const char* label, const std::string& value) {
 }
 
 std::string Heading(const VolumeSummary& volume) {
-  std::string heading =
-      volume.VolumeName.empty() ? volume.Target : volume.VolumeName + " " + volume.Target;
+  // A target given as its drive letter is named once.
+  std::string target = volume.Target;
+  for (char& c : target)
+    c = char(std::toupper(static_cast<unsigned char>(c)));
+  bool sameName = target == volume.VolumeName || target == volume.VolumeName + "\\";
+  std::string heading = volume.VolumeName.empty() || sameName
+                            ? volume.Target
+                            : volume.VolumeName + " " + volume.Target;
   if (!volume.FileSystem.empty()) heading += "  " + volume.FileSystem;
   return heading;
 }

@@ -61,7 +61,8 @@ OpenedTarget TargetTable::OpenDemo(const std::string& target) {
     opened.Refusal = "unknown demo volume (demo:, demo:ntfs or demo:fat32)";
     return opened;
   }
-  while (NextDemoLetter <= kLastLetter && Taken.count(NextDemoLetter)) ++NextDemoLetter;
+  while (NextDemoLetter <= kLastLetter && Taken.count(NextDemoLetter))
+    ++NextDemoLetter;
   if (NextDemoLetter > kLastLetter) {
     opened.Refusal = "no drive letter is left for it";
     return opened;
@@ -100,8 +101,7 @@ OpenedTarget TargetTable::OpenLocation(const std::string& target) {
   source.VolumeName = std::string(1, letter) + ":";
   source.Location = target;
   if (!ResolveVolumeSource(source, opened.Refusal)) return opened;
-  std::unique_ptr<FileBlockDevice> storage =
-      OpenVolumeStorage(source, Environment, opened.Refusal);
+  std::unique_ptr<FileBlockDevice> storage = OpenVolumeStorage(source, Environment, opened.Refusal);
   if (!storage) return opened;
   opened.Device = OpenVolumeDevice(source, std::move(storage), opened.Refusal);
   if (!opened.Device) return opened;
@@ -125,7 +125,8 @@ char TargetTable::LetterOfLocation(const std::string& location) const {
 
 char TargetTable::FreeLetter() {
   std::set<char> used = Taken;
-  for (const DriveTable::Drive& drive : Drives.Drives()) used.insert(drive.Letter);
+  for (const DriveTable::Drive& drive : Drives.Drives())
+    used.insert(drive.Letter);
   for (char letter = kFirstLetter; letter < kFirstDemoLetter; ++letter)
     if (!used.count(letter)) return letter;
   for (char letter = kLastLetter; letter >= kFirstDemoLetter; --letter)

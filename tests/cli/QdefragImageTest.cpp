@@ -31,7 +31,9 @@ constexpr uint32_t kSectorBytes = 512;
 constexpr size_t kMbrEntryOffset = 446;
 constexpr uint8_t kFat32LbaType = 0x0C;
 
-fs::path Script() { return SourceDir() / "tests" / "fixtures" / "fat32_image.py"; }
+fs::path Script() {
+  return SourceDir() / "tests" / "fixtures" / "fat32_image.py";
+}
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -54,9 +56,10 @@ class QdefragOnImages : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
     Pristine = new TempDir;
-    ToolResult made = RunProgram("python3", {Script().string(), "make", "--profile", "small",
-                                             "--image", (Pristine->Path() / "small.img").string(),
-                                             "--manifest", (Pristine->Path() / "small.manifest").string()});
+    ToolResult made =
+        RunProgram("python3", {Script().string(), "make", "--profile", "small", "--image",
+                               (Pristine->Path() / "small.img").string(), "--manifest",
+                               (Pristine->Path() / "small.manifest").string()});
     MakeFailure = made.Exit == 0 ? "" : made.Err;
   }
   static void TearDownTestSuite() {
@@ -74,9 +77,9 @@ protected:
   }
 
   ImageCheck Check(const fs::path& image, bool contiguous) {
-    std::vector<std::string> arguments{Script().string(), "check", "--image", image.string(),
-                                       "--manifest", Manifest.string(),
-                                       "--work", (Folder.Path() / "check").string()};
+    std::vector<std::string> arguments{
+        Script().string(), "check",           "--image", image.string(),
+        "--manifest",      Manifest.string(), "--work",  (Folder.Path() / "check").string()};
     if (contiguous) arguments.push_back("--contiguous");
     fs::remove_all(Folder.Path() / "check");
     ToolResult result = RunProgram("python3", arguments);
@@ -137,7 +140,8 @@ TEST_F(QdefragOnImages, AnalysisFindsTheFragmentedEntriesAndWritesNothing) {
   EXPECT_EQ(volume["outcome"], "analyzed");
   EXPECT_EQ(volume["fileSystem"], "FAT32");
   std::set<std::string> found;
-  for (const json& entry : volume["entries"]) found.insert(BelowRoot(entry["name"]));
+  for (const json& entry : volume["entries"])
+    found.insert(BelowRoot(entry["name"]));
   EXPECT_EQ(found, FragmentedInManifest());
   EXPECT_EQ(volume["map"]["cells"].size(), 22u);
   EXPECT_TRUE(ReadFile(Image) == before) << "an analysis changed the image";
@@ -232,8 +236,8 @@ TEST_F(QdefragOnImages, UnusableTargetsAreRefusedWithTheReason) {
   ASSERT_GE(held, 0);
   ASSERT_EQ(flock(held, LOCK_EX | LOCK_NB), 0);
 
-  ToolResult result = Run({"defrag", "--json", zeros.string(), (Folder.Path() / "absent.img").string(),
-                           Image.string(), "Y:"});
+  ToolResult result = Run({"defrag", "--json", zeros.string(),
+                           (Folder.Path() / "absent.img").string(), Image.string(), "Y:"});
   close(held);
   EXPECT_EQ(result.Exit, 1);
   json volumes = result.Json()["volumes"];

@@ -43,7 +43,8 @@ ToolProcess::ToolProcess(const std::string& program, const std::vector<std::stri
   std::vector<std::string> all{program};
   all.insert(all.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
-  for (std::string& argument : all) argv.push_back(argument.data());
+  for (std::string& argument : all)
+    argv.push_back(argument.data());
   argv.push_back(nullptr);
 
   // The environment, with the configuration folder replaced.
@@ -53,7 +54,8 @@ ToolProcess::ToolProcess(const std::string& program, const std::vector<std::stri
     if (std::strncmp(*entry, prefix.c_str(), prefix.size()) != 0) variables.emplace_back(*entry);
   variables.push_back(prefix + home.string());
   std::vector<char*> envp;
-  for (std::string& variable : variables) envp.push_back(variable.data());
+  for (std::string& variable : variables)
+    envp.push_back(variable.data());
   envp.push_back(nullptr);
 
   posix_spawn_file_actions_t actions;
