@@ -1,0 +1,119 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "platform/ntfs/ClusterMove.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
+#include "platform/ntfs/MovePlan.h"
+#include "platform/ntfs/NtfsLibrary.h"
+
+namespace quillo {
+
+namespace {
+
+// Data is copied in blocks of this size.
+constexpr int64_t kCopyBlockBytes = 4 << 20;
+constexpr unsigned kBitsPerByte = 8;
+
+bool ReadRuns(const runlist_element* list, std::vector<ClusterRun>& runs, runlist_element& end) {
+  for (const runlist_element* run = list; run; ++run) {
+    if (run->length == 0) {
+      end = *run;
+      return true;
+    }
+    if (run->lcn < LCN_HOLE || run->length < 0) return false; // not mapped, or damaged
+    runs.push_back({run->vcn, run->lcn < 0 ? -1 : run->lcn, run->length});
+  }
+  return false;
+}
+
+runlist_element* WriteRuns(const std::vector<ClusterRun>& runs, const runlist_element& end) {
+  auto* list = static_cast<runlist_element*>(std::malloc((runs.size() + 1) * sizeof(runlist_element)));
+  if (!list) return nullptr;
+  for (size_t i = 0; i < runs.size(); ++i)
+    list[i] = {runs[i].Vcn, runs[i].Lcn < 0 ? LCN_HOLE : runs[i].Lcn, runs[i].Length};
+  list[runs.size()] = end;
+  return list;
+}
+
+} // namespace
+
+bool ClusterMove::TargetIsFree(int64_t lcn, int64_t count) {
+  int64_t firstByte = lcn / kBitsPerByte;
+  int64_t lastByte = (lcn + count - 1) / kBitsPerByte;
+  std::vector<uint8_t> bits(size_t(lastByte - firstByte + 1));
+  if (ntfs_attr_pread(Volume->lcnbmp_na, firstByte, s64(bits.size()), bits.data()) != s64(bits.size()))
+    return false;
+  for (int64_t k = lcn; k < lcn + count; ++k) {
+    int64_t at = k - firstByte * kBitsPerByte;
+    if ((bits[size_t(at / kBitsPerByte)] >> (at % kBitsPerByte)) & 1) return false;
+  }
+  return true;
+}
+
+bool ClusterMove::CopyClusters(int64_t fromLcn, int64_t toLcn, int64_t count) {
+  int64_t clusterBytes = Volume->cluster_size;
+  int64_t total = count * clusterBytes;
+  std::vector<uint8_t> buffer(size_t(std::min(total, kCopyBlockBytes)));
+  BlockStorage& storage = Device.GetStorage();
+  for (int64_t done = 0; done < total;) {
+    int64_t step = std::min<int64_t>(int64_t(buffer.size()), total - done);
+    if (Device.Read(uint64_t(fromLcn * clusterBytes + done), buffer.data(), size_t(step)) != step)
+      return false;
+    // Straight to the storage: the target is free on disk, and nothing on
+    // disk points to it until the update is committed.
+    if (!storage.WriteAt(uint64_t(toLcn * clusterBytes + done), buffer.data(), size_t(step)))
+      return false;
+    done += step;
+  }
+  return true;
+}
+
+NtStatus ClusterMove::Run(OpenFile& file, int64_t startVcn, int64_t targetLcn, uint32_t count) {
+  ntfs_attr* stream = file.Stream;
+  if (!stream || !NAttrNonResident(stream)) return kStatusInvalidParameter;
+  if (ntfs_attr_map_whole_runlist(stream) != 0) return kStatusFileCorruptError;
+  std::vector<ClusterRun> runs;
+  runlist_element end{};
+  if (!ReadRuns(stream->rl, runs, end)) return kStatusFileCorruptError;
+
+  MovePlan plan(runs, startVcn, count, targetLcn);
+  if (!plan.Valid()) return kStatusInvalidParameter;
+  int64_t allocated = plan.AllocatedClusters();
+  if (allocated == 0) return kStatusSuccess;
+  if (targetLcn + allocated > Volume->nr_clusters) return kStatusInvalidParameter;
+  if (!TargetIsFree(targetLcn, allocated)) return kStatusAlreadyCommitted;
+
+  // Reserve the target first, so that no allocation below can take it.
+  if (ntfs_bitmap_set_run(Volume->lcnbmp_na, targetLcn, allocated) != 0) return kStatusUnsuccessful;
+  Volume->free_clusters -= allocated;
+
+  // The data reaches the disk before anything points to it.
+  for (const MovedPiece& piece : plan.Pieces())
+    if (!CopyClusters(piece.OldLcn, piece.NewLcn, piece.Length)) return kStatusUnsuccessful;
+  if (!Device.GetStorage().Sync()) return kStatusUnsuccessful;
+
+  // ntfs_runlists_merge cannot replace runs: the new runlist is built whole.
+  runlist_element* list = WriteRuns(plan.NewRuns(), end);
+  if (!list) return kStatusUnsuccessful;
+  std::free(stream->rl);
+  stream->rl = list;
+  if (ntfs_attr_update_mapping_pairs(stream, 0) != 0) return kStatusUnsuccessful;
+
+  // Moving clusters changes nothing the directory index repeats about the
+  // file; closing writes the records.
+  NInoFileNameClearDirty(file.Inode);
+  ntfs_attr_close(stream);
+  file.Stream = nullptr;
+  file.StreamOpened = false;
+  // A failed close keeps the inode; the caller's remount lets go of it.
+  if (ntfs_inode_close(file.Inode) != 0) return kStatusUnsuccessful;
+  file.Inode = nullptr;
+
+  for (const MovedPiece& piece : plan.Pieces())
+    if (ntfs_cluster_free_basic(Volume, piece.OldLcn, piece.Length) != 0) return kStatusUnsuccessful;
+  return kStatusSuccess;
+}
+
+} // namespace quillo

@@ -1,0 +1,38 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#pragma once
+
+#include <cstdint>
+
+#include "engine/VolumeDevice.h"
+#include "platform/ntfs/LibraryDevice.h"
+#include "platform/ntfs/OpenFile.h"
+
+typedef struct _ntfs_volume ntfs_volume;
+
+namespace quillo {
+
+// Moves clusters of one stream with libntfs-3g on a writable mount whose
+// writes are held (LibraryDevice): the target marked in the bitmap, the data
+// copied raw and synced, the runlist rewritten with
+// ntfs_attr_update_mapping_pairs (which grows attribute lists and extent
+// records as needed), the old clusters freed. The held writes then make up one
+// update for the caller to commit, or to throw away on failure.
+class ClusterMove {
+public:
+  ClusterMove(ntfs_volume* volume, LibraryDevice& device) : Volume(volume), Device(device) {}
+
+  // kStatusSuccess: the held writes are the update (none when the range has
+  // no allocated clusters). kStatusAlreadyCommitted or kStatusInvalidParameter:
+  // refused, nothing held. Any other status: failed, the held writes must be
+  // thrown away. The file's inode is closed on the way (file.Inode null).
+  NtStatus Run(OpenFile& file, int64_t startVcn, int64_t targetLcn, uint32_t count);
+
+private:
+  bool TargetIsFree(int64_t lcn, int64_t count);
+  bool CopyClusters(int64_t fromLcn, int64_t toLcn, int64_t count);
+
+  ntfs_volume* Volume;
+  LibraryDevice& Device;
+};
+
+} // namespace quillo

@@ -1,0 +1,249 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "platform/ntfs/MftCatalog.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "platform/ntfs/LibraryLog.h"
+#include "platform/ntfs/NtfsLibrary.h"
+
+namespace quillo {
+
+namespace {
+
+// Records read per batch: a few hundred kilobytes per read.
+constexpr uint64_t kBatchRecords = 256;
+// Deeper chains than this are loops.
+constexpr int kLongestChain = 4096;
+constexpr uint64_t kLargestRecordCount = UINT32_MAX;
+
+// Name preference: Win32 (with or without a DOS twin), then POSIX; a DOS
+// name is never used.
+uint8_t RankOf(uint8_t nameSpace) {
+  switch (nameSpace) {
+  case FILE_NAME_WIN32:
+  case FILE_NAME_WIN32_AND_DOS: return 3;
+  case FILE_NAME_POSIX: return 2;
+  default: return 0;
+  }
+}
+
+std::string RecordText(uint64_t record) { return "MFT record " + std::to_string(record); }
+
+std::string HexText(uint32_t value) {
+  char text[12];
+  std::snprintf(text, sizeof(text), "0x%X", value);
+  return text;
+}
+
+bool BitSet(const std::vector<uint8_t>& bits, uint64_t bit) {
+  return bit / 8 < bits.size() && (bits[bit / 8] >> (bit % 8)) & 1;
+}
+
+// Checks one non-resident attribute's runlist against the volume.
+bool CheckRunlist(ntfs_volume* volume, ATTR_RECORD* attribute, std::string& why) {
+  runlist_element* runs = ntfs_mapping_pairs_decompress(volume, attribute, nullptr);
+  if (!runs) {
+    std::string detail = LibraryLog::LastError();
+    why = "its runlist cannot be decoded" + (detail.empty() ? "" : " (" + detail + ")");
+    return false;
+  }
+  bool sound = true;
+  VCN expected = sle64_to_cpu(attribute->lowest_vcn);
+  VCN highest = sle64_to_cpu(attribute->highest_vcn);
+  for (runlist_element* run = runs; run->length; ++run) {
+    if (run->lcn == LCN_RL_NOT_MAPPED && run->vcn < expected) continue; // before lowest_vcn
+    if (run->length < 0 || run->vcn != expected || run->lcn < LCN_HOLE) {
+      why = "its runlist is not continuous";
+      sound = false;
+      break;
+    }
+    if (run->lcn >= 0 && (run->lcn >= volume->nr_clusters ||
+                          run->length > volume->nr_clusters - run->lcn)) {
+      why = "its runlist points past the end of the volume";
+      sound = false;
+      break;
+    }
+    expected += run->length;
+  }
+  if (sound && expected != 0 && expected != highest + 1) {
+    why = "its runlist does not end where the attribute says";
+    sound = false;
+  }
+  std::free(runs);
+  return sound;
+}
+
+} // namespace
+
+const CatalogEntry* MftCatalog::Entry(uint64_t record) const {
+  return record < Entries.size() ? &Entries[record] : nullptr;
+}
+
+void MftCatalog::AddName(uint64_t owner, uint64_t parentReference, uint8_t nameSpace,
+                         const char16_t* name, uint8_t length) {
+  uint8_t rank = RankOf(nameSpace);
+  if (owner >= Entries.size() || rank <= Entries[owner].NameRank) return;
+  CatalogEntry& entry = Entries[owner];
+  entry.NameRank = rank;
+  entry.Parent = uint32_t(MREF(parentReference));
+  entry.ParentSequence = uint16_t(MSEQNO(parentReference));
+  entry.NameOffset = uint32_t(Names.size());
+  entry.NameLength = length;
+  Names.append(name, length);
+}
+
+bool MftCatalog::ScanRecord(ntfs_volume* volume, uint64_t record, void* data, bool inBitmap,
+                            std::string& error) {
+  auto* header = static_cast<MFT_RECORD*>(data);
+  CatalogEntry& entry = Entries[record];
+  if (ntfs_is_baad_record(header->magic)) {
+    if (!inBitmap) return true;
+    error = RecordText(record) + " fails its update-sequence check (a torn write)";
+    return false;
+  }
+  if (!ntfs_is_file_record(header->magic)) {
+    if (!inBitmap) return true;
+    error = RecordText(record) + " is in use but is not a file record";
+    return false;
+  }
+  entry.Sequence = le16_to_cpu(header->sequence_number);
+  if (!(header->flags & MFT_RECORD_IN_USE)) return true;
+
+  LibraryLog::Reset();
+  if (ntfs_mft_record_check(volume, MK_MREF(record, 0), header) != 0) {
+    std::string detail = LibraryLog::LastError();
+    error = RecordText(record) + " is malformed" + (detail.empty() ? "" : " (" + detail + ")");
+    return false;
+  }
+  entry.InUse = true;
+  entry.Directory = (header->flags & MFT_RECORD_IS_DIRECTORY) != 0;
+  uint64_t base = MREF_LE(header->base_mft_record);
+  entry.Extent = base != 0;
+  uint64_t owner = entry.Extent ? base : record;
+
+  ntfs_attr_search_ctx* context = ntfs_attr_get_search_ctx(nullptr, header);
+  if (!context) {
+    error = "out of memory";
+    return false;
+  }
+  bool sound = true;
+  while (sound && ntfs_attr_lookup(AT_UNUSED, nullptr, 0, CASE_SENSITIVE, 0, nullptr, 0,
+                                   context) == 0) {
+    ATTR_RECORD* attribute = context->attr;
+    std::string why;
+    if (attribute->non_resident) {
+      if (!CheckRunlist(volume, attribute, why)) {
+        error = RecordText(record) + ": attribute " + HexText(le32_to_cpu(attribute->type)) +
+                " " + why;
+        sound = false;
+      }
+    } else if (attribute->type == AT_FILE_NAME) {
+      uint32_t valueLength = le32_to_cpu(attribute->value_length);
+      uint16_t valueOffset = le16_to_cpu(attribute->value_offset);
+      auto* name = reinterpret_cast<FILE_NAME_ATTR*>(reinterpret_cast<uint8_t*>(attribute) +
+                                                     valueOffset);
+      if (valueLength < sizeof(FILE_NAME_ATTR) ||
+          valueLength < sizeof(FILE_NAME_ATTR) + name->file_name_length * sizeof(ntfschar)) {
+        error = RecordText(record) + " has a truncated file name";
+        sound = false;
+      } else {
+        // Names are UTF-16LE on disk, as char16_t is on this host.
+        std::u16string text(name->file_name_length, u'\0');
+        std::memcpy(text.data(), name->file_name, text.size() * sizeof(char16_t));
+        AddName(owner, MREF_LE(name->parent_directory) |
+                           (uint64_t(MSEQNO_LE(name->parent_directory)) << 48),
+                name->file_name_type, text.data(), name->file_name_length);
+      }
+    }
+  }
+  if (sound && errno != ENOENT) {
+    std::string detail = LibraryLog::LastError();
+    error = RecordText(record) + " has a malformed attribute" +
+            (detail.empty() ? "" : " (" + detail + ")");
+    sound = false;
+  }
+  ntfs_attr_put_search_ctx(context);
+  return sound;
+}
+
+bool MftCatalog::Build(ntfs_volume* volume, std::string& error) {
+  Entries.clear();
+  Names.clear();
+  uint64_t count = uint64_t(volume->mft_na->initialized_size) >> volume->mft_record_size_bits;
+  if (count > kLargestRecordCount) {
+    error = "the MFT is larger than this program handles";
+    return false;
+  }
+  Entries.resize(count);
+
+  // The MFT bitmap tells which records must be sound.
+  std::vector<uint8_t> inUse(size_t(std::max<s64>(volume->mftbmp_na->data_size, 0)));
+  if (!inUse.empty() &&
+      ntfs_attr_pread(volume->mftbmp_na, 0, s64(inUse.size()), inUse.data()) != s64(inUse.size())) {
+    error = "the MFT bitmap cannot be read";
+    return false;
+  }
+
+  size_t recordBytes = volume->mft_record_size;
+  std::unique_ptr<uint8_t[]> batch(new uint8_t[kBatchRecords * recordBytes]);
+  for (uint64_t start = 0; start < count; start += kBatchRecords) {
+    uint64_t take = std::min(kBatchRecords, count - start);
+    LibraryLog::Reset();
+    if (ntfs_mft_records_read(volume, MK_MREF(start, 0), s64(take),
+                              reinterpret_cast<MFT_RECORD*>(batch.get())) != 0) {
+      std::string detail = LibraryLog::LastError();
+      error = "the MFT cannot be read at record " + std::to_string(start) +
+              (detail.empty() ? "" : " (" + detail + ")");
+      return false;
+    }
+    for (uint64_t i = 0; i < take; ++i) {
+      if (!ScanRecord(volume, start + i, batch.get() + i * recordBytes, BitSet(inUse, start + i),
+                      error))
+        return false;
+    }
+  }
+  return true;
+}
+
+bool MftCatalog::PathOf(uint64_t record, std::u16string& out) const {
+  out.clear();
+  if (record == FILE_root) {
+    out = u"\\";
+    return true;
+  }
+  std::vector<const CatalogEntry*> chain;
+  uint64_t at = record;
+  for (int depth = 0; at != FILE_root; ++depth) {
+    const CatalogEntry* entry = Entry(at);
+    if (depth >= kLongestChain || !entry || !entry->InUse || entry->NameRank == 0) return false;
+    const CatalogEntry* parent = Entry(entry->Parent);
+    if (!parent || !parent->InUse || !parent->Directory ||
+        parent->Sequence != entry->ParentSequence)
+      return false;
+    chain.push_back(entry);
+    at = entry->Parent;
+  }
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    out += u'\\';
+    out.append(Names, (*it)->NameOffset, (*it)->NameLength);
+  }
+  return true;
+}
+
+bool MftCatalog::IsUnderExtend(uint64_t record) const {
+  uint64_t at = record;
+  for (int depth = 0; depth < kLongestChain && at != FILE_root; ++depth) {
+    if (at == FILE_Extend) return true;
+    const CatalogEntry* entry = Entry(at);
+    if (!entry || entry->NameRank == 0) return false;
+    at = entry->Parent;
+  }
+  return false;
+}
+
+} // namespace quillo

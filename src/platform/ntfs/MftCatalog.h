@@ -1,0 +1,56 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+typedef struct _ntfs_volume ntfs_volume;
+
+namespace quillo {
+
+// What one pass over the MFT learns about every record: whether it is in
+// use, its sequence number, and its name and parent for building paths.
+struct CatalogEntry {
+  uint32_t Parent = 0;
+  uint32_t NameOffset = 0; // into the name pool
+  uint16_t NameLength = 0; // UTF-16 units
+  uint16_t Sequence = 0;
+  uint16_t ParentSequence = 0;
+  uint8_t NameRank = 0;    // 0: no usable name yet
+  bool InUse = false;
+  bool Directory = false;
+  bool Extent = false;     // an extent record of some base record
+};
+
+// Reads the whole MFT once, in large batches, and checks every record in use
+// on the way: its update sequence (fixups), its layout, and the runlist of
+// every non-resident attribute against the volume. Paths are built from the
+// $FILE_NAME attributes collected here (those of extent records count for
+// their base record), the Win32 name preferred and the DOS name never used.
+class MftCatalog {
+public:
+  // False when the MFT cannot be read or a record in use is damaged; `error`
+  // then names the record and the damage.
+  bool Build(ntfs_volume* volume, std::string& error);
+
+  uint64_t RecordCount() const { return Entries.size(); }
+  const CatalogEntry* Entry(uint64_t record) const;
+  // The path from the root ("\dir\file", "\" for the root itself). False
+  // when a link of the chain is missing, belongs to a reused record (its
+  // sequence number moved on) or loops.
+  bool PathOf(uint64_t record, std::u16string& out) const;
+  // A file inside $Extend, at any depth.
+  bool IsUnderExtend(uint64_t record) const;
+
+private:
+  bool ScanRecord(ntfs_volume* volume, uint64_t record, void* data, bool inBitmap,
+                  std::string& error);
+  void AddName(uint64_t owner, uint64_t parentReference, uint8_t nameSpace, const char16_t* name,
+               uint8_t length);
+
+  std::vector<CatalogEntry> Entries;
+  std::u16string Names;
+};
+
+} // namespace quillo

@@ -1,0 +1,701 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "platform/ntfs/NtfsVolume.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+
+#include "engine/TextCodec.h"
+#include "platform/ntfs/ClusterMove.h"
+#include "platform/ntfs/ImageFile.h"
+#include "platform/ntfs/LibraryLog.h"
+#include "platform/ntfs/MovePlan.h"
+#include "platform/ntfs/NtfsLibrary.h"
+#include "platform/ntfs/ShutdownCheck.h"
+
+namespace quillo {
+
+namespace {
+
+constexpr const char* kDevicePrefix = "\\\\.\\";
+constexpr const char* kFileSystemName = "NTFS";
+constexpr uint64_t kRecordNumberMask = 0x0000FFFFFFFFFFFFULL;
+constexpr unsigned kSequenceShift = 48;
+// Records below this number belong to the file system (the first 16 are
+// its metadata files, 16 to 23 are reserved for it).
+constexpr uint64_t kFirstMovableRecord = 24;
+constexpr uint32_t kMaximumComponentLength = 255;
+// GetVolumeInformation flags of an NTFS volume.
+constexpr uint32_t kFileCasePreservedNames = 0x00000002;
+constexpr uint32_t kFileUnicodeOnDisk = 0x00000004;
+constexpr uint32_t kFilePersistentAcls = 0x00000008;
+constexpr uint32_t kFileFileCompression = 0x00000010;
+constexpr uint32_t kFileSupportsSparseFiles = 0x00000040;
+constexpr uint32_t kNtfsFileSystemFlags = kFileCasePreservedNames | kFileUnicodeOnDisk |
+                                          kFilePersistentAcls | kFileFileCompression |
+                                          kFileSupportsSparseFiles;
+// The Windows attribute bits among the $STANDARD_INFORMATION flags.
+constexpr uint32_t kWindowsAttributeMask = 0x0007FFFF;
+constexpr unsigned kBitsPerByte = 8;
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
+  return text.size() >= prefix.size() && Lower(text.substr(0, prefix.size())) == Lower(prefix);
+}
+
+std::string LibraryFailure(const std::string& what) {
+  std::string detail = LibraryLog::LastError();
+  return what + ": " + (detail.empty() ? std::string(std::strerror(errno)) : detail);
+}
+
+} // namespace
+
+// --- Opening ---
+
+NtfsVolume::NtfsVolume(const NtfsVolumeOptions& options) : Options(options) {
+  if (!Options.Opener) Options.Opener = ImageFile::Open;
+  Journal = std::make_unique<UndoJournal>(Options.JournalFolder, Options.Opener);
+}
+
+std::shared_ptr<NtfsVolume> NtfsVolume::Open(const NtfsVolumeOptions& options, std::string& why) {
+  std::shared_ptr<NtfsVolume> volume(new NtfsVolume(options));
+  std::lock_guard<std::mutex> guard(volume->Lock);
+  if (!volume->Initialise(why)) return nullptr;
+  return volume;
+}
+
+std::unique_ptr<BlockStorage> NtfsVolume::OpenStorage(StorageMode mode, std::string& error) {
+  return Options.Opener(Options.ImagePath, mode, error);
+}
+
+bool NtfsVolume::Initialise(std::string& why) {
+  std::string error;
+  Storage = OpenStorage(StorageMode::ReadOnly, error);
+  if (!Storage) {
+    why = "The volume cannot be opened: " + error;
+    return false;
+  }
+  if (!ReadVolumeIdentity(*Storage, Identity, why)) return false;
+  Bridge = std::make_unique<LibraryDevice>(*Storage, Options.ImagePath.string());
+  Mount = std::make_unique<NtfsMount>(*Bridge);
+  Session = std::make_unique<WriteSession>(*Bridge, *Mount, *Journal, Identity);
+
+  if (Journal->Exists(Identity) && !RecoverFromJournal(why)) return false;
+
+  if (!Mount->Mount(false, error)) {
+    why = "The volume cannot be read: " + error + ".";
+    return false;
+  }
+  std::string unclean = CheckCleanShutdown(Library());
+  if (!unclean.empty()) {
+    why = unclean;
+    return false;
+  }
+  if (uint64_t(Library()->nr_clusters) > UINT32_MAX) {
+    why = "The volume has more clusters than this program handles.";
+    return false;
+  }
+  if (!Catalog.Build(Library(), error)) {
+    why = "The volume is damaged: " + error + ". Run chkdsk; nothing was written.";
+    return false;
+  }
+  return true;
+}
+
+bool NtfsVolume::RecoverFromJournal(std::string& why) {
+  std::string error;
+  std::unique_ptr<BlockStorage> writable = OpenStorage(StorageMode::ReadWrite, error);
+  if (!writable) {
+    why = "An interrupted run left a recovery journal, but the volume cannot be opened for "
+          "writing to recover: " + error;
+    return false;
+  }
+  JournalRecovery recovery = Journal->Recover(*writable, Identity);
+  switch (recovery.Outcome) {
+  case JournalRecovery::Result::Clean:
+    return true;
+  case JournalRecovery::Result::Mismatch:
+  case JournalRecovery::Result::Failed:
+    why = recovery.Message;
+    return false;
+  case JournalRecovery::Result::Resumed:
+    break;
+  }
+  // Mount for writing and end the session: the flags of before it return.
+  Storage = std::move(writable);
+  Bridge->SetStorage(*Storage);
+  if (!Mount->Mount(true, error)) {
+    why = "Recovery from the journal: the volume cannot be mounted: " + error + ".";
+    return false;
+  }
+  Session->Resume(recovery.FlagsBefore);
+  if (!Session->End(error)) {
+    Mount->Unmount();
+    why = "Recovery from the journal could not finish: " + error + ".";
+    return false;
+  }
+  Mount->Unmount();
+  Recovery = recovery.Message;
+  Storage = OpenStorage(StorageMode::ReadOnly, error);
+  if (!Storage) {
+    why = "The volume cannot be opened: " + error;
+    return false;
+  }
+  Bridge->SetStorage(*Storage);
+  return true;
+}
+
+NtfsVolume::~NtfsVolume() {
+  std::lock_guard<std::mutex> guard(Lock);
+  EndSessionLocked();
+  DetachAll();
+  if (Mount) Mount->Unmount();
+}
+
+std::string NtfsVolume::RecoveryNote() const {
+  std::lock_guard<std::mutex> guard(Lock);
+  return Recovery;
+}
+
+std::string NtfsVolume::LastProblem() const {
+  std::lock_guard<std::mutex> guard(Lock);
+  return Problem;
+}
+
+// --- Mounts and sessions ---
+
+bool NtfsVolume::Remount(bool writable, std::string& error) {
+  DetachAll();
+  Mount->Unmount();
+  Records.Invalidate();
+  if (Storage->Writable() != writable) {
+    std::unique_ptr<BlockStorage> replacement =
+        OpenStorage(writable ? StorageMode::ReadWrite : StorageMode::ReadOnly, error);
+    if (!replacement) return false;
+    Storage = std::move(replacement);
+    Bridge->SetStorage(*Storage);
+  }
+  return Mount->Mount(writable, error);
+}
+
+void NtfsVolume::MarkBroken(const std::string& why) {
+  Broken = true;
+  Problem = why + " The volume is repaired from the journal when it is opened next.";
+  DetachAll();
+  Mount->Unmount();
+}
+
+bool NtfsVolume::BeginWriteSession() {
+  if (Session->Active()) return true;
+  std::string error;
+  if (!Remount(true, error)) {
+    Problem = "The volume cannot be opened for writing: " + error + ".";
+    std::string ignored;
+    Remount(false, ignored);
+    return false;
+  }
+  std::string unclean = CheckCleanShutdown(Library());
+  if (unclean.empty() && Session->Begin(error)) return true;
+  Problem = unclean.empty() ? "The write session cannot begin: " + error + "." : unclean;
+  if (Session->Active()) {
+    MarkBroken(Problem);
+    return false;
+  }
+  std::string ignored;
+  Remount(false, ignored);
+  return false;
+}
+
+void NtfsVolume::AbandonUpdate() {
+  Bridge->Pending().Clear();
+  std::string error;
+  if (!Remount(true, error)) MarkBroken("The volume cannot be mounted again after a failed move: " + error + ".");
+}
+
+void NtfsVolume::EndSessionLocked() {
+  if (!Session || !Session->Active() || Broken) return;
+  DetachAll();
+  std::string error;
+  if (!Session->End(error)) {
+    Problem = "The write session could not be closed: " + error + ".";
+    MarkBroken(Problem);
+    return;
+  }
+  if (!Remount(false, error)) Problem = "The volume cannot be mounted again: " + error + ".";
+}
+
+void NtfsVolume::EndWriteSession() {
+  std::lock_guard<std::mutex> guard(Lock);
+  EndSessionLocked();
+}
+
+// --- Handles and files ---
+
+bool NtfsVolume::IsVolumeHandle(Handle handle) const {
+  auto it = Handles.find(handle);
+  return it != Handles.end() && it->second.IsVolume;
+}
+
+OpenFile* NtfsVolume::FileOfHandle(Handle handle) {
+  auto it = Handles.find(handle);
+  if (it == Handles.end() || it->second.IsVolume) return nullptr;
+  auto file = Files.find(it->second.Record);
+  if (file == Files.end() || !Attach(file->second)) return nullptr;
+  return &file->second;
+}
+
+bool NtfsVolume::Attach(OpenFile& file) {
+  if (file.Inode) return true;
+  if (Broken || !Library()) return false;
+  ntfs_inode* inode = ntfs_inode_open(Library(), MK_MREF(file.Record, 0));
+  if (!inode) return false;
+  const MFT_RECORD* record = inode->mrec;
+  if (!(record->flags & MFT_RECORD_IN_USE) || record->base_mft_record != 0 ||
+      le16_to_cpu(record->sequence_number) != file.Sequence) {
+    ntfs_inode_close(inode);
+    return false;
+  }
+  file.Inode = inode;
+  file.Directory = (record->flags & MFT_RECORD_IS_DIRECTORY) != 0;
+  return true;
+}
+
+bool NtfsVolume::AttachStream(OpenFile& file) {
+  if (file.StreamOpened) return true;
+  if (file.Directory)
+    file.Stream = ntfs_attr_open(file.Inode, AT_INDEX_ALLOCATION, NTFS_INDEX_I30, 4);
+  else
+    file.Stream = ntfs_attr_open(file.Inode, AT_DATA, AT_UNNAMED, 0);
+  if (!file.Stream && errno != ENOENT) return false;
+  file.StreamOpened = true;
+  return true;
+}
+
+void NtfsVolume::Detach(OpenFile& file) {
+  if (file.Stream) ntfs_attr_close(file.Stream);
+  if (file.Inode) ntfs_inode_close(file.Inode);
+  file.Stream = nullptr;
+  file.StreamOpened = false;
+  file.Inode = nullptr;
+}
+
+void NtfsVolume::DetachAll() {
+  for (auto& [record, file] : Files) Detach(file);
+}
+
+Handle NtfsVolume::AdoptInode(ntfs_inode* inode) {
+  uint64_t record = inode->mft_no;
+  auto it = Files.find(record);
+  if (it != Files.end()) {
+    // The library forbids a second inode of the same record.
+    ntfs_inode_close(inode);
+    if (!Attach(it->second)) return kInvalidHandle;
+  } else {
+    OpenFile file;
+    file.Record = record;
+    file.Sequence = le16_to_cpu(inode->mrec->sequence_number);
+    file.Directory = (inode->mrec->flags & MFT_RECORD_IS_DIRECTORY) != 0;
+    file.Inode = inode;
+    it = Files.emplace(record, file).first;
+  }
+  it->second.Users++;
+  Handle handle = NextHandle++;
+  Handles.emplace(handle, HandleEntry{false, record});
+  return handle;
+}
+
+bool NtfsVolume::LibraryPath(const std::string& path, std::string& out) const {
+  if (!StartsWithNoCase(path, Options.VolumeName)) return false;
+  std::string rest = path.substr(Options.VolumeName.size());
+  if (rest.size() >= 3 && rest.compare(rest.size() - 3, 3, "*.*") == 0) rest.resize(rest.size() - 3);
+  if (rest.empty() || rest[0] != '\\') return false;
+  std::replace(rest.begin(), rest.end(), '\\', '/');
+  while (rest.size() > 1 && rest.back() == '/') rest.pop_back();
+  out = rest;
+  return true;
+}
+
+ntfs_inode* NtfsVolume::OpenPath(const std::string& path) {
+  std::string libraryPath;
+  if (Broken || !Library() || !LibraryPath(path, libraryPath)) return nullptr;
+  if (libraryPath == "/") {
+    DetachAll();
+    return ntfs_inode_open(Library(), FILE_root);
+  }
+  // The library's lookup opens inodes, which it forbids for inodes already
+  // open: let go of ours (they are opened again when next used).
+  DetachAll();
+  ntfs_inode* inode = ntfs_pathname_to_inode(Library(), nullptr, libraryPath.c_str());
+  return inode;
+}
+
+uint32_t NtfsVolume::AttributesOf(ntfs_inode* inode) const {
+  uint32_t attributes = le32_to_cpu(inode->flags) & kWindowsAttributeMask & ~kFileAttributeDirectory;
+  if (inode->mrec->flags & MFT_RECORD_IS_DIRECTORY) attributes |= kFileAttributeDirectory;
+  if (attributes == 0) attributes = kFileAttributeNormal;
+  return attributes;
+}
+
+bool NtfsVolume::RefusesMove(uint64_t record) const {
+  return record < kFirstMovableRecord || Catalog.IsUnderExtend(record);
+}
+
+// --- VolumeDevice ---
+
+Handle NtfsVolume::OpenVolume(const std::string& devicePath) {
+  std::lock_guard<std::mutex> guard(Lock);
+  if (Lower(devicePath) != Lower(kDevicePrefix + Options.VolumeName)) return kInvalidHandle;
+  Handle handle = NextHandle++;
+  Handles.emplace(handle, HandleEntry{true, 0});
+  return handle;
+}
+
+bool NtfsVolume::GetGeometry(const std::string& rootPath, DiskGeometry& out) {
+  std::lock_guard<std::mutex> guard(Lock);
+  if (Broken || !Library() || !StartsWithNoCase(rootPath, Options.VolumeName)) return false;
+  ntfs_volume* volume = Library();
+  out.SectorsPerCluster = volume->cluster_size / volume->sector_size;
+  out.BytesPerSector = volume->sector_size;
+  out.NumberOfFreeClusters = uint32_t(std::max<s64>(volume->free_clusters, 0));
+  out.TotalNumberOfClusters = uint32_t(volume->nr_clusters);
+  return true;
+}
+
+bool NtfsVolume::GetFreeSpace(const std::string& rootPath, DiskFreeSpace& out) {
+  std::lock_guard<std::mutex> guard(Lock);
+  if (Broken || !Library() || !StartsWithNoCase(rootPath, Options.VolumeName)) return false;
+  ntfs_volume* volume = Library();
+  out.TotalNumberOfBytes = uint64_t(volume->nr_clusters) * volume->cluster_size;
+  out.TotalNumberOfFreeBytes = uint64_t(std::max<s64>(volume->free_clusters, 0)) * volume->cluster_size;
+  out.FreeBytesAvailable = out.TotalNumberOfFreeBytes;
+  return true;
+}
+
+bool NtfsVolume::GetVolumeInformation(const std::string& rootPath, size_t nameCapacity,
+                                      VolumeInformation& out) {
+  std::lock_guard<std::mutex> guard(Lock);
+  if (Broken || !Library() || !StartsWithNoCase(rootPath, Options.VolumeName)) return false;
+  if (std::strlen(kFileSystemName) + 1 > nameCapacity) return false;
+  out.VolumeLabel = Library()->vol_name ? Library()->vol_name : "";
+  out.SerialNumber = uint32_t(Identity.SerialNumber);
+  out.MaximumComponentLength = kMaximumComponentLength;
+  out.FileSystemFlags = kNtfsFileSystemFlags;
+  out.FileSystemName = kFileSystemName;
+  return true;
+}
+
+NtStatus NtfsVolume::GetVolumeBitmap(Handle volume, int64_t startingLcn, VolumeBitmapBuffer& out,
+                                     IoStatusBlock& iosb) {
+  std::lock_guard<std::mutex> guard(Lock);
+  if (!IsVolumeHandle(volume)) return kStatusInvalidHandle;
+  if (Broken || !Library()) return kStatusUnsuccessful;
+  int64_t total = Library()->nr_clusters;
+  if (startingLcn < 0 || startingLcn >= total) return kStatusInvalidParameter;
+  // Answers start on a byte boundary of the bitmap.
+  int64_t base = startingLcn / kBitsPerByte * kBitsPerByte;
+  int64_t remaining = total - base;
+  int64_t count = std::min<int64_t>(remaining, kBitmapCapacityClusters);
+  s64 bytes = (count + kBitsPerByte - 1) / kBitsPerByte;
+  if (ntfs_attr_pread(Library()->lcnbmp_na, base / kBitsPerByte, bytes, out.Buffer) != bytes)
+    return kStatusUnsuccessful;
+  // Bits past the last cluster mean nothing.
+  if (count % kBitsPerByte) out.Buffer[bytes - 1] &= uint8_t((1u << (count % kBitsPerByte)) - 1);
+  out.StartingLcn = base;
+  out.BitmapSize = remaining;
+  NtStatus status = remaining > int64_t(kBitmapCapacityClusters) ? kStatusBufferOverflow
+                                                                  : kStatusSuccess;
+  iosb.Status = status;
+  return status;
+}
+
+uint32_t NtfsVolume::GetFileAttributes(const std::string& path) {
+  std::lock_guard<std::mutex> guard(Lock);
+  ntfs_inode* inode = OpenPath(path);
+  if (!inode) return kInvalidFileAttributes;
+  uint32_t attributes = AttributesOf(inode);
+  ntfs_inode_close(inode);
+  return attributes;
+}
+
+Handle NtfsVolume::CreateFile(const std::string& path, uint32_t, uint32_t,
+                              uint32_t flagsAndAttributes) {
+  std::lock_guard<std::mutex> guard(Lock);
+  ntfs_inode* inode = OpenPath(path);
+  if (!inode) return kInvalidHandle;
+  // As on Windows, a directory opens only with backup semantics.
+  if ((inode->mrec->flags & MFT_RECORD_IS_DIRECTORY) &&
+      !(flagsAndAttributes & kFileFlagBackupSemantics)) {
+    ntfs_inode_close(inode);
+    return kInvalidHandle;
+  }
+  return AdoptInode(inode);
+}
+
+bool NtfsVolume::GetFileInformationByHandle(Handle handle, FileInformation& out) {
+  std::lock_guard<std::mutex> guard(Lock);
+  OpenFile* file = FileOfHandle(handle);
+  if (!file) return false;
+  out.FileAttributes = AttributesOf(file->Inode);
+  out.LastWriteTime = uint64_t(sle64_to_cpu(file->Inode->last_data_change_time));
+  out.FileSize = 0;
+  if (!file->Directory) {
+    if (!AttachStream(*file)) return false;
+    if (file->Stream) out.FileSize = uint64_t(file->Stream->data_size);
+  }
+  return true;
+}
+
+NtStatus NtfsVolume::GetRetrievalPointers(Handle handle, int64_t startingVcn,
+                                          RetrievalPointersBuffer& out, IoStatusBlock& iosb) {
+  std::lock_guard<std::mutex> guard(Lock);
+  OpenFile* file = FileOfHandle(handle);
+  if (!file) return kStatusInvalidHandle;
+  if (!AttachStream(*file)) return kStatusFileCorruptError;
+  // No stream, or data inside the record: no clusters of its own.
+  if (!file->Stream || !NAttrNonResident(file->Stream)) return kStatusEndOfFile;
+  if (ntfs_attr_map_whole_runlist(file->Stream) != 0) return kStatusFileCorruptError;
+
+  std::vector<ClusterRun> runs;
+  for (const runlist_element* run = file->Stream->rl; run && run->length; ++run) {
+    if (run->lcn < LCN_HOLE) return kStatusFileCorruptError;
+    runs.push_back({run->vcn, run->lcn < 0 ? -1 : run->lcn, run->length});
+  }
+  runs = MovePlan::Join(runs);
+  if (runs.empty()) return kStatusEndOfFile;
+  int64_t totalVcns = runs.back().Vcn + runs.back().Length;
+  if (startingVcn < 0 || startingVcn >= totalVcns) return kStatusEndOfFile;
+
+  // The answer starts with the run that holds the VCN asked for.
+  size_t first = 0;
+  while (runs[first].Vcn + runs[first].Length <= startingVcn) ++first;
+  out.StartingVcn = runs[first].Vcn;
+  out.ExtentCount = 0;
+  size_t i = first;
+  for (; i < runs.size() && out.ExtentCount < kRetrievalCapacity; ++i)
+    out.Extents[out.ExtentCount++] = {runs[i].Vcn + runs[i].Length, runs[i].Lcn};
+  NtStatus status = i < runs.size() ? kStatusBufferOverflow : kStatusSuccess;
+  iosb.Status = status;
+  return status;
+}
+
+NtStatus NtfsVolume::MoveFile(Handle volume, const MoveFileData& data, IoStatusBlock& iosb) {
+  std::lock_guard<std::mutex> guard(Lock);
+  auto answer = [&](NtStatus status) {
+    iosb.Status = status;
+    return status;
+  };
+  if (!IsVolumeHandle(volume)) return answer(kStatusInvalidHandle);
+  if (Broken) return answer(kStatusUnsuccessful);
+  auto handle = Handles.find(data.FileHandle);
+  if (handle == Handles.end() || handle->second.IsVolume) return answer(kStatusInvalidHandle);
+  uint64_t record = handle->second.Record;
+  // The file system's own structures stay where they are.
+  if (RefusesMove(record)) return answer(kStatusAccessDenied);
+  if (data.ClusterCount == 0 || data.StartingVcn < 0 || data.StartingLcn < 0)
+    return answer(kStatusInvalidParameter);
+
+  if (!BeginWriteSession()) return answer(kStatusMediaWriteProtected);
+  OpenFile* file = FileOfHandle(data.FileHandle);
+  if (!file) return answer(kStatusInvalidHandle);
+  if (!AttachStream(*file)) return answer(kStatusFileCorruptError);
+  if (!file->Stream || !NAttrNonResident(file->Stream)) return answer(kStatusEndOfFile);
+
+  LibraryLog::Reset();
+  ClusterMove move(Library(), *Bridge);
+  NtStatus status = move.Run(*file, data.StartingVcn, data.StartingLcn, data.ClusterCount);
+  if (status != kStatusSuccess) {
+    if (status != kStatusAlreadyCommitted && status != kStatusInvalidParameter &&
+        status != kStatusEndOfFile) {
+      Problem = LibraryFailure("Moving clusters of MFT record " + std::to_string(record) +
+                               " failed");
+      AbandonUpdate();
+    } else {
+      Bridge->Pending().Clear();
+    }
+    return answer(status);
+  }
+  std::string error;
+  switch (Session->Commit(error)) {
+  case CommitResult::Committed:
+    Records.Invalidate();
+    return answer(kStatusSuccess);
+  case CommitResult::Undone:
+    Problem = "A move could not be written: " + error + ".";
+    AbandonUpdate();
+    return answer(kStatusUnsuccessful);
+  case CommitResult::Broken:
+    MarkBroken("A move could not be written: " + error + ".");
+    return answer(kStatusUnsuccessful);
+  }
+  return answer(kStatusUnsuccessful);
+}
+
+NtStatus NtfsVolume::GetNtfsVolumeData(Handle volume, NtfsVolumeDataBuffer& out) {
+  std::lock_guard<std::mutex> guard(Lock);
+  if (!IsVolumeHandle(volume)) return kStatusInvalidHandle;
+  if (Broken || !Library()) return kStatusUnsuccessful;
+  ntfs_volume* ntfs = Library();
+  std::memset(&out, 0, sizeof(out));
+  out.VolumeSerialNumber = int64_t(Identity.SerialNumber);
+  out.NumberSectors = int64_t(Identity.TotalSectors);
+  out.TotalClusters = ntfs->nr_clusters;
+  out.FreeClusters = ntfs->free_clusters;
+  out.BytesPerSector = ntfs->sector_size;
+  out.BytesPerCluster = ntfs->cluster_size;
+  out.BytesPerFileRecordSegment = ntfs->mft_record_size;
+  out.ClustersPerFileRecordSegment = ntfs->mft_record_size / ntfs->cluster_size;
+  out.MftValidDataLength = ntfs->mft_na->initialized_size;
+  out.MftStartLcn = ntfs->mft_lcn;
+  out.Mft2StartLcn = ntfs->mftmirr_lcn;
+  // NTFS keeps no MFT zone on disk: this is libntfs-3g's own estimate of
+  // where its allocator keeps the zone, as Windows' answer is its driver's.
+  out.MftZoneStart = ntfs->mft_zone_start;
+  out.MftZoneEnd = ntfs->mft_zone_end;
+  return kStatusSuccess;
+}
+
+NtStatus NtfsVolume::GetNtfsFileRecord(Handle volume, int64_t fileReference,
+                                       NtfsFileRecordOutputBuffer& out) {
+  std::lock_guard<std::mutex> guard(Lock);
+  if (!IsVolumeHandle(volume)) return kStatusInvalidHandle;
+  if (Broken || !Library()) return kStatusUnsuccessful;
+  if (fileReference < 0) return kStatusInvalidParameter;
+  ntfs_volume* ntfs = Library();
+  uint64_t count = MftRecordReader::RecordCount(ntfs);
+  if (count == 0) return kStatusInvalidParameter;
+  // A record not in use answers with the nearest lower record that is.
+  uint64_t wanted = std::min<uint64_t>(uint64_t(fileReference) & kRecordNumberMask, count - 1);
+  int64_t candidate = Records.InUseAtOrBelow(ntfs, wanted);
+  while (candidate >= 0) {
+    const uint8_t* data = Records.Read(ntfs, uint64_t(candidate));
+    const auto* record = reinterpret_cast<const MFT_RECORD*>(data);
+    if (data && ntfs_is_file_record(record->magic) && (record->flags & MFT_RECORD_IN_USE)) {
+      std::memset(&out, 0, sizeof(out));
+      uint16_t sequence = le16_to_cpu(record->sequence_number);
+      out.FileReferenceNumber = int64_t(uint64_t(candidate) | (uint64_t(sequence) << kSequenceShift));
+      out.FileRecordLength = ntfs->mft_record_size;
+      std::memcpy(out.FileRecordBuffer, data,
+                  std::min<size_t>(ntfs->mft_record_size, sizeof(out.FileRecordBuffer)));
+      return kStatusSuccess;
+    }
+    if (candidate == 0) break;
+    candidate = Records.InUseAtOrBelow(ntfs, uint64_t(candidate - 1));
+  }
+  return kStatusInvalidParameter;
+}
+
+NtStatus NtfsVolume::OpenFileById(Handle volume, uint64_t fileId, Handle& out) {
+  std::lock_guard<std::mutex> guard(Lock);
+  out = 0;
+  if (!IsVolumeHandle(volume)) return kStatusInvalidHandle;
+  if (Broken || !Library()) return kStatusUnsuccessful;
+  uint64_t record = fileId & kRecordNumberMask;
+  uint16_t sequence = uint16_t(fileId >> kSequenceShift);
+  auto it = Files.find(record);
+  if (it == Files.end()) {
+    OpenFile file;
+    file.Record = record;
+    file.Sequence = sequence;
+    ntfs_inode* inode = ntfs_inode_open(Library(), MK_MREF(record, 0));
+    if (!inode) return kStatusObjectNameNotFound;
+    const MFT_RECORD* header = inode->mrec;
+    if (!(header->flags & MFT_RECORD_IN_USE) || header->base_mft_record != 0) {
+      ntfs_inode_close(inode);
+      return kStatusObjectNameNotFound;
+    }
+    if (le16_to_cpu(header->sequence_number) != sequence) {
+      ntfs_inode_close(inode);
+      return kStatusInvalidParameter;
+    }
+    file.Inode = inode;
+    file.Directory = (header->flags & MFT_RECORD_IS_DIRECTORY) != 0;
+    it = Files.emplace(record, file).first;
+  } else if (it->second.Sequence != sequence || !Attach(it->second)) {
+    return kStatusInvalidParameter;
+  }
+  it->second.Users++;
+  out = NextHandle++;
+  Handles.emplace(out, HandleEntry{false, record});
+  return kStatusSuccess;
+}
+
+NtStatus NtfsVolume::QueryFileName(Handle handle, FileNameInformation& out) {
+  std::lock_guard<std::mutex> guard(Lock);
+  OpenFile* file = FileOfHandle(handle);
+  if (!file) return kStatusInvalidHandle;
+  std::u16string path;
+  if (!Catalog.PathOf(file->Record, path)) return kStatusObjectNameNotFound;
+  out.FileNameLength = uint32_t(path.size() * sizeof(char16_t));
+  if (path.size() > kFileNameCapacity) return kStatusBufferOverflow;
+  std::copy(path.begin(), path.end(), out.FileName);
+  return kStatusSuccess;
+}
+
+namespace {
+
+struct Listing {
+  std::vector<std::pair<std::u16string, uint64_t>> Entries; // name, record
+};
+
+int CollectEntry(void* context, const ntfschar* name, const int length, const int nameType,
+                 const s64, const MFT_REF reference, const unsigned) {
+  if (nameType == FILE_NAME_DOS) return 0;
+  auto* listing = static_cast<Listing*>(context);
+  std::u16string text(size_t(length), u'\0');
+  std::memcpy(text.data(), name, size_t(length) * sizeof(char16_t));
+  listing->Entries.emplace_back(std::move(text), MREF(reference));
+  return 0;
+}
+
+} // namespace
+
+bool NtfsVolume::ListDirectory(const std::string& directoryPath, std::vector<DirectoryEntry>& out) {
+  std::lock_guard<std::mutex> guard(Lock);
+  out.clear();
+  ntfs_inode* directory = OpenPath(directoryPath);
+  if (!directory) return false;
+  bool isRoot = directory->mft_no == FILE_root;
+  Listing listing;
+  s64 position = 0;
+  bool listed = (directory->mrec->flags & MFT_RECORD_IS_DIRECTORY) &&
+                ntfs_readdir(directory, &position, &listing, CollectEntry) == 0;
+  ntfs_inode_close(directory);
+  if (!listed) return false;
+  for (auto& [name, record] : listing.Entries) {
+    bool dotEntry = name == u"." || name == u"..";
+    // The root lists no dot entries and none of the metadata files.
+    if (isRoot && (dotEntry || record < FILE_first_user)) continue;
+    DirectoryEntry entry;
+    entry.Name = name;
+    entry.FileAttributes = kFileAttributeDirectory;
+    if (!dotEntry) {
+      ntfs_inode* child = ntfs_inode_open(Library(), MK_MREF(record, 0));
+      if (!child) continue;
+      entry.FileAttributes = AttributesOf(child);
+      ntfs_inode_close(child);
+    }
+    out.push_back(std::move(entry));
+  }
+  return true;
+}
+
+void NtfsVolume::CloseHandle(Handle handle) {
+  std::lock_guard<std::mutex> guard(Lock);
+  auto it = Handles.find(handle);
+  if (it == Handles.end()) return;
+  if (!it->second.IsVolume) {
+    auto file = Files.find(it->second.Record);
+    if (file != Files.end() && --file->second.Users <= 0) {
+      Detach(file->second);
+      Files.erase(file);
+    }
+  }
+  Handles.erase(it);
+}
+
+} // namespace quillo

@@ -1,0 +1,131 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// An NTFS volume (an image file or an unmounted partition) served through
+// libntfs-3g with the semantics of the NT file-system control interface.
+//
+// The volume is mounted read-only while it is analysed, so an analysis writes
+// nothing. The first move begins a write session: the volume is remounted
+// for writing, the undo journal is opened and the volume is marked dirty;
+// every move is then one journaled update (see UndoJournal.cpp). The session
+// ends, flags restored and journal removed, when the pass ends or the volume
+// is released (EndWriteSession), and the volume is mounted read-only again.
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+#include "engine/VolumeDevice.h"
+#include "platform/ntfs/BlockStorage.h"
+#include "platform/ntfs/LibraryDevice.h"
+#include "platform/ntfs/MftCatalog.h"
+#include "platform/ntfs/MftRecordReader.h"
+#include "platform/ntfs/NtfsMount.h"
+#include "platform/ntfs/OpenFile.h"
+#include "platform/ntfs/UndoJournal.h"
+#include "platform/ntfs/VolumeIdentity.h"
+#include "platform/ntfs/WriteSession.h"
+
+namespace quillo {
+
+struct NtfsVolumeOptions {
+  std::string VolumeName = "C:";     // the name the device serves
+  std::filesystem::path ImagePath;   // image file or partition
+  std::filesystem::path JournalFolder;
+  StorageOpener Opener;              // empty: ImageFile::Open
+};
+
+class NtfsVolume final : public VolumeDevice {
+public:
+  // Opens the volume: recovers an interrupted session from the journal,
+  // refuses volumes that Windows did not shut down cleanly, and checks the
+  // whole MFT. Null on refusal, with `why` in one or two sentences; nothing
+  // is written to a volume that is refused.
+  static std::shared_ptr<NtfsVolume> Open(const NtfsVolumeOptions& options, std::string& why);
+  ~NtfsVolume() override;
+  NtfsVolume(const NtfsVolume&) = delete;
+  NtfsVolume& operator=(const NtfsVolume&) = delete;
+
+  // What recovery did when the volume was opened; empty when nothing.
+  std::string RecoveryNote() const;
+  // Why the last move or session step failed; empty when none did.
+  std::string LastProblem() const;
+
+  Handle OpenVolume(const std::string& devicePath) override;
+  bool GetGeometry(const std::string& rootPath, DiskGeometry& out) override;
+  bool GetFreeSpace(const std::string& rootPath, DiskFreeSpace& out) override;
+  bool GetVolumeInformation(const std::string& rootPath, size_t nameCapacity,
+                            VolumeInformation& out) override;
+  NtStatus GetVolumeBitmap(Handle volume, int64_t startingLcn, VolumeBitmapBuffer& out,
+                           IoStatusBlock& iosb) override;
+  uint32_t GetFileAttributes(const std::string& path) override;
+  Handle CreateFile(const std::string& path, uint32_t desiredAccess, uint32_t shareMode,
+                    uint32_t flagsAndAttributes) override;
+  bool GetFileInformationByHandle(Handle file, FileInformation& out) override;
+  NtStatus GetRetrievalPointers(Handle file, int64_t startingVcn, RetrievalPointersBuffer& out,
+                                IoStatusBlock& iosb) override;
+  NtStatus MoveFile(Handle volume, const MoveFileData& data, IoStatusBlock& iosb) override;
+  NtStatus GetNtfsVolumeData(Handle volume, NtfsVolumeDataBuffer& out) override;
+  NtStatus GetNtfsFileRecord(Handle volume, int64_t fileReference,
+                             NtfsFileRecordOutputBuffer& out) override;
+  NtStatus OpenFileById(Handle volume, uint64_t fileId, Handle& out) override;
+  NtStatus QueryFileName(Handle file, FileNameInformation& out) override;
+  bool ListDirectory(const std::string& directoryPath, std::vector<DirectoryEntry>& out) override;
+  void CloseHandle(Handle handle) override;
+  void EndWriteSession() override;
+
+private:
+  explicit NtfsVolume(const NtfsVolumeOptions& options);
+  bool Initialise(std::string& why);
+  bool RecoverFromJournal(std::string& why);
+  std::unique_ptr<BlockStorage> OpenStorage(StorageMode mode, std::string& error);
+  // Replaces the mount (and the storage when the access mode changes).
+  bool Remount(bool writable, std::string& error);
+  bool BeginWriteSession();
+  void EndSessionLocked();
+  // Throws the library's state away after a failed update and mounts again.
+  void AbandonUpdate();
+  void MarkBroken(const std::string& why);
+
+  ntfs_volume* Library() const { return Mount->Volume(); }
+  bool IsVolumeHandle(Handle handle) const;
+  OpenFile* FileOfHandle(Handle handle);
+  // Opens the library's inode (and stream) of a file again after a remount.
+  bool Attach(OpenFile& file);
+  bool AttachStream(OpenFile& file);
+  void Detach(OpenFile& file);
+  void DetachAll();
+  // Registers a handle for an inode the caller opened.
+  Handle AdoptInode(ntfs_inode* inode);
+  // "C:\dir\file" to the library's "/dir/file"; false for other volumes.
+  bool LibraryPath(const std::string& path, std::string& out) const;
+  ntfs_inode* OpenPath(const std::string& path);
+  uint32_t AttributesOf(ntfs_inode* inode) const;
+  bool RefusesMove(uint64_t record) const;
+
+  mutable std::mutex Lock;
+  NtfsVolumeOptions Options;
+  VolumeIdentity Identity;
+  std::unique_ptr<BlockStorage> Storage;
+  std::unique_ptr<LibraryDevice> Bridge;
+  std::unique_ptr<NtfsMount> Mount;
+  std::unique_ptr<UndoJournal> Journal;
+  std::unique_ptr<WriteSession> Session;
+  MftCatalog Catalog;
+  MftRecordReader Records;
+
+  struct HandleEntry {
+    bool IsVolume = false;
+    uint64_t Record = 0;
+  };
+  std::unordered_map<Handle, HandleEntry> Handles;
+  std::unordered_map<uint64_t, OpenFile> Files; // by record number
+  Handle NextHandle = 100;
+
+  bool Broken = false;
+  std::string Recovery;
+  std::string Problem;
+};
+
+} // namespace quillo

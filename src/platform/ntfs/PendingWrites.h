@@ -1,0 +1,35 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#pragma once
+
+#include <array>
+#include <map>
+#include <vector>
+
+#include "platform/ntfs/BlockStorage.h"
+#include "platform/ntfs/ImageRange.h"
+
+namespace quillo {
+
+// Writes held back from the volume until they are committed as one update.
+// Reads see them, so the library reads back what it wrote. The first write to
+// a sector also keeps the sector's previous contents: the undo image.
+class PendingWrites {
+public:
+  int64_t Read(BlockStorage& base, uint64_t offset, void* data, size_t length) const;
+  bool Write(BlockStorage& base, uint64_t offset, const void* data, size_t length);
+
+  bool Empty() const { return Sectors.empty(); }
+  void Clear() { Sectors.clear(); }
+  // The changed sectors, joined into runs; sectors written back unchanged
+  // are left out.
+  std::vector<ImageRange> ChangedRanges() const;
+
+private:
+  struct Sector {
+    std::array<uint8_t, kSectorBytes> Before;
+    std::array<uint8_t, kSectorBytes> After;
+  };
+  std::map<uint64_t, Sector> Sectors; // by sector number
+};
+
+} // namespace quillo

@@ -1,0 +1,462 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+//
+// The undo journal of one NTFS volume
+// ===================================
+//
+// A move rewrites several metadata structures of the volume: the cluster
+// bitmap, the file's MFT records (base record, extent records, attribute list)
+// and sometimes $MFT, its bitmap and $MFTMirr. A power cut between two of
+// those writes would leave the file system torn. libntfs-3g keeps no journal
+// of its own, and $LogFile belongs to Windows, so this program keeps one,
+// outside the volume: <configuration folder>/journal/<UUID>, UUID being the
+// volume's serial number in 16 hex digits.
+//
+// Updates. The library never writes the volume directly: its writes are held
+// in memory (PendingWrites) while it carries out one step of work. The step's
+// *update* is the set of sectors it changed, each with its image before and
+// after. File data is the one exception: it is copied into clusters that are
+// free on disk, which nothing on disk refers to until the update that points
+// to them is applied, and that copy is synced before the update is recorded.
+//
+// A write session (from the first move of a pass to its end):
+//   S1. Create the journal and write SESSION: the volume's identity (serial
+//       number, bytes per sector and per cluster, total sectors, $MFT and
+//       $MFTMirr positions) and its flags before the session. fsync the
+//       journal and its folder.
+//   S2. The first update sets VOLUME_IS_DIRTY; every move is one update; the
+//       last update restores the flags of S1.
+//   S3. Overwrite the update slot with CLOSED, fsync, delete the journal,
+//       fsync the folder.
+//
+// One update n:
+//   U1. Write UPDATE(n), all before and after images, into the update slot
+//       right after SESSION (replacing update n-1). fsync the journal. No
+//       sector of update n reaches the volume before this point.
+//   U2. Write the after images to the volume. fsync the volume.
+//   U3. Write DONE(n) right after UPDATE(n). It is not synced on its own: a
+//       missing DONE is settled by comparing images (R6), and U1 of the next
+//       update makes it durable.
+//   If U2 fails, the before images are written back at once and the library's
+//   state is thrown away and rebuilt from the volume.
+//
+// Records: a 32-byte header (magic "QDJL", version, kind, update number,
+// payload length, CRC-32 of the payload, CRC-32 of the header) and the
+// payload. Reading stops at the first record that fails a check, so a torn
+// record is never used. Update numbers only grow within a journal, so a stale
+// DONE left behind a shorter UPDATE never matches it.
+//
+// Recovery runs on every open of the volume, on the raw storage and before the
+// library mounts it (a torn volume may not mount at all):
+//   R1. No journal: nothing to do. (A volume that is marked dirty without a
+//       journal of ours is refused by the caller: Windows did not shut down
+//       cleanly, or chkdsk is due.)
+//   R2. SESSION unreadable: it was synced before the session's first volume
+//       write, so the session wrote nothing. Delete the journal.
+//   R3. SESSION's identity must equal the boot sector's. Otherwise stop with a
+//       mismatch; nothing is written.
+//   R4. CLOSED in the update slot: the session ended. Delete the journal.
+//   R5. UPDATE(n) followed by DONE(n): every sector must hold its after image.
+//   R6. UPDATE(n) without DONE(n): every sector must hold its before or its
+//       after image (sector writes are atomic; a torn multi-sector write
+//       leaves some of each). All after: the update completed, roll forward
+//       (nothing to write). Otherwise roll back: write every before image and
+//       fsync the volume.
+//   In R5 and R6 a sector holding anything else means that the volume changed
+//   after the interruption (chkdsk, a restored or replaced image) or is not
+//   the one the journal was written for: stop with a mismatch, write nothing,
+//   and say so.
+//   R7. The interrupted session is taken over, its update numbering going on
+//       from n: the caller mounts the volume, restores the flags of SESSION
+//       through a normal update and ends the session (S3).
+//   A power cut during recovery leaves the condition of R6 true (the sectors
+//   hold before or after images), and recovery runs again on the next open.
+//
+#include "platform/ntfs/UndoJournal.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <system_error>
+#include <unistd.h>
+
+#include "platform/ntfs/ByteOrder.h"
+#include "platform/ntfs/Crc32.h"
+
+namespace quillo {
+
+namespace {
+
+constexpr uint8_t kMagic[4] = {'Q', 'D', 'J', 'L'};
+constexpr uint16_t kVersion = 1;
+
+enum RecordKind : uint16_t {
+  kSessionRecord = 1,
+  kUpdateRecord = 2,
+  kDoneRecord = 3,
+  kClosedRecord = 4,
+};
+
+// Record header layout.
+constexpr size_t kHeaderBytes = 32;
+constexpr size_t kMagicAt = 0;
+constexpr size_t kVersionAt = 4;
+constexpr size_t kKindAt = 6;
+constexpr size_t kSequenceAt = 8;
+constexpr size_t kPayloadBytesAt = 16;
+constexpr size_t kPayloadCrcAt = 24;
+constexpr size_t kHeaderCrcAt = 28;
+
+// SESSION payload layout.
+constexpr size_t kSessionBytes = 48;
+constexpr size_t kSerialAt = 0;
+constexpr size_t kTotalSectorsAt = 8;
+constexpr size_t kMftLcnAt = 16;
+constexpr size_t kMftMirrLcnAt = 24;
+constexpr size_t kBytesPerSectorAt = 32;
+constexpr size_t kBytesPerClusterAt = 36;
+constexpr size_t kFlagsBeforeAt = 40;
+
+// UPDATE payload: a count, then per range its offset, length and images.
+constexpr size_t kUpdateHeadBytes = 8;
+constexpr size_t kRangeHeadBytes = 16;
+
+// The update slot follows SESSION.
+constexpr uint64_t kUpdateSlot = kHeaderBytes + kSessionBytes;
+
+// A journal larger than this is not one of ours.
+constexpr uint64_t kLargestJournal = uint64_t(1) << 32;
+
+struct Record {
+  uint16_t Kind = 0;
+  uint64_t Sequence = 0;
+  const uint8_t* Payload = nullptr;
+  uint64_t PayloadBytes = 0;
+  uint64_t End = 0; // offset after the record
+};
+
+std::vector<uint8_t> EncodeRecord(uint16_t kind, uint64_t sequence,
+                                  const std::vector<uint8_t>& payload) {
+  std::vector<uint8_t> bytes(kHeaderBytes + payload.size());
+  std::memcpy(&bytes[kMagicAt], kMagic, sizeof(kMagic));
+  StoreLe16(&bytes[kVersionAt], kVersion);
+  StoreLe16(&bytes[kKindAt], kind);
+  StoreLe64(&bytes[kSequenceAt], sequence);
+  StoreLe64(&bytes[kPayloadBytesAt], payload.size());
+  StoreLe32(&bytes[kPayloadCrcAt], Crc32(payload.data(), payload.size()));
+  StoreLe32(&bytes[kHeaderCrcAt], Crc32(bytes.data(), kHeaderCrcAt));
+  std::copy(payload.begin(), payload.end(), bytes.begin() + kHeaderBytes);
+  return bytes;
+}
+
+// A record that passes every check, or false.
+bool DecodeRecord(const std::vector<uint8_t>& file, uint64_t offset, Record& out) {
+  if (offset + kHeaderBytes > file.size()) return false;
+  const uint8_t* head = file.data() + offset;
+  if (std::memcmp(head + kMagicAt, kMagic, sizeof(kMagic)) != 0) return false;
+  if (LoadLe32(head + kHeaderCrcAt) != Crc32(head, kHeaderCrcAt)) return false;
+  if (LoadLe16(head + kVersionAt) != kVersion) return false;
+  uint64_t payloadBytes = LoadLe64(head + kPayloadBytesAt);
+  if (payloadBytes > file.size() - offset - kHeaderBytes) return false;
+  const uint8_t* payload = head + kHeaderBytes;
+  if (LoadLe32(head + kPayloadCrcAt) != Crc32(payload, payloadBytes)) return false;
+  out.Kind = LoadLe16(head + kKindAt);
+  out.Sequence = LoadLe64(head + kSequenceAt);
+  out.Payload = payload;
+  out.PayloadBytes = payloadBytes;
+  out.End = offset + kHeaderBytes + payloadBytes;
+  return true;
+}
+
+std::vector<uint8_t> EncodeSession(const VolumeIdentity& identity, uint16_t flagsBefore) {
+  std::vector<uint8_t> payload(kSessionBytes, 0);
+  StoreLe64(&payload[kSerialAt], identity.SerialNumber);
+  StoreLe64(&payload[kTotalSectorsAt], identity.TotalSectors);
+  StoreLe64(&payload[kMftLcnAt], identity.MftLcn);
+  StoreLe64(&payload[kMftMirrLcnAt], identity.MftMirrLcn);
+  StoreLe32(&payload[kBytesPerSectorAt], identity.BytesPerSector);
+  StoreLe32(&payload[kBytesPerClusterAt], identity.BytesPerCluster);
+  StoreLe16(&payload[kFlagsBeforeAt], flagsBefore);
+  return payload;
+}
+
+void DecodeSession(const Record& record, VolumeIdentity& identity, uint16_t& flagsBefore) {
+  const uint8_t* p = record.Payload;
+  identity.SerialNumber = LoadLe64(p + kSerialAt);
+  identity.TotalSectors = LoadLe64(p + kTotalSectorsAt);
+  identity.MftLcn = LoadLe64(p + kMftLcnAt);
+  identity.MftMirrLcn = LoadLe64(p + kMftMirrLcnAt);
+  identity.BytesPerSector = LoadLe32(p + kBytesPerSectorAt);
+  identity.BytesPerCluster = LoadLe32(p + kBytesPerClusterAt);
+  flagsBefore = LoadLe16(p + kFlagsBeforeAt);
+}
+
+std::vector<uint8_t> EncodeUpdate(const std::vector<ImageRange>& ranges) {
+  size_t total = kUpdateHeadBytes;
+  for (const ImageRange& range : ranges) total += kRangeHeadBytes + 2 * range.Before.size();
+  std::vector<uint8_t> payload(total, 0);
+  StoreLe32(&payload[0], uint32_t(ranges.size()));
+  size_t at = kUpdateHeadBytes;
+  for (const ImageRange& range : ranges) {
+    StoreLe64(&payload[at], range.Offset);
+    StoreLe32(&payload[at + 8], uint32_t(range.Before.size()));
+    at += kRangeHeadBytes;
+    std::copy(range.Before.begin(), range.Before.end(), payload.begin() + at);
+    at += range.Before.size();
+    std::copy(range.After.begin(), range.After.end(), payload.begin() + at);
+    at += range.After.size();
+  }
+  return payload;
+}
+
+bool DecodeUpdate(const Record& record, std::vector<ImageRange>& ranges) {
+  if (record.PayloadBytes < kUpdateHeadBytes) return false;
+  uint32_t count = LoadLe32(record.Payload);
+  uint64_t at = kUpdateHeadBytes;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (at + kRangeHeadBytes > record.PayloadBytes) return false;
+    ImageRange range;
+    range.Offset = LoadLe64(record.Payload + at);
+    uint64_t length = LoadLe32(record.Payload + at + 8);
+    at += kRangeHeadBytes;
+    if (length == 0 || length % kSectorBytes != 0 || range.Offset % kSectorBytes != 0 ||
+        at + 2 * length > record.PayloadBytes)
+      return false;
+    range.Before.assign(record.Payload + at, record.Payload + at + length);
+    at += length;
+    range.After.assign(record.Payload + at, record.Payload + at + length);
+    at += length;
+    ranges.push_back(std::move(range));
+  }
+  return at == record.PayloadBytes;
+}
+
+std::string Hex(uint64_t value) {
+  char text[20];
+  std::snprintf(text, sizeof(text), "%llX", static_cast<unsigned long long>(value));
+  return text;
+}
+
+bool SyncDirectory(const std::filesystem::path& folder) {
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = ::fsync(fd) == 0;
+  ::close(fd);
+  return ok;
+}
+
+} // namespace
+
+UndoJournal::UndoJournal(std::filesystem::path folder, StorageOpener opener)
+    : Folder(std::move(folder)), Opener(std::move(opener)) {}
+
+UndoJournal::~UndoJournal() = default;
+
+std::filesystem::path UndoJournal::PathFor(const VolumeIdentity& identity) const {
+  return Folder / identity.Uuid();
+}
+
+bool UndoJournal::Exists(const VolumeIdentity& identity) const {
+  std::error_code ignored;
+  return std::filesystem::exists(PathFor(identity), ignored);
+}
+
+bool UndoJournal::SyncFolder(std::string& error) const {
+  if (SyncDirectory(Folder)) return true;
+  error = "cannot sync the journal folder " + Folder.string() + ": " + std::strerror(errno);
+  return false;
+}
+
+bool UndoJournal::WriteRecord(uint64_t offset, uint16_t kind, uint64_t sequence,
+                              const std::vector<uint8_t>& payload, bool sync,
+                              std::string& error) {
+  std::vector<uint8_t> bytes = EncodeRecord(kind, sequence, payload);
+  if (!File->WriteAt(offset, bytes.data(), bytes.size()) || (sync && !File->Sync())) {
+    error = "cannot write the journal " + FilePath.string() + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+bool UndoJournal::BeginSession(const VolumeIdentity& identity, uint16_t flagsBefore,
+                               std::string& error) {
+  std::error_code failure;
+  std::filesystem::create_directories(Folder, failure);
+  if (failure) {
+    error = "cannot create the journal folder " + Folder.string() + ": " + failure.message();
+    return false;
+  }
+  FilePath = PathFor(identity);
+  File = Opener(FilePath, StorageMode::CreateReadWrite, error);
+  if (!File) return false;
+  Sequence = 0;
+  UpdateEnd = kUpdateSlot;
+  if (!File->Resize(0)) {
+    error = "cannot reset the journal " + FilePath.string() + ": " + std::strerror(errno);
+    File.reset();
+    return false;
+  }
+  if (!WriteRecord(0, kSessionRecord, 0, EncodeSession(identity, flagsBefore), true, error) ||
+      !SyncFolder(error)) {
+    File.reset();
+    return false;
+  }
+  return true;
+}
+
+bool UndoJournal::RecordUpdate(const std::vector<ImageRange>& ranges, std::string& error) {
+  if (!File) {
+    error = "no write session is open";
+    return false;
+  }
+  std::vector<uint8_t> payload = EncodeUpdate(ranges);
+  ++Sequence;
+  if (!WriteRecord(kUpdateSlot, kUpdateRecord, Sequence, payload, true, error)) return false;
+  UpdateEnd = kUpdateSlot + kHeaderBytes + payload.size();
+  return true;
+}
+
+bool UndoJournal::MarkDone(std::string& error) {
+  if (!File) {
+    error = "no write session is open";
+    return false;
+  }
+  return WriteRecord(UpdateEnd, kDoneRecord, Sequence, {}, false, error);
+}
+
+bool UndoJournal::EndSession(std::string& error) {
+  if (!File) return true;
+  if (!WriteRecord(kUpdateSlot, kClosedRecord, Sequence + 1, {}, true, error)) return false;
+  File.reset();
+  std::error_code failure;
+  std::filesystem::remove(FilePath, failure);
+  if (failure) {
+    error = "cannot remove the journal " + FilePath.string() + ": " + failure.message();
+    return false;
+  }
+  return SyncFolder(error);
+}
+
+JournalRecovery UndoJournal::Recover(BlockStorage& volume, const VolumeIdentity& identity) {
+  JournalRecovery result;
+  std::filesystem::path path = PathFor(identity);
+  std::error_code failure;
+  if (!std::filesystem::exists(path, failure)) return result; // R1
+
+  auto fail = [&](JournalRecovery::Result outcome, std::string message) {
+    result.Outcome = outcome;
+    result.Message = std::move(message);
+    return result;
+  };
+  auto mismatch = [&](const std::string& why) {
+    return fail(JournalRecovery::Result::Mismatch,
+                "An interrupted run left the recovery journal " + path.string() +
+                    ", but the volume does not match it: " + why +
+                    ". Nothing was written. If the volume was checked or restored since "
+                    "(chkdsk, a backup), delete the journal file; otherwise put back the volume "
+                    "the journal belongs to.");
+  };
+  auto removeJournal = [&] {
+    std::filesystem::remove(path, failure);
+    SyncDirectory(Folder);
+    return result;
+  };
+
+  std::string error;
+  std::unique_ptr<BlockStorage> file = Opener(path, StorageMode::ReadOnly, error);
+  if (!file) return fail(JournalRecovery::Result::Failed, "The recovery journal: " + error);
+  uint64_t size = file->Size();
+  if (size > kLargestJournal)
+    return fail(JournalRecovery::Result::Failed,
+                "The recovery journal " + path.string() + " is too large to be one of ours.");
+  std::vector<uint8_t> bytes(size);
+  if (file->ReadAt(0, bytes.data(), bytes.size()) != int64_t(size))
+    return fail(JournalRecovery::Result::Failed,
+                "The recovery journal " + path.string() + " cannot be read.");
+  file.reset();
+
+  Record session;
+  if (!DecodeRecord(bytes, 0, session) || session.Kind != kSessionRecord ||
+      session.PayloadBytes != kSessionBytes)
+    return removeJournal(); // R2
+
+  VolumeIdentity recorded;
+  uint16_t flagsBefore = 0;
+  DecodeSession(session, recorded, flagsBefore);
+  if (recorded.SerialNumber != identity.SerialNumber) // R3
+    return mismatch("the journal was written for the volume with serial number " +
+                    Hex(recorded.SerialNumber) + ", this volume's is " +
+                    Hex(identity.SerialNumber));
+  if (!(recorded == identity))
+    return mismatch("the volume's geometry or the position of its MFT has changed");
+
+  Record update;
+  bool haveUpdate = DecodeRecord(bytes, kUpdateSlot, update);
+  if (haveUpdate && update.Kind == kClosedRecord) return removeJournal(); // R4
+
+  uint64_t lastSequence = 0;
+  std::string done;
+  if (haveUpdate && update.Kind == kUpdateRecord) {
+    std::vector<ImageRange> ranges;
+    if (!DecodeUpdate(update, ranges))
+      return fail(JournalRecovery::Result::Failed,
+                  "The recovery journal " + path.string() + " holds an update it cannot parse.");
+    lastSequence = update.Sequence;
+    Record mark;
+    bool finished = DecodeRecord(bytes, update.End, mark) && mark.Kind == kDoneRecord &&
+                    mark.Sequence == update.Sequence;
+
+    // Compare every sector with its images.
+    bool allAfter = true;
+    std::vector<uint8_t> current;
+    for (const ImageRange& range : ranges) {
+      current.resize(range.Before.size());
+      if (volume.ReadAt(range.Offset, current.data(), current.size()) != int64_t(current.size()))
+        return fail(JournalRecovery::Result::Failed,
+                    "The volume cannot be read at byte " + std::to_string(range.Offset) + ".");
+      for (size_t at = 0; at < current.size(); at += kSectorBytes) {
+        bool isAfter = std::memcmp(&current[at], &range.After[at], kSectorBytes) == 0;
+        bool isBefore = std::memcmp(&current[at], &range.Before[at], kSectorBytes) == 0;
+        uint64_t where = range.Offset + at;
+        if (finished && !isAfter) // R5
+          return mismatch("the sector at byte " + std::to_string(where) +
+                          " no longer holds what the last completed update wrote");
+        if (!isAfter && !isBefore) // R6
+          return mismatch("the sector at byte " + std::to_string(where) +
+                          " holds neither its contents from before nor from after the "
+                          "interrupted update");
+        allAfter = allAfter && isAfter;
+      }
+    }
+    if (!finished && !allAfter) {
+      if (!volume.Writable())
+        return fail(JournalRecovery::Result::Failed,
+                    "An interrupted update must be rolled back, but the volume is read-only.");
+      for (const ImageRange& range : ranges) {
+        if (!volume.WriteAt(range.Offset, range.Before.data(), range.Before.size()))
+          return fail(JournalRecovery::Result::Failed,
+                      "Rolling back the interrupted update failed at byte " +
+                          std::to_string(range.Offset) + ": " + std::strerror(errno) + ".");
+      }
+      if (!volume.Sync())
+        return fail(JournalRecovery::Result::Failed,
+                    std::string("Rolling back the interrupted update failed: ") +
+                        std::strerror(errno) + ".");
+      done = "The interrupted move was rolled back.";
+    } else if (!finished) {
+      done = "The interrupted move had completed; it was kept.";
+    }
+  }
+
+  // R7: take the session over.
+  FilePath = path;
+  File = Opener(path, StorageMode::ReadWrite, error);
+  if (!File) return fail(JournalRecovery::Result::Failed, "The recovery journal: " + error);
+  Sequence = lastSequence;
+  UpdateEnd = kUpdateSlot;
+  result.Outcome = JournalRecovery::Result::Resumed;
+  result.FlagsBefore = flagsBefore;
+  result.Message = done.empty() ? "The interrupted session was closed." : done;
+  return result;
+}
+
+} // namespace quillo
