@@ -32,7 +32,7 @@ runlist_element* WriteRuns(const std::vector<ClusterRun>& runs, const runlist_el
   auto* list = static_cast<runlist_element*>(std::malloc((runs.size() + 1) * sizeof(runlist_element)));
   if (!list) return nullptr;
   for (size_t i = 0; i < runs.size(); ++i)
-    list[i] = {runs[i].Vcn, runs[i].Lcn < 0 ? LCN_HOLE : runs[i].Lcn, runs[i].Length};
+    list[i] = {runs[i].Vcn, runs[i].Lcn < 0 ? LCN(LCN_HOLE) : LCN(runs[i].Lcn), runs[i].Length};
   list[runs.size()] = end;
   return list;
 }
@@ -52,50 +52,82 @@ bool ClusterMove::TargetIsFree(int64_t lcn, int64_t count) {
   return true;
 }
 
-bool ClusterMove::CopyClusters(int64_t fromLcn, int64_t toLcn, int64_t count) {
+bool ClusterMove::CopyPieces(const std::vector<MovedPiece>& pieces) {
   int64_t clusterBytes = Volume->cluster_size;
-  int64_t total = count * clusterBytes;
+  int64_t total = 0;
+  for (const MovedPiece& piece : pieces) total += piece.Length * clusterBytes;
+  // The pieces go one after another from the target: the target side is
+  // written in large blocks, whatever the pieces.
   std::vector<uint8_t> buffer(size_t(std::min(total, kCopyBlockBytes)));
   BlockStorage& storage = Device.GetStorage();
-  for (int64_t done = 0; done < total;) {
-    int64_t step = std::min<int64_t>(int64_t(buffer.size()), total - done);
-    if (Device.Read(uint64_t(fromLcn * clusterBytes + done), buffer.data(), size_t(step)) != step)
-      return false;
+  uint64_t target = uint64_t(pieces.front().NewLcn * clusterBytes);
+  size_t filled = 0;
+  auto flush = [&] {
     // Straight to the storage: the target is free on disk, and nothing on
     // disk points to it until the update is committed.
-    if (!storage.WriteAt(uint64_t(toLcn * clusterBytes + done), buffer.data(), size_t(step)))
-      return false;
-    done += step;
+    if (!storage.WriteAt(target, buffer.data(), filled)) return false;
+    target += filled;
+    filled = 0;
+    return true;
+  };
+  for (const MovedPiece& piece : pieces) {
+    uint64_t source = uint64_t(piece.OldLcn * clusterBytes);
+    int64_t left = piece.Length * clusterBytes;
+    while (left > 0) {
+      size_t step = size_t(std::min<int64_t>(left, int64_t(buffer.size() - filled)));
+      if (Device.Read(source, buffer.data() + filled, step) != int64_t(step)) return false;
+      filled += step;
+      source += step;
+      left -= int64_t(step);
+      if (filled == buffer.size() && !flush()) return false;
+    }
   }
-  return true;
+  return filled == 0 || flush();
 }
 
-NtStatus ClusterMove::Run(OpenFile& file, int64_t startVcn, int64_t targetLcn, uint32_t count) {
+NtStatus ClusterMove::Plan(OpenFile& file, int64_t startVcn, int64_t targetLcn, uint32_t count,
+                           std::unique_ptr<MovePlan>& plan, runlist_element& end) {
   ntfs_attr* stream = file.Stream;
   if (!stream || !NAttrNonResident(stream)) return kStatusInvalidParameter;
   if (ntfs_attr_map_whole_runlist(stream) != 0) return kStatusFileCorruptError;
   std::vector<ClusterRun> runs;
-  runlist_element end{};
   if (!ReadRuns(stream->rl, runs, end)) return kStatusFileCorruptError;
-
-  MovePlan plan(runs, startVcn, count, targetLcn);
-  if (!plan.Valid()) return kStatusInvalidParameter;
-  int64_t allocated = plan.AllocatedClusters();
+  plan = std::make_unique<MovePlan>(runs, startVcn, count, targetLcn);
+  if (!plan->Valid()) return kStatusInvalidParameter;
+  int64_t allocated = plan->AllocatedClusters();
   if (allocated == 0) return kStatusSuccess;
   if (targetLcn + allocated > Volume->nr_clusters) return kStatusInvalidParameter;
   if (!TargetIsFree(targetLcn, allocated)) return kStatusAlreadyCommitted;
+  return kStatusSuccess;
+}
+
+NtStatus ClusterMove::Check(OpenFile& file, int64_t startVcn, int64_t targetLcn, uint32_t count,
+                            int64_t& clusters) {
+  std::unique_ptr<MovePlan> plan;
+  runlist_element end{};
+  NtStatus status = Plan(file, startVcn, targetLcn, count, plan, end);
+  clusters = status == kStatusSuccess ? plan->AllocatedClusters() : 0;
+  return status;
+}
+
+NtStatus ClusterMove::Run(OpenFile& file, int64_t startVcn, int64_t targetLcn, uint32_t count) {
+  std::unique_ptr<MovePlan> plan;
+  runlist_element end{};
+  NtStatus status = Plan(file, startVcn, targetLcn, count, plan, end);
+  if (status != kStatusSuccess || plan->AllocatedClusters() == 0) return status;
+  ntfs_attr* stream = file.Stream;
+  int64_t allocated = plan->AllocatedClusters();
 
   // Reserve the target first, so that no allocation below can take it.
   if (ntfs_bitmap_set_run(Volume->lcnbmp_na, targetLcn, allocated) != 0) return kStatusUnsuccessful;
   Volume->free_clusters -= allocated;
 
   // The data reaches the disk before anything points to it.
-  for (const MovedPiece& piece : plan.Pieces())
-    if (!CopyClusters(piece.OldLcn, piece.NewLcn, piece.Length)) return kStatusUnsuccessful;
+  if (!CopyPieces(plan->Pieces())) return kStatusUnsuccessful;
   if (!Device.GetStorage().Sync()) return kStatusUnsuccessful;
 
   // ntfs_runlists_merge cannot replace runs: the new runlist is built whole.
-  runlist_element* list = WriteRuns(plan.NewRuns(), end);
+  runlist_element* list = WriteRuns(plan->NewRuns(), end);
   if (!list) return kStatusUnsuccessful;
   std::free(stream->rl);
   stream->rl = list;
@@ -111,7 +143,7 @@ NtStatus ClusterMove::Run(OpenFile& file, int64_t startVcn, int64_t targetLcn, u
   if (ntfs_inode_close(file.Inode) != 0) return kStatusUnsuccessful;
   file.Inode = nullptr;
 
-  for (const MovedPiece& piece : plan.Pieces())
+  for (const MovedPiece& piece : plan->Pieces())
     if (ntfs_cluster_free_basic(Volume, piece.OldLcn, piece.Length) != 0) return kStatusUnsuccessful;
   return kStatusSuccess;
 }

@@ -2,12 +2,17 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "engine/VolumeDevice.h"
 #include "platform/ntfs/LibraryDevice.h"
+#include "platform/ntfs/MovePlan.h"
 #include "platform/ntfs/OpenFile.h"
 
 typedef struct _ntfs_volume ntfs_volume;
+struct _runlist_element;
+typedef struct _runlist_element runlist_element;
 
 namespace quillo {
 
@@ -21,6 +26,11 @@ class ClusterMove {
 public:
   ClusterMove(ntfs_volume* volume, LibraryDevice& device) : Volume(volume), Device(device) {}
 
+  // The checks of Run without any change, possible on a read-only mount:
+  // kStatusSuccess when Run would go ahead; `clusters` is then the number of
+  // allocated clusters to move (0: nothing to do).
+  NtStatus Check(OpenFile& file, int64_t startVcn, int64_t targetLcn, uint32_t count,
+                 int64_t& clusters);
   // kStatusSuccess: the held writes are the update (none when the range has
   // no allocated clusters). kStatusAlreadyCommitted or kStatusInvalidParameter:
   // refused, nothing held. Any other status: failed, the held writes must be
@@ -28,8 +38,10 @@ public:
   NtStatus Run(OpenFile& file, int64_t startVcn, int64_t targetLcn, uint32_t count);
 
 private:
+  NtStatus Plan(OpenFile& file, int64_t startVcn, int64_t targetLcn, uint32_t count,
+                std::unique_ptr<MovePlan>& plan, runlist_element& end);
   bool TargetIsFree(int64_t lcn, int64_t count);
-  bool CopyClusters(int64_t fromLcn, int64_t toLcn, int64_t count);
+  bool CopyPieces(const std::vector<MovedPiece>& pieces);
 
   ntfs_volume* Volume;
   LibraryDevice& Device;

@@ -56,7 +56,9 @@ bool CheckRunlist(ntfs_volume* volume, ATTR_RECORD* attribute, std::string& why)
   VCN expected = sle64_to_cpu(attribute->lowest_vcn);
   VCN highest = sle64_to_cpu(attribute->highest_vcn);
   for (runlist_element* run = runs; run->length; ++run) {
-    if (run->lcn == LCN_RL_NOT_MAPPED && run->vcn < expected) continue; // before lowest_vcn
+    // The runs this record does not hold (before lowest_vcn, after
+    // highest_vcn) come back as not mapped.
+    if (run->lcn == LCN_RL_NOT_MAPPED && (run->vcn < expected || run->vcn > highest)) continue;
     if (run->length < 0 || run->vcn != expected || run->lcn < LCN_HOLE) {
       why = "its runlist is not continuous";
       sound = false;

@@ -31,3 +31,7 @@ extern "C" {
 #include <ntfs-3g/runlist.h>
 #include <ntfs-3g/volume.h>
 }
+
+// support.h defines these as macros, which would break std::min and std::max.
+#undef min
+#undef max

@@ -499,11 +499,21 @@ NtStatus NtfsVolume::MoveFile(Handle volume, const MoveFileData& data, IoStatusB
   if (data.ClusterCount == 0 || data.StartingVcn < 0 || data.StartingLcn < 0)
     return answer(kStatusInvalidParameter);
 
-  if (!BeginWriteSession()) return answer(kStatusMediaWriteProtected);
+  // Refusals need no write session: they are found on the read-only mount.
   OpenFile* file = FileOfHandle(data.FileHandle);
   if (!file) return answer(kStatusInvalidHandle);
   if (!AttachStream(*file)) return answer(kStatusFileCorruptError);
   if (!file->Stream || !NAttrNonResident(file->Stream)) return answer(kStatusEndOfFile);
+  int64_t clusters = 0;
+  NtStatus checked = ClusterMove(Library(), *Bridge)
+                         .Check(*file, data.StartingVcn, data.StartingLcn, data.ClusterCount,
+                                clusters);
+  if (checked != kStatusSuccess || clusters == 0) return answer(checked);
+
+  if (!BeginWriteSession()) return answer(kStatusMediaWriteProtected);
+  file = FileOfHandle(data.FileHandle);
+  if (!file) return answer(kStatusInvalidHandle);
+  if (!AttachStream(*file)) return answer(kStatusFileCorruptError);
 
   LibraryLog::Reset();
   ClusterMove move(Library(), *Bridge);

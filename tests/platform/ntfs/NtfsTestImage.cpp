@@ -1,0 +1,195 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "NtfsTestImage.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/ntfs/Crc32.h"
+#include "platform/ntfs/NtfsLibrary.h"
+
+namespace quillo::test {
+
+namespace {
+constexpr size_t kReadBlockBytes = 1 << 16;
+constexpr const char* kImageName = "volume.img";
+} // namespace
+
+CommandResult RunCommand(const std::vector<std::string>& argv) {
+  CommandResult result;
+  int pipeEnds[2];
+  if (pipe(pipeEnds) != 0) return result;
+  pid_t child = fork();
+  if (child == 0) {
+    dup2(pipeEnds[1], STDOUT_FILENO);
+    dup2(pipeEnds[1], STDERR_FILENO);
+    close(pipeEnds[0]);
+    close(pipeEnds[1]);
+    std::vector<char*> args;
+    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  close(pipeEnds[1]);
+  char buffer[4096];
+  ssize_t got;
+  while ((got = read(pipeEnds[0], buffer, sizeof(buffer))) > 0) result.Output.append(buffer, size_t(got));
+  close(pipeEnds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  result.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+const std::filesystem::path& FixtureDir() {
+  static TempDir folder;
+  static std::once_flag built;
+  std::call_once(built, [] {
+    CommandResult made = RunCommand({"python3", (SourceDir() / "tests/fixtures/make_ntfs_image.py").string(),
+                                     "--tool", QUILLO_NTFS_FIXTURE_TOOL, folder.Path().string()});
+    if (made.ExitCode != 0) throw std::runtime_error("the fixture script failed: " + made.Output);
+  });
+  return folder.Path();
+}
+
+std::vector<ManifestEntry> ReadManifest(const std::filesystem::path& dir) {
+  std::ifstream in(dir / "manifest.txt");
+  std::vector<ManifestEntry> entries;
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    ManifestEntry entry;
+    std::string crc;
+    fields >> entry.Sha256 >> crc >> entry.Size >> entry.Kind;
+    std::getline(fields, entry.Path);
+    entry.Path.erase(0, 1); // the separating space
+    entry.Crc = uint32_t(std::stoul(crc, nullptr, 16));
+    entries.push_back(entry);
+  }
+  return entries;
+}
+
+std::filesystem::path CopyFixtureImage(const std::filesystem::path& dir) {
+  std::filesystem::path target = dir / kImageName;
+  std::filesystem::copy_file(FixtureDir() / kImageName, target,
+                             std::filesystem::copy_options::overwrite_existing);
+  return target;
+}
+
+std::string CompareWithManifest(const std::filesystem::path& image,
+                                const std::vector<ManifestEntry>& manifest) {
+  ntfs_volume* volume = ntfs_mount(image.c_str(), NTFS_MNT_RDONLY);
+  if (!volume) return "libntfs-3g cannot mount the image";
+  std::string problems;
+  std::vector<uint8_t> buffer(kReadBlockBytes);
+  for (const ManifestEntry& entry : manifest) {
+    ntfs_inode* inode = ntfs_pathname_to_inode(volume, nullptr, entry.Path.c_str());
+    ntfs_attr* data = inode ? ntfs_attr_open(inode, AT_DATA, AT_UNNAMED, 0) : nullptr;
+    if (!data) {
+      problems += entry.Path + ": cannot be opened\n";
+      if (inode) ntfs_inode_close(inode);
+      continue;
+    }
+    uint32_t crc = 0;
+    int64_t size = 0;
+    for (;;) {
+      s64 got = ntfs_attr_pread(data, size, s64(buffer.size()), buffer.data());
+      if (got <= 0) break;
+      crc = Crc32(buffer.data(), size_t(got), crc);
+      size += got;
+    }
+    if (uint64_t(size) != entry.Size || crc != entry.Crc)
+      problems += entry.Path + ": contents differ\n";
+    ntfs_attr_close(data);
+    ntfs_inode_close(inode);
+  }
+  ntfs_umount(volume, FALSE);
+  return problems;
+}
+
+std::string CompareWithNtfscat(const std::filesystem::path& image,
+                               const std::vector<ManifestEntry>& manifest) {
+  std::string problems;
+  for (const ManifestEntry& entry : manifest) {
+    CommandResult cat = RunCommand({"sh", "-c", "ntfscat \"$0\" \"$1\" | sha256sum", image.string(),
+                                    entry.Path});
+    if (cat.ExitCode != 0 || cat.Output.substr(0, entry.Sha256.size()) != entry.Sha256)
+      problems += entry.Path + ": ntfscat gives other contents\n";
+  }
+  return problems;
+}
+
+std::string CheckWithNtfsResize(const std::filesystem::path& image) {
+  CommandResult check = RunCommand({"ntfsresize", "--info", "--no-action", image.string()});
+  if (check.ExitCode == 0 && check.Output.find("ERROR") == std::string::npos) return {};
+  return check.Output.empty() ? "ntfsresize failed" : check.Output;
+}
+
+int64_t RecordOf(const std::filesystem::path& image, const std::string& path) {
+  CommandResult found = RunCommand({"ifind", "-n", path, image.string()});
+  if (found.ExitCode != 0) return -1;
+  return std::strtoll(found.Output.c_str(), nullptr, 10);
+}
+
+std::vector<TskRun> TskRuns(const std::filesystem::path& image, int64_t record) {
+  CommandResult shown = RunCommand({"istat", "-r", image.string(), std::to_string(record)});
+  std::vector<TskRun> runs;
+  std::istringstream lines(shown.Output);
+  std::string line;
+  bool inData = false;
+  while (std::getline(lines, line)) {
+    if (line.rfind("Type: ", 0) == 0) inData = line.find("$DATA (128-") != std::string::npos &&
+                                              line.find("Name: N/A") != std::string::npos;
+    size_t at = line.find("Starting address: ");
+    if (!inData || at == std::string::npos) continue;
+    std::string start = line.substr(at + 18, line.find(',', at) - at - 18);
+    TskRun run;
+    run.Lcn = start == "X" ? -1 : std::stoll(start);
+    run.Length = std::stoll(line.substr(line.find("length: ") + 8));
+    runs.push_back(run);
+  }
+  return runs;
+}
+
+int TskFragments(const std::vector<TskRun>& runs) {
+  int fragments = 0;
+  int64_t next = -1;
+  for (const TskRun& run : runs) {
+    if (run.Lcn < 0) continue;
+    if (run.Lcn != next) ++fragments;
+    next = run.Lcn + run.Length;
+  }
+  return fragments;
+}
+
+uint16_t VolumeFlags(const std::filesystem::path& image) {
+  ntfs_volume* volume = ntfs_mount(image.c_str(), NTFS_MNT_RDONLY);
+  if (!volume) return 0xFFFF;
+  uint16_t flags = le16_to_cpu(volume->flags);
+  ntfs_umount(volume, FALSE);
+  return flags;
+}
+
+std::string ImageDigest(const std::filesystem::path& image) {
+  CommandResult sum = RunCommand({"sha256sum", image.string()});
+  return sum.Output.substr(0, sum.Output.find(' '));
+}
+
+std::shared_ptr<NtfsVolume> OpenVolume(const std::filesystem::path& image,
+                                       const std::filesystem::path& journal, std::string& why,
+                                       StorageOpener opener) {
+  NtfsVolumeOptions options;
+  options.VolumeName = "C:";
+  options.ImagePath = image;
+  options.JournalFolder = journal;
+  options.Opener = std::move(opener);
+  return NtfsVolume::Open(options, why);
+}
+
+} // namespace quillo::test

@@ -1,0 +1,73 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// NTFS test images made by tests/fixtures/make_ntfs_image.py, and the
+// independent tools that check them: libntfs-3g read directly, ntfscat,
+// ntfsresize, The Sleuth Kit and libfsntfs.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "TestSupport.h"
+#include "platform/ntfs/NtfsVolume.h"
+
+namespace quillo::test {
+
+struct ManifestEntry {
+  std::string Sha256;
+  uint32_t Crc = 0;
+  uint64_t Size = 0;
+  std::string Kind; // empty resident contiguous fragmented sparse compressed
+  std::string Path; // from the root, "/" separators
+};
+
+struct CommandResult {
+  int ExitCode = -1;
+  std::string Output; // stdout and stderr
+};
+
+// Runs a program (no shell) and collects its output.
+CommandResult RunCommand(const std::vector<std::string>& argv);
+
+// The pristine fixture (volume.img, manifest.txt), made once per test program.
+const std::filesystem::path& FixtureDir();
+std::vector<ManifestEntry> ReadManifest(const std::filesystem::path& dir);
+// A private copy of the fixture image inside `dir`.
+std::filesystem::path CopyFixtureImage(const std::filesystem::path& dir);
+
+// Every file of the manifest read with libntfs-3g directly (not through our
+// device) and compared with its size and CRC; empty when all match.
+std::string CompareWithManifest(const std::filesystem::path& image,
+                                const std::vector<ManifestEntry>& manifest);
+// ntfscat of every file piped through sha256 against the manifest; empty
+// when all match.
+std::string CompareWithNtfscat(const std::filesystem::path& image,
+                               const std::vector<ManifestEntry>& manifest);
+// ntfsresize --info --no-action: a full check of runlists against the
+// bitmap. Empty when it passes, otherwise its output.
+std::string CheckWithNtfsResize(const std::filesystem::path& image);
+
+// The record number of a path, by The Sleuth Kit's ifind.
+int64_t RecordOf(const std::filesystem::path& image, const std::string& path);
+struct TskRun {
+  int64_t Lcn = -1; // -1: sparse
+  int64_t Length = 0;
+};
+// The runs of a file's unnamed $DATA as The Sleuth Kit's istat -r shows them.
+std::vector<TskRun> TskRuns(const std::filesystem::path& image, int64_t record);
+// Allocated runs that do not follow one another on disk, holes skipped.
+int TskFragments(const std::vector<TskRun>& runs);
+
+// The volume flags as libntfs-3g reads them (bit 0: dirty).
+uint16_t VolumeFlags(const std::filesystem::path& image);
+// Bytes of the whole image, for "nothing was written" checks.
+std::string ImageDigest(const std::filesystem::path& image);
+
+// An NtfsVolume on an image, its journal in `journal`.
+std::shared_ptr<NtfsVolume> OpenVolume(const std::filesystem::path& image,
+                                       const std::filesystem::path& journal, std::string& why,
+                                       StorageOpener opener = {});
+
+} // namespace quillo::test
