@@ -1,0 +1,251 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Moves on a real image, and the write session around them. Every result is
+// checked by tools outside this program: the files' contents through
+// libntfs-3g and ntfscat, their runs through The Sleuth Kit, the bitmap
+// against every runlist through ntfsresize.
+#include <gtest/gtest.h>
+
+#include "NtfsTestImage.h"
+#include "platform/ntfs/NtfsLibrary.h"
+
+namespace quillo::test {
+namespace {
+
+constexpr uint64_t kRecordMask = 0x0000FFFFFFFFFFFFULL;
+constexpr uint16_t kVolumeDirty = 0x0001;
+
+uint16_t Le16(const uint8_t* at) { return uint16_t(at[0] | (at[1] << 8)); }
+
+class NtfsMoveTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    Image = CopyFixtureImage(Dir.Path());
+    Journal = Dir.Path() / "journal";
+    Manifest = ReadManifest(FixtureDir());
+    Open();
+  }
+
+  void Open() {
+    std::string why;
+    Volume = OpenVolume(Image, Journal, why);
+    ASSERT_TRUE(Volume) << why;
+    VolumeHandle = Volume->OpenVolume("\\\\.\\C:");
+  }
+
+  void Close() {
+    if (!Volume) return;
+    Volume->CloseHandle(VolumeHandle);
+    Volume->EndWriteSession();
+    Volume.reset();
+  }
+
+  Handle OpenPath(const std::string& path) {
+    int64_t record = RecordOf(Image, path);
+    NtfsFileRecordOutputBuffer answer{};
+    if (record < 0 || Volume->GetNtfsFileRecord(VolumeHandle, record, answer) != kStatusSuccess ||
+        int64_t(uint64_t(answer.FileReferenceNumber) & kRecordMask) != record)
+      return kInvalidHandle;
+    uint64_t id = uint64_t(record) | (uint64_t(Le16(answer.FileRecordBuffer + kFileRecordSequenceOffset)) << 48);
+    Handle handle = 0;
+    return Volume->OpenFileById(VolumeHandle, id, handle) == kStatusSuccess ? handle : kInvalidHandle;
+  }
+
+  // Allocated and total clusters of an open file.
+  void Clusters(Handle file, int64_t& allocated, int64_t& total) {
+    allocated = total = 0;
+    auto buffer = std::make_unique<RetrievalPointersBuffer>();
+    int64_t vcn = 0;
+    for (;;) {
+      IoStatusBlock iosb;
+      NtStatus status = Volume->GetRetrievalPointers(file, vcn, *buffer, iosb);
+      ASSERT_TRUE(status == kStatusSuccess || status == kStatusBufferOverflow);
+      int64_t previous = buffer->StartingVcn;
+      for (uint32_t i = 0; i < buffer->ExtentCount; ++i) {
+        if (buffer->Extents[i].Lcn >= 0) allocated += buffer->Extents[i].NextVcn - previous;
+        previous = buffer->Extents[i].NextVcn;
+      }
+      total = previous;
+      if (status == kStatusSuccess) return;
+      vcn = previous;
+    }
+  }
+
+  // The first free run of at least `length` clusters at or after `from`.
+  int64_t FreeRun(int64_t length, int64_t from = 0) {
+    auto answer = std::make_unique<VolumeBitmapBuffer>();
+    IoStatusBlock iosb;
+    EXPECT_EQ(Volume->GetVolumeBitmap(VolumeHandle, 0, *answer, iosb), kStatusSuccess);
+    int64_t run = 0;
+    for (int64_t k = 0; k < answer->BitmapSize; ++k) {
+      bool used = (answer->Buffer[k / 8] >> (k % 8)) & 1;
+      run = used || k < from ? 0 : run + 1;
+      if (run == length) return k - length + 1;
+    }
+    return -1;
+  }
+
+  // A cluster in use at or after `from`.
+  int64_t UsedCluster(int64_t from) {
+    auto answer = std::make_unique<VolumeBitmapBuffer>();
+    IoStatusBlock iosb;
+    EXPECT_EQ(Volume->GetVolumeBitmap(VolumeHandle, 0, *answer, iosb), kStatusSuccess);
+    for (int64_t k = from; k < answer->BitmapSize; ++k)
+      if ((answer->Buffer[k / 8] >> (k % 8)) & 1) return k;
+    return -1;
+  }
+
+  NtStatus Move(Handle file, int64_t vcn, int64_t lcn, uint32_t count) {
+    IoStatusBlock iosb;
+    NtStatus status = Volume->MoveFile(VolumeHandle, MoveFileData{file, vcn, lcn, count}, iosb);
+    EXPECT_EQ(iosb.Status, status);
+    return status;
+  }
+
+  // Moves a whole file to a free run, the way the engine asks for it.
+  void MoveWhole(const std::string& path, uint32_t chunk = 0) {
+    Handle file = OpenPath(path);
+    ASSERT_NE(file, kInvalidHandle) << path;
+    int64_t allocated = 0, total = 0;
+    Clusters(file, allocated, total);
+    int64_t target = FreeRun(allocated);
+    ASSERT_GE(target, 0) << path;
+    if (chunk == 0 || allocated < total) {
+      ASSERT_EQ(Move(file, 0, target, uint32_t(total)), kStatusSuccess) << path << " " << Volume->LastProblem();
+    } else {
+      for (int64_t at = 0; at < total; at += chunk)
+        ASSERT_EQ(Move(file, at, target + at, uint32_t(std::min<int64_t>(chunk, total - at))), kStatusSuccess)
+            << path << " " << Volume->LastProblem();
+    }
+    Volume->CloseHandle(file);
+  }
+
+  // Contents, consistency and layout as other tools see them.
+  void ExpectSoundVolume() {
+    Close();
+    EXPECT_EQ(CompareWithManifest(Image, Manifest), "");
+    EXPECT_EQ(CheckWithNtfsResize(Image), "");
+    EXPECT_EQ(VolumeFlags(Image) & kVolumeDirty, 0);
+    EXPECT_TRUE(!std::filesystem::exists(Journal) || std::filesystem::is_empty(Journal));
+  }
+
+  TempDir Dir;
+  std::filesystem::path Image;
+  std::filesystem::path Journal;
+  std::vector<ManifestEntry> Manifest;
+  std::shared_ptr<NtfsVolume> Volume;
+  Handle VolumeHandle = kInvalidHandle;
+};
+
+TEST_F(NtfsMoveTest, FragmentedFilesEndUpInOneRun) {
+  const std::vector<std::string> paths = {
+      "/docs/fragmented-a.bin", "/fragmented-b.bin",
+      "/Ünïcødé ✓ folder/fragmenté ✓ ünïcødé.bin",
+      "/attribute-list.bin",   // its runlist spreads over extent records
+      "/docs/many-pieces.bin", // and more so
+  };
+  for (const std::string& path : paths) MoveWhole(path);
+  ExpectSoundVolume();
+  for (const std::string& path : paths) {
+    std::vector<TskRun> runs = TskRuns(Image, RecordOf(Image, path));
+    EXPECT_EQ(TskFragments(runs), 1) << path;
+  }
+  EXPECT_EQ(CompareWithNtfscat(Image, Manifest), "");
+}
+
+TEST_F(NtfsMoveTest, ChunkedMovesAsTheEngineIssuesThem) {
+  MoveWhole("/docs/many-pieces.bin", 256); // 600 clusters: 256, 256, 88
+  ExpectSoundVolume();
+  EXPECT_EQ(TskFragments(TskRuns(Image, RecordOf(Image, "/docs/many-pieces.bin"))), 1);
+}
+
+TEST_F(NtfsMoveTest, SparseAndCompressedFilesKeepTheirHoles) {
+  for (const std::string path : {"/sparse.bin", "/compressed.txt"}) {
+    std::vector<TskRun> before = TskRuns(Image, RecordOf(Image, path));
+    MoveWhole(path);
+    Close();
+    std::vector<TskRun> after = TskRuns(Image, RecordOf(Image, path));
+    EXPECT_EQ(TskFragments(after), 1) << path;
+    ASSERT_EQ(before.size(), after.size()) << path;
+    for (size_t i = 0; i < before.size(); ++i) {
+      EXPECT_EQ(before[i].Length, after[i].Length) << path << " run " << i;
+      EXPECT_EQ(before[i].Lcn < 0, after[i].Lcn < 0) << path << " run " << i;
+    }
+    Open();
+  }
+  ExpectSoundVolume();
+}
+
+TEST_F(NtfsMoveTest, APartOfAFileMoves) {
+  Handle file = OpenPath("/docs/many-pieces.bin");
+  int64_t target = FreeRun(100);
+  ASSERT_EQ(Move(file, 200, target, 100), kStatusSuccess) << Volume->LastProblem();
+  Volume->CloseHandle(file);
+  ExpectSoundVolume();
+  std::vector<TskRun> runs = TskRuns(Image, RecordOf(Image, "/docs/many-pieces.bin"));
+  // 600 single-cluster pieces, 100 of them now one run.
+  EXPECT_EQ(TskFragments(runs), 501);
+}
+
+TEST_F(NtfsMoveTest, RefusalsChangeNothing) {
+  std::string before = ImageDigest(Image);
+  Handle file = OpenPath("/docs/fragmented-a.bin");
+  ASSERT_NE(file, kInvalidHandle);
+  int64_t used = UsedCluster(FreeRun(1));
+  struct Case {
+    int64_t Vcn;
+    int64_t Lcn;
+    uint32_t Count;
+    NtStatus Expected;
+  };
+  for (const Case& c : {Case{0, used, 10, kStatusAlreadyCommitted},  // target in use
+                        Case{0, 1 << 30, 10, kStatusInvalidParameter}, // past the volume
+                        Case{5, 0, 0, kStatusInvalidParameter},       // nothing to move
+                        Case{8, 100, 10, kStatusInvalidParameter},    // past the file's end
+                        Case{-1, 100, 1, kStatusInvalidParameter}}) {
+    EXPECT_EQ(Move(file, c.Vcn, c.Lcn, c.Count), c.Expected) << c.Vcn << " " << c.Lcn;
+  }
+  IoStatusBlock iosb;
+  EXPECT_EQ(Volume->MoveFile(12345, MoveFileData{file, 0, 100, 1}, iosb), kStatusInvalidHandle);
+  EXPECT_EQ(Move(12345, 0, 100, 1), kStatusInvalidHandle);
+  Volume->CloseHandle(file);
+
+  // The file system's own files, and everything under $Extend, stay.
+  for (const std::string path : {"/$MFTMirr", "/$LogFile", "/$UpCase", "/$Extend/$ObjId", "/$Extend/$Quota"}) {
+    Handle system = OpenPath(path);
+    ASSERT_NE(system, kInvalidHandle) << path;
+    EXPECT_EQ(Move(system, 0, FreeRun(1), 1), kStatusAccessDenied) << path;
+    Volume->CloseHandle(system);
+  }
+  // A file without clusters of its own.
+  Handle tiny = OpenPath("/tiny.txt");
+  EXPECT_EQ(Move(tiny, 0, FreeRun(1), 1), kStatusEndOfFile);
+  Volume->CloseHandle(tiny);
+  Close();
+  // No write session was begun for any of them.
+  EXPECT_EQ(ImageDigest(Image), before);
+  EXPECT_FALSE(std::filesystem::exists(Journal));
+}
+
+TEST_F(NtfsMoveTest, TheVolumeIsDirtyAndJournaledOnlyDuringTheSession) {
+  Handle file = OpenPath("/fragmented-b.bin");
+  int64_t allocated = 0, total = 0;
+  Clusters(file, allocated, total);
+  ASSERT_EQ(Move(file, 0, FreeRun(allocated), uint32_t(total)), kStatusSuccess);
+  // Read with a second reader while the session is open.
+  EXPECT_EQ(VolumeFlags(Image) & kVolumeDirty, kVolumeDirty);
+  ASSERT_TRUE(std::filesystem::exists(Journal / "51D0C0DE0BADF00D"));
+  // The device sees its own move.
+  int64_t after = 0;
+  Clusters(file, after, total);
+  EXPECT_EQ(after, allocated);
+  Volume->EndWriteSession();
+  EXPECT_EQ(VolumeFlags(Image) & kVolumeDirty, 0);
+  EXPECT_FALSE(std::filesystem::exists(Journal / "51D0C0DE0BADF00D"));
+  // A second session after the first.
+  Volume->CloseHandle(file);
+  MoveWhole("/docs/fragmented-a.bin");
+  ExpectSoundVolume();
+}
+
+} // namespace
+} // namespace quillo::test
