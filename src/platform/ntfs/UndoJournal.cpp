@@ -230,11 +230,6 @@ bool DecodeUpdate(const Record& record, std::vector<ImageRange>& ranges) {
   return at == record.PayloadBytes;
 }
 
-std::string Hex(uint64_t value) {
-  char text[20];
-  std::snprintf(text, sizeof(text), "%llX", static_cast<unsigned long long>(value));
-  return text;
-}
 
 bool SyncDirectory(const std::filesystem::path& folder) {
   int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -384,8 +379,7 @@ JournalRecovery UndoJournal::Recover(BlockStorage& volume, const VolumeIdentity&
   DecodeSession(session, recorded, flagsBefore);
   if (recorded.SerialNumber != identity.SerialNumber) // R3
     return mismatch("the journal was written for the volume with serial number " +
-                    Hex(recorded.SerialNumber) + ", this volume's is " +
-                    Hex(identity.SerialNumber));
+                    recorded.Uuid() + ", and this volume's serial number is " + identity.Uuid());
   if (!(recorded == identity))
     return mismatch("the volume's geometry or the position of its MFT has changed");
 
