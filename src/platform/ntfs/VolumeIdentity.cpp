@@ -24,7 +24,14 @@ constexpr size_t kSerialNumberAt = 0x48;
 constexpr uint8_t kLargestPlainSectorsPerCluster = 0x80;
 constexpr unsigned kPowerBase = 256;
 
+// The sizes NTFS allows.
+constexpr uint32_t kSmallestSector = 256;
+constexpr uint32_t kLargestSector = 4096;
+constexpr uint32_t kLargestCluster = 2 << 20;
+
 static_assert(sizeof(NTFS_BOOT_SECTOR) == kBootSectorBytes);
+
+bool IsPowerOfTwo(uint64_t value) { return value != 0 && (value & (value - 1)) == 0; }
 
 } // namespace
 
@@ -58,6 +65,13 @@ bool ReadVolumeIdentity(BlockStorage& storage, VolumeIdentity& out, std::string&
                                 ? uint64_t(1) << (kPowerBase - sectorsPerCluster)
                                 : sectorsPerCluster;
   out.BytesPerCluster = uint32_t(clusterSectors * out.BytesPerSector);
+  if (!IsPowerOfTwo(out.BytesPerSector) || out.BytesPerSector < kSmallestSector ||
+      out.BytesPerSector > kLargestSector || !IsPowerOfTwo(out.BytesPerCluster) ||
+      out.BytesPerCluster > kLargestCluster) {
+    error = "The boot sector does not describe an NTFS volume (its sector or cluster size is "
+            "impossible).";
+    return false;
+  }
   out.TotalSectors = LoadLe64(&sector[kTotalSectorsAt]);
   out.MftLcn = LoadLe64(&sector[kMftLcnAt]);
   out.MftMirrLcn = LoadLe64(&sector[kMftMirrLcnAt]);

@@ -1,0 +1,237 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// Power cuts across a whole defragmentation. The volume and the journal are
+// written through storage that counts every write; for each k, a child
+// process runs the analysis and the pass and loses its power right after the
+// k-th write (the process ends on the spot). The next open must recover the
+// volume through the journal, after which every file matches the manifest,
+// ntfsresize finds the bitmap and the runlists consistent, and the volume is
+// clean. Three kinds of cut:
+//   - ordered: every write issued before the cut reached the disk;
+//   - unsynced lost: the writes since the last sync of each file are lost,
+//     as a disk cache may lose them, whatever their order;
+//   - torn: the k-th write reaches the disk only in part (its first half of
+//     sectors).
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "NtfsTestImage.h"
+#include "engine/NtfsDefrag.h"
+#include "platform/ntfs/ImageFile.h"
+
+namespace quillo::test {
+namespace {
+
+constexpr int kPowerCutExit = 42;
+constexpr int kFinishedExit = 0;
+constexpr int kFailedExit = 3;
+
+enum class Cut { Ordered, UnsyncedLost, Torn };
+
+const char* CutName(Cut cut) {
+  switch (cut) {
+  case Cut::Ordered: return "ordered";
+  case Cut::UnsyncedLost: return "unsynced writes lost";
+  case Cut::Torn: return "torn write";
+  }
+  return "";
+}
+
+// What all storage of one run shares: the write count and where it ends.
+struct PowerLine {
+  Cut Kind = Cut::Ordered;
+  int64_t CutAfter = -1; // never
+  int64_t Writes = 0;
+};
+
+class PowerCutStorage final : public BlockStorage {
+public:
+  PowerCutStorage(std::unique_ptr<BlockStorage> inner, PowerLine& line)
+      : Inner(std::move(inner)), Line(line) {}
+
+  int64_t ReadAt(uint64_t offset, void* data, size_t length) override {
+    int64_t got = Inner->ReadAt(offset, data, length);
+    if (got < 0) return got;
+    // Writes not yet synced are seen by their writer.
+    uint64_t end = offset + length;
+    for (const auto& [at, bytes] : Unsynced) {
+      uint64_t from = std::max<uint64_t>(at, offset);
+      uint64_t to = std::min<uint64_t>(at + bytes.size(), end);
+      if (from >= to) continue;
+      std::memcpy(static_cast<uint8_t*>(data) + (from - offset), bytes.data() + (from - at), to - from);
+      got = std::max<int64_t>(got, int64_t(to - offset));
+    }
+    return got;
+  }
+
+  bool WriteAt(uint64_t offset, const void* data, size_t length) override {
+    bool last = ++Line.Writes == Line.CutAfter;
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    switch (Line.Kind) {
+    case Cut::Ordered:
+      if (!Inner->WriteAt(offset, data, length)) return false;
+      break;
+    case Cut::UnsyncedLost:
+      Unsynced.emplace_back(offset, std::vector<uint8_t>(bytes, bytes + length));
+      break;
+    case Cut::Torn:
+      if (last) {
+        size_t half = length / kSectorBytes / 2 * kSectorBytes;
+        if (half) Inner->WriteAt(offset, data, half);
+      } else if (!Inner->WriteAt(offset, data, length)) {
+        return false;
+      }
+      break;
+    }
+    if (last) _exit(kPowerCutExit);
+    return true;
+  }
+
+  bool Sync() override {
+    for (const auto& [at, bytes] : Unsynced)
+      if (!Inner->WriteAt(at, bytes.data(), bytes.size())) return false;
+    Unsynced.clear();
+    return Inner->Sync();
+  }
+  bool Resize(uint64_t size) override { return Inner->Resize(size); }
+  uint64_t Size() const override {
+    uint64_t size = Inner->Size();
+    for (const auto& [at, bytes] : Unsynced) size = std::max<uint64_t>(size, at + bytes.size());
+    return size;
+  }
+  bool Writable() const override { return Inner->Writable(); }
+
+private:
+  std::unique_ptr<BlockStorage> Inner;
+  PowerLine& Line;
+  std::vector<std::pair<uint64_t, std::vector<uint8_t>>> Unsynced;
+};
+
+StorageOpener OpenerOn(PowerLine& line) {
+  return [&line](const std::filesystem::path& path, StorageMode mode, std::string& error) -> std::unique_ptr<BlockStorage> {
+    std::unique_ptr<BlockStorage> inner = ImageFile::Open(path, mode, error);
+    if (!inner) return nullptr;
+    return std::make_unique<PowerCutStorage>(std::move(inner), line);
+  };
+}
+
+// Analysis and pass, as a job runs them; the number of files defragmented.
+int RunDefrag(const std::filesystem::path& image, const std::filesystem::path& journal, PowerLine& line,
+               uint8_t mode) {
+  std::string why;
+  std::shared_ptr<NtfsVolume> volume = OpenVolume(image, journal, why, OpenerOn(line));
+  if (!volume) return -1;
+  FakeClock clock;
+  InlineDispatcher dispatcher;
+  RecordingNotifier notifier;
+  TNtfsDefrag engine("C:", volume, EngineServices{clock, dispatcher, notifier});
+  engine.State = dsAnalyzing;
+  engine.Analyze(mode);
+  engine.State = dsDefragging;
+  engine.Defrag(mode);
+  return int(engine.Report->DefraggedFileCount.load());
+}
+
+class NtfsCrashTest : public ::testing::TestWithParam<Cut> {
+protected:
+  void SetUp() override {
+    Pristine = CopyFixtureImage(Dir.Path());
+    Image = Dir.Path() / "cut.img";
+    Journal = Dir.Path() / "journal";
+    Manifest = ReadManifest(FixtureDir());
+  }
+
+  void Reset() {
+    std::filesystem::copy_file(Pristine, Image, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::remove_all(Journal);
+  }
+
+  TempDir Dir;
+  std::filesystem::path Pristine;
+  std::filesystem::path Image;
+  std::filesystem::path Journal;
+  std::vector<ManifestEntry> Manifest;
+};
+
+TEST_P(NtfsCrashTest, EveryCutPointOfADefragmentationRecovers) {
+  Cut kind = GetParam();
+  // The whole run once, to count its writes.
+  Reset();
+  PowerLine counting;
+  counting.Kind = kind;
+  int defragmented = RunDefrag(Image, Journal, counting, dmFast);
+  // Every fragmented file of the fixture, and the sparse one.
+  ASSERT_EQ(defragmented, 8);
+  int64_t total = counting.Writes;
+  ASSERT_GT(total, 20);
+
+  std::map<std::string, int> outcomes;
+  for (int64_t k = 1; k <= total; ++k) {
+    Reset();
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      PowerLine line;
+      line.Kind = kind;
+      line.CutAfter = k;
+      _exit(RunDefrag(Image, Journal, line, dmFast) >= 0 ? kFinishedExit : kFailedExit);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kPowerCutExit)
+        << "cut " << k << " of " << total << ": the run did not reach its cut";
+
+    // The next open recovers; afterwards the volume is sound and clean.
+    std::string why;
+    std::shared_ptr<NtfsVolume> volume = OpenVolume(Image, Journal, why);
+    ASSERT_TRUE(volume) << "cut " << k << ": " << why;
+    ++outcomes[volume->RecoveryNote().empty() ? "nothing to recover" : volume->RecoveryNote()];
+    volume.reset();
+    ASSERT_EQ(CompareWithManifest(Image, Manifest), "") << "cut " << k;
+    ASSERT_EQ(CheckWithNtfsResize(Image), "") << "cut " << k;
+    ASSERT_EQ(VolumeFlags(Image) & 1, 0) << "cut " << k;
+    ASSERT_FALSE(std::filesystem::exists(Journal / "51D0C0DE0BADF00D")) << "cut " << k;
+  }
+  // After a recovery halfway, a new run defragments everything.
+  Reset();
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    PowerLine line;
+    line.Kind = kind;
+    line.CutAfter = total / 2;
+    RunDefrag(Image, Journal, line, dmFast);
+    _exit(kFinishedExit);
+  }
+  waitpid(child, nullptr, 0);
+  PowerLine free;
+  EXPECT_GT(RunDefrag(Image, Journal, free, dmFast), 0);
+  EXPECT_EQ(CompareWithManifest(Image, Manifest), "");
+  EXPECT_EQ(CheckWithNtfsResize(Image), "");
+  for (const ManifestEntry& entry : Manifest) {
+    if (entry.Kind == "fragmented") {
+      EXPECT_EQ(TskFragments(TskRuns(Image, RecordOf(Image, entry.Path))), 1) << entry.Path;
+    }
+  }
+
+  std::string summary;
+  for (const auto& [note, count] : outcomes) summary += "  " + std::to_string(count) + " x " + note + "\n";
+  std::printf("[ cuts     ] %s: %lld cut points\n%s", CutName(kind), static_cast<long long>(total), summary.c_str());
+  RecordProperty("CutPoints", int(total));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cuts, NtfsCrashTest, ::testing::Values(Cut::Ordered, Cut::UnsyncedLost, Cut::Torn),
+                         [](const auto& info) {
+                           switch (info.param) {
+                           case Cut::Ordered: return std::string("Ordered");
+                           case Cut::UnsyncedLost: return std::string("UnsyncedLost");
+                           case Cut::Torn: return std::string("Torn");
+                           }
+                           return std::string();
+                         });
+
+} // namespace
+} // namespace quillo::test
