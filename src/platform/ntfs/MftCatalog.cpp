@@ -20,6 +20,9 @@ constexpr uint64_t kBatchRecords = 256;
 // Deeper chains than this are loops.
 constexpr int kLongestChain = 4096;
 constexpr uint64_t kLargestRecordCount = UINT32_MAX;
+constexpr uint8_t kI30Length = 4;
+// $STANDARD_INFORMATION of NTFS 1.2, the smallest there is.
+constexpr uint32_t kStandardInformationBytes = 48;
 
 // Name preference: Win32 (with or without a DOS twin), then POSIX; a DOS
 // name is never used.
@@ -44,8 +47,10 @@ bool BitSet(const std::vector<uint8_t>& bits, uint64_t bit) {
   return bit / 8 < bits.size() && (bits[bit / 8] >> (bit % 8)) & 1;
 }
 
-// Checks one non-resident attribute's runlist against the volume.
-bool CheckRunlist(ntfs_volume* volume, ATTR_RECORD* attribute, std::string& why) {
+// Checks one non-resident attribute's runlist against the volume, and gives
+// the runs this record holds.
+bool CheckRunlist(ntfs_volume* volume, ATTR_RECORD* attribute, std::vector<ClusterRun>& held,
+                  std::string& why) {
   runlist_element* runs = ntfs_mapping_pairs_decompress(volume, attribute, nullptr);
   if (!runs) {
     std::string detail = LibraryLog::LastError();
@@ -70,6 +75,7 @@ bool CheckRunlist(ntfs_volume* volume, ATTR_RECORD* attribute, std::string& why)
       sound = false;
       break;
     }
+    held.push_back({run->vcn, run->lcn < 0 ? -1 : run->lcn, run->length});
     expected += run->length;
   }
   if (sound && expected != 0 && expected != highest + 1) {
@@ -78,6 +84,16 @@ bool CheckRunlist(ntfs_volume* volume, ATTR_RECORD* attribute, std::string& why)
   }
   std::free(runs);
   return sound;
+}
+
+// The stream the analysis asks about: a file's unnamed $DATA, a directory's
+// $I30 index allocation.
+bool IsAnalysedStream(const ATTR_RECORD* attribute, bool directory) {
+  if (!directory) return attribute->type == AT_DATA && attribute->name_length == 0;
+  if (attribute->type != AT_INDEX_ALLOCATION || attribute->name_length != kI30Length) return false;
+  const auto* name = reinterpret_cast<const ntfschar*>(reinterpret_cast<const uint8_t*>(attribute) +
+                                                       le16_to_cpu(attribute->name_offset));
+  return std::memcmp(name, NTFS_INDEX_I30, kI30Length * sizeof(ntfschar)) == 0;
 }
 
 } // namespace
@@ -133,17 +149,37 @@ bool MftCatalog::ScanRecord(ntfs_volume* volume, uint64_t record, void* data, bo
     error = "out of memory";
     return false;
   }
+  // The stream is taken from base records whose attributes all live in them;
+  // a file with an attribute list is left to the library, which follows it
+  // (its extent records may come before or after it in the MFT).
   bool sound = true;
   while (sound && ntfs_attr_lookup(AT_UNUSED, nullptr, 0, CASE_SENSITIVE, 0, nullptr, 0,
                                    context) == 0) {
     ATTR_RECORD* attribute = context->attr;
     std::string why;
+    if (attribute->type == AT_ATTRIBUTE_LIST && !entry.Extent) entry.Stream = StreamKind::Unknown;
+    bool analysed = !entry.Extent && entry.Stream != StreamKind::Unknown &&
+                    IsAnalysedStream(attribute, entry.Directory);
     if (attribute->non_resident) {
-      if (!CheckRunlist(volume, attribute, why)) {
+      std::vector<ClusterRun> held;
+      if (!CheckRunlist(volume, attribute, held, why)) {
         error = RecordText(record) + ": attribute " + HexText(le32_to_cpu(attribute->type)) +
                 " " + why;
         sound = false;
+      } else if (analysed) {
+        entry.Stream = StreamKind::NonResident;
+        entry.DataSize = uint64_t(sle64_to_cpu(attribute->data_size));
+        StreamRuns[uint32_t(record)] = MovePlan::Join(held);
       }
+    } else if (analysed) {
+      entry.Stream = StreamKind::Resident;
+      entry.DataSize = le32_to_cpu(attribute->value_length);
+    } else if (attribute->type == AT_STANDARD_INFORMATION && !entry.Extent &&
+               le32_to_cpu(attribute->value_length) >= kStandardInformationBytes) {
+      const auto* information = reinterpret_cast<const STANDARD_INFORMATION*>(
+          reinterpret_cast<const uint8_t*>(attribute) + le16_to_cpu(attribute->value_offset));
+      entry.LastWriteTime = uint64_t(sle64_to_cpu(information->last_data_change_time));
+      entry.FileAttributes = le32_to_cpu(information->file_attributes);
     } else if (attribute->type == AT_FILE_NAME) {
       uint32_t valueLength = le32_to_cpu(attribute->value_length);
       uint16_t valueOffset = le16_to_cpu(attribute->value_offset);
@@ -176,6 +212,7 @@ bool MftCatalog::ScanRecord(ntfs_volume* volume, uint64_t record, void* data, bo
 bool MftCatalog::Build(ntfs_volume* volume, std::string& error) {
   Entries.clear();
   Names.clear();
+  StreamRuns.clear();
   uint64_t count = uint64_t(volume->mft_na->initialized_size) >> volume->mft_record_size_bits;
   if (count > kLargestRecordCount) {
     error = "the MFT is larger than this program handles";
@@ -212,10 +249,24 @@ bool MftCatalog::Build(ntfs_volume* volume, std::string& error) {
   return true;
 }
 
+const CatalogEntry* MftCatalog::Current(uint64_t record) const {
+  const CatalogEntry* entry = Entry(record);
+  return entry && !entry->Changed ? entry : nullptr;
+}
+
+const std::vector<ClusterRun>* MftCatalog::Runs(uint64_t record) const {
+  auto it = StreamRuns.find(uint32_t(record));
+  return it == StreamRuns.end() ? nullptr : &it->second;
+}
+
+void MftCatalog::MarkChanged(uint64_t record) {
+  if (record < Entries.size()) Entries[record].Changed = true;
+}
+
 bool MftCatalog::PathOf(uint64_t record, std::u16string& out) const {
   out.clear();
   if (record == FILE_root) {
-    out = u"\\";
+    out.assign(1, u'\\');
     return true;
   }
   std::vector<const CatalogEntry*> chain;

@@ -3,15 +3,29 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
+
+#include "platform/ntfs/MovePlan.h"
 
 typedef struct _ntfs_volume ntfs_volume;
 
 namespace quillo {
 
+enum class StreamKind : uint8_t {
+  None,        // no unnamed $DATA (for a directory: no $I30 allocation)
+  Resident,    // the data lives in the record
+  NonResident, // clusters of its own; the runs are in the catalog
+  Unknown,     // spread over extent records: ask the library
+};
+
 // What one pass over the MFT learns about every record: whether it is in
-// use, its sequence number, and its name and parent for building paths.
+// use, its sequence number, its name and parent for building paths, and
+// what the analysis asks of a file (attributes, last write, size, runs).
 struct CatalogEntry {
+  uint64_t LastWriteTime = 0; // FILETIME from $STANDARD_INFORMATION
+  uint64_t DataSize = 0;      // of the unnamed $DATA
+  uint32_t FileAttributes = 0;
   uint32_t Parent = 0;
   uint32_t NameOffset = 0; // into the name pool
   uint16_t NameLength = 0; // UTF-16 units
@@ -21,6 +35,8 @@ struct CatalogEntry {
   bool InUse = false;
   bool Directory = false;
   bool Extent = false;     // an extent record of some base record
+  bool Changed = false;    // moved since the pass: the library knows better
+  StreamKind Stream = StreamKind::None;
 };
 
 // Reads the whole MFT once, in large batches, and checks every record in use
@@ -42,6 +58,12 @@ public:
   bool PathOf(uint64_t record, std::u16string& out) const;
   // A file inside $Extend, at any depth.
   bool IsUnderExtend(uint64_t record) const;
+  // The entry as the pass read it, or null once the record has changed.
+  const CatalogEntry* Current(uint64_t record) const;
+  // The runs of a non-resident stream (joined; Lcn -1 for holes).
+  const std::vector<ClusterRun>* Runs(uint64_t record) const;
+  // A move rewrote the record: its entry no longer tells its runs.
+  void MarkChanged(uint64_t record);
 
 private:
   bool ScanRecord(ntfs_volume* volume, uint64_t record, void* data, bool inBitmap,
@@ -51,6 +73,7 @@ private:
 
   std::vector<CatalogEntry> Entries;
   std::u16string Names;
+  std::unordered_map<uint32_t, std::vector<ClusterRun>> StreamRuns;
 };
 
 } // namespace quillo

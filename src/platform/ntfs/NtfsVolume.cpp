@@ -38,6 +38,7 @@ constexpr uint32_t kNtfsFileSystemFlags = kFileCasePreservedNames | kFileUnicode
 // The Windows attribute bits among the $STANDARD_INFORMATION flags.
 constexpr uint32_t kWindowsAttributeMask = 0x0007FFFF;
 constexpr unsigned kBitsPerByte = 8;
+constexpr size_t kRecordHeaderBytes = sizeof(MFT_RECORD);
 
 std::string Lower(std::string text) {
   for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
@@ -236,20 +237,43 @@ void NtfsVolume::EndWriteSession() {
 
 // --- Handles and files ---
 
-bool NtfsVolume::IsVolumeHandle(Handle handle) const {
-  auto it = Handles.find(handle);
-  return it != Handles.end() && it->second.IsVolume;
+bool NtfsVolume::IsVolumeHandle(Handle handle) {
+  HandleEntry* entry = Handles.Find(handle);
+  return entry && entry->IsVolume;
 }
 
-OpenFile* NtfsVolume::FileOfHandle(Handle handle) {
-  auto it = Handles.find(handle);
-  if (it == Handles.end() || it->second.IsVolume) return nullptr;
-  auto file = Files.find(it->second.Record);
-  if (file == Files.end() || !Attach(file->second)) return nullptr;
-  return &file->second;
+HandleEntry* NtfsVolume::FileOfHandle(Handle handle) {
+  HandleEntry* entry = Handles.Find(handle);
+  return entry && !entry->IsVolume && !Broken ? entry : nullptr;
 }
 
-bool NtfsVolume::Attach(OpenFile& file) {
+OpenFile* NtfsVolume::AttachedFile(Handle handle) {
+  HandleEntry* entry = FileOfHandle(handle);
+  return entry ? Attach(*entry) : nullptr;
+}
+
+const CatalogEntry* NtfsVolume::KnownStream(const HandleEntry& entry) const {
+  const CatalogEntry* known = Catalog.Current(entry.Record);
+  return known && known->Stream != StreamKind::Unknown ? known : nullptr;
+}
+
+OpenFile* NtfsVolume::Attach(HandleEntry& entry) {
+  auto it = Files.find(entry.Record);
+  if (it == Files.end()) {
+    OpenFile file;
+    file.Record = entry.Record;
+    file.Sequence = entry.Sequence;
+    file.Directory = entry.Directory;
+    it = Files.emplace(entry.Record, file).first;
+  }
+  if (!entry.Attached) {
+    entry.Attached = true;
+    it->second.Users++;
+  }
+  return Reopen(it->second) ? &it->second : nullptr;
+}
+
+bool NtfsVolume::Reopen(OpenFile& file) {
   if (file.Inode) return true;
   if (Broken || !Library()) return false;
   ntfs_inode* inode = ntfs_inode_open(Library(), MK_MREF(file.Record, 0));
@@ -294,7 +318,7 @@ Handle NtfsVolume::AdoptInode(ntfs_inode* inode) {
   if (it != Files.end()) {
     // The library forbids a second inode of the same record.
     ntfs_inode_close(inode);
-    if (!Attach(it->second)) return kInvalidHandle;
+    if (!Reopen(it->second)) return kInvalidHandle;
   } else {
     OpenFile file;
     file.Record = record;
@@ -304,9 +328,12 @@ Handle NtfsVolume::AdoptInode(ntfs_inode* inode) {
     it = Files.emplace(record, file).first;
   }
   it->second.Users++;
-  Handle handle = NextHandle++;
-  Handles.emplace(handle, HandleEntry{false, record});
-  return handle;
+  HandleEntry entry;
+  entry.Attached = true;
+  entry.Directory = it->second.Directory;
+  entry.Sequence = it->second.Sequence;
+  entry.Record = record;
+  return Handles.Add(entry);
 }
 
 bool NtfsVolume::LibraryPath(const std::string& path, std::string& out) const {
@@ -334,11 +361,15 @@ ntfs_inode* NtfsVolume::OpenPath(const std::string& path) {
   return inode;
 }
 
-uint32_t NtfsVolume::AttributesOf(ntfs_inode* inode) const {
-  uint32_t attributes = le32_to_cpu(inode->flags) & kWindowsAttributeMask & ~kFileAttributeDirectory;
-  if (inode->mrec->flags & MFT_RECORD_IS_DIRECTORY) attributes |= kFileAttributeDirectory;
+uint32_t NtfsVolume::WindowsAttributes(uint32_t flags, bool directory) {
+  uint32_t attributes = flags & kWindowsAttributeMask & ~kFileAttributeDirectory;
+  if (directory) attributes |= kFileAttributeDirectory;
   if (attributes == 0) attributes = kFileAttributeNormal;
   return attributes;
+}
+
+uint32_t NtfsVolume::AttributesOf(ntfs_inode* inode) const {
+  return WindowsAttributes(le32_to_cpu(inode->flags), (inode->mrec->flags & MFT_RECORD_IS_DIRECTORY) != 0);
 }
 
 bool NtfsVolume::RefusesMove(uint64_t record) const {
@@ -350,9 +381,9 @@ bool NtfsVolume::RefusesMove(uint64_t record) const {
 Handle NtfsVolume::OpenVolume(const std::string& devicePath) {
   std::lock_guard<std::mutex> guard(Lock);
   if (Lower(devicePath) != Lower(kDevicePrefix + Options.VolumeName)) return kInvalidHandle;
-  Handle handle = NextHandle++;
-  Handles.emplace(handle, HandleEntry{true, 0});
-  return handle;
+  HandleEntry entry;
+  entry.IsVolume = true;
+  return Handles.Add(entry);
 }
 
 bool NtfsVolume::GetGeometry(const std::string& rootPath, DiskGeometry& out) {
@@ -438,7 +469,16 @@ Handle NtfsVolume::CreateFile(const std::string& path, uint32_t, uint32_t,
 
 bool NtfsVolume::GetFileInformationByHandle(Handle handle, FileInformation& out) {
   std::lock_guard<std::mutex> guard(Lock);
-  OpenFile* file = FileOfHandle(handle);
+  HandleEntry* entry = FileOfHandle(handle);
+  if (!entry) return false;
+  // What the pass over the MFT read, as long as no move has changed it.
+  if (const CatalogEntry* known = KnownStream(*entry)) {
+    out.FileAttributes = WindowsAttributes(known->FileAttributes, known->Directory);
+    out.LastWriteTime = known->LastWriteTime;
+    out.FileSize = known->Directory ? 0 : known->DataSize;
+    return true;
+  }
+  OpenFile* file = Attach(*entry);
   if (!file) return false;
   out.FileAttributes = AttributesOf(file->Inode);
   out.LastWriteTime = uint64_t(sle64_to_cpu(file->Inode->last_data_change_time));
@@ -453,19 +493,26 @@ bool NtfsVolume::GetFileInformationByHandle(Handle handle, FileInformation& out)
 NtStatus NtfsVolume::GetRetrievalPointers(Handle handle, int64_t startingVcn,
                                           RetrievalPointersBuffer& out, IoStatusBlock& iosb) {
   std::lock_guard<std::mutex> guard(Lock);
-  OpenFile* file = FileOfHandle(handle);
-  if (!file) return kStatusInvalidHandle;
-  if (!AttachStream(*file)) return kStatusFileCorruptError;
-  // No stream, or data inside the record: no clusters of its own.
-  if (!file->Stream || !NAttrNonResident(file->Stream)) return kStatusEndOfFile;
-  if (ntfs_attr_map_whole_runlist(file->Stream) != 0) return kStatusFileCorruptError;
-
-  std::vector<ClusterRun> runs;
-  for (const runlist_element* run = file->Stream->rl; run && run->length; ++run) {
-    if (run->lcn < LCN_HOLE) return kStatusFileCorruptError;
-    runs.push_back({run->vcn, run->lcn < 0 ? -1 : run->lcn, run->length});
+  HandleEntry* entry = FileOfHandle(handle);
+  if (!entry) return kStatusInvalidHandle;
+  std::vector<ClusterRun> mapped;
+  const std::vector<ClusterRun>* known = nullptr;
+  if (const CatalogEntry* catalogued = KnownStream(*entry)) {
+    // No stream, or data inside the record: no clusters of its own.
+    if (catalogued->Stream != StreamKind::NonResident) return kStatusEndOfFile;
+    known = Catalog.Runs(entry->Record);
+  } else {
+    OpenFile* file = Attach(*entry);
+    if (!file || !AttachStream(*file)) return kStatusFileCorruptError;
+    if (!file->Stream || !NAttrNonResident(file->Stream)) return kStatusEndOfFile;
+    if (ntfs_attr_map_whole_runlist(file->Stream) != 0) return kStatusFileCorruptError;
+    for (const runlist_element* run = file->Stream->rl; run && run->length; ++run) {
+      if (run->lcn < LCN_HOLE) return kStatusFileCorruptError;
+      mapped.push_back({run->vcn, run->lcn < 0 ? -1 : run->lcn, run->length});
+    }
+    mapped = MovePlan::Join(mapped);
   }
-  runs = MovePlan::Join(runs);
+  const std::vector<ClusterRun>& runs = known ? *known : mapped;
   if (runs.empty()) return kStatusEndOfFile;
   int64_t totalVcns = runs.back().Vcn + runs.back().Length;
   if (startingVcn < 0 || startingVcn >= totalVcns) return kStatusEndOfFile;
@@ -491,16 +538,16 @@ NtStatus NtfsVolume::MoveFile(Handle volume, const MoveFileData& data, IoStatusB
   };
   if (!IsVolumeHandle(volume)) return answer(kStatusInvalidHandle);
   if (Broken) return answer(kStatusUnsuccessful);
-  auto handle = Handles.find(data.FileHandle);
-  if (handle == Handles.end() || handle->second.IsVolume) return answer(kStatusInvalidHandle);
-  uint64_t record = handle->second.Record;
+  HandleEntry* handle = FileOfHandle(data.FileHandle);
+  if (!handle) return answer(kStatusInvalidHandle);
+  uint64_t record = handle->Record;
   // The file system's own structures stay where they are.
   if (RefusesMove(record)) return answer(kStatusAccessDenied);
   if (data.ClusterCount == 0 || data.StartingVcn < 0 || data.StartingLcn < 0)
     return answer(kStatusInvalidParameter);
 
   // Refusals need no write session: they are found on the read-only mount.
-  OpenFile* file = FileOfHandle(data.FileHandle);
+  OpenFile* file = AttachedFile(data.FileHandle);
   if (!file) return answer(kStatusInvalidHandle);
   if (!AttachStream(*file)) return answer(kStatusFileCorruptError);
   if (!file->Stream || !NAttrNonResident(file->Stream)) return answer(kStatusEndOfFile);
@@ -511,7 +558,7 @@ NtStatus NtfsVolume::MoveFile(Handle volume, const MoveFileData& data, IoStatusB
   if (checked != kStatusSuccess || clusters == 0) return answer(checked);
 
   if (!BeginWriteSession()) return answer(kStatusMediaWriteProtected);
-  file = FileOfHandle(data.FileHandle);
+  file = AttachedFile(data.FileHandle);
   if (!file) return answer(kStatusInvalidHandle);
   if (!AttachStream(*file)) return answer(kStatusFileCorruptError);
 
@@ -533,6 +580,7 @@ NtStatus NtfsVolume::MoveFile(Handle volume, const MoveFileData& data, IoStatusB
   switch (Session->Commit(error)) {
   case CommitResult::Committed:
     Records.Invalidate();
+    Catalog.MarkChanged(record);
     return answer(kStatusSuccess);
   case CommitResult::Undone:
     Problem = "A move could not be written: " + error + ".";
@@ -585,12 +633,15 @@ NtStatus NtfsVolume::GetNtfsFileRecord(Handle volume, int64_t fileReference,
     const uint8_t* data = Records.Read(ntfs, uint64_t(candidate));
     const auto* record = reinterpret_cast<const MFT_RECORD*>(data);
     if (data && ntfs_is_file_record(record->magic) && (record->flags & MFT_RECORD_IN_USE)) {
-      std::memset(&out, 0, sizeof(out));
       uint16_t sequence = le16_to_cpu(record->sequence_number);
       out.FileReferenceNumber = int64_t(uint64_t(candidate) | (uint64_t(sequence) << kSequenceShift));
       out.FileRecordLength = ntfs->mft_record_size;
-      std::memcpy(out.FileRecordBuffer, data,
-                  std::min<size_t>(ntfs->mft_record_size, sizeof(out.FileRecordBuffer)));
+      // The record up to the end of its attributes; what lies past
+      // bytes_in_use is unused space, and is answered as zeros.
+      size_t copied = std::min<size_t>({ntfs->mft_record_size, sizeof(out.FileRecordBuffer),
+                                        std::max<size_t>(le32_to_cpu(record->bytes_in_use), kRecordHeaderBytes)});
+      std::memcpy(out.FileRecordBuffer, data, copied);
+      std::memset(out.FileRecordBuffer + copied, 0, sizeof(out.FileRecordBuffer) - copied);
       return kStatusSuccess;
     }
     if (candidate == 0) break;
@@ -606,40 +657,52 @@ NtStatus NtfsVolume::OpenFileById(Handle volume, uint64_t fileId, Handle& out) {
   if (Broken || !Library()) return kStatusUnsuccessful;
   uint64_t record = fileId & kRecordNumberMask;
   uint16_t sequence = uint16_t(fileId >> kSequenceShift);
-  auto it = Files.find(record);
-  if (it == Files.end()) {
-    OpenFile file;
-    file.Record = record;
-    file.Sequence = sequence;
+  HandleEntry entry;
+  entry.Record = record;
+  entry.Sequence = sequence;
+  auto open = Files.find(record);
+  if (open != Files.end()) {
+    if (open->second.Sequence != sequence) return kStatusInvalidParameter;
+    entry.Directory = open->second.Directory;
+  } else if (const CatalogEntry* known = Catalog.Current(record)) {
+    // Base records keep their use and sequence number while this program
+    // moves clusters: the pass over the MFT answers, no inode is needed.
+    if (!known->InUse || known->Extent) return kStatusObjectNameNotFound;
+    if (known->Sequence != sequence) return kStatusInvalidParameter;
+    entry.Directory = known->Directory;
+  } else {
     ntfs_inode* inode = ntfs_inode_open(Library(), MK_MREF(record, 0));
     if (!inode) return kStatusObjectNameNotFound;
     const MFT_RECORD* header = inode->mrec;
-    if (!(header->flags & MFT_RECORD_IN_USE) || header->base_mft_record != 0) {
+    NtStatus refused = kStatusSuccess;
+    if (!(header->flags & MFT_RECORD_IN_USE) || header->base_mft_record != 0)
+      refused = kStatusObjectNameNotFound;
+    else if (le16_to_cpu(header->sequence_number) != sequence)
+      refused = kStatusInvalidParameter;
+    if (refused != kStatusSuccess) {
       ntfs_inode_close(inode);
-      return kStatusObjectNameNotFound;
+      return refused;
     }
-    if (le16_to_cpu(header->sequence_number) != sequence) {
-      ntfs_inode_close(inode);
-      return kStatusInvalidParameter;
-    }
-    file.Inode = inode;
+    OpenFile file;
+    file.Record = record;
+    file.Sequence = sequence;
     file.Directory = (header->flags & MFT_RECORD_IS_DIRECTORY) != 0;
-    it = Files.emplace(record, file).first;
-  } else if (it->second.Sequence != sequence || !Attach(it->second)) {
-    return kStatusInvalidParameter;
+    file.Inode = inode;
+    entry.Directory = file.Directory;
+    entry.Attached = true;
+    file.Users = 1;
+    Files.emplace(record, file);
   }
-  it->second.Users++;
-  out = NextHandle++;
-  Handles.emplace(out, HandleEntry{false, record});
+  out = Handles.Add(entry);
   return kStatusSuccess;
 }
 
 NtStatus NtfsVolume::QueryFileName(Handle handle, FileNameInformation& out) {
   std::lock_guard<std::mutex> guard(Lock);
-  OpenFile* file = FileOfHandle(handle);
-  if (!file) return kStatusInvalidHandle;
+  HandleEntry* entry = FileOfHandle(handle);
+  if (!entry) return kStatusInvalidHandle;
   std::u16string path;
-  if (!Catalog.PathOf(file->Record, path)) return kStatusObjectNameNotFound;
+  if (!Catalog.PathOf(entry->Record, path)) return kStatusObjectNameNotFound;
   out.FileNameLength = uint32_t(path.size() * sizeof(char16_t));
   if (path.size() > kFileNameCapacity) return kStatusBufferOverflow;
   std::copy(path.begin(), path.end(), out.FileName);
@@ -696,16 +759,16 @@ bool NtfsVolume::ListDirectory(const std::string& directoryPath, std::vector<Dir
 
 void NtfsVolume::CloseHandle(Handle handle) {
   std::lock_guard<std::mutex> guard(Lock);
-  auto it = Handles.find(handle);
-  if (it == Handles.end()) return;
-  if (!it->second.IsVolume) {
-    auto file = Files.find(it->second.Record);
+  HandleEntry* entry = Handles.Find(handle);
+  if (!entry) return;
+  if (entry->Attached) {
+    auto file = Files.find(entry->Record);
     if (file != Files.end() && --file->second.Users <= 0) {
       Detach(file->second);
       Files.erase(file);
     }
   }
-  Handles.erase(it);
+  Handles.Remove(handle);
 }
 
 } // namespace quillo

@@ -18,6 +18,7 @@
 
 #include "engine/VolumeDevice.h"
 #include "platform/ntfs/BlockStorage.h"
+#include "platform/ntfs/HandleTable.h"
 #include "platform/ntfs/LibraryDevice.h"
 #include "platform/ntfs/MftCatalog.h"
 #include "platform/ntfs/MftRecordReader.h"
@@ -89,10 +90,15 @@ private:
   void MarkBroken(const std::string& why);
 
   ntfs_volume* Library() const { return Mount->Volume(); }
-  bool IsVolumeHandle(Handle handle) const;
-  OpenFile* FileOfHandle(Handle handle);
-  // Opens the library's inode (and stream) of a file again after a remount.
-  bool Attach(OpenFile& file);
+  bool IsVolumeHandle(Handle handle);
+  HandleEntry* FileOfHandle(Handle handle);
+  // The file of a handle with the library's inode open (opened again after a
+  // remount).
+  OpenFile* AttachedFile(Handle handle);
+  OpenFile* Attach(HandleEntry& entry);
+  bool Reopen(OpenFile& file);
+  // The catalog's entry while it still tells the file's stream.
+  const CatalogEntry* KnownStream(const HandleEntry& entry) const;
   bool AttachStream(OpenFile& file);
   void Detach(OpenFile& file);
   void DetachAll();
@@ -101,6 +107,7 @@ private:
   // "C:\dir\file" to the library's "/dir/file"; false for other volumes.
   bool LibraryPath(const std::string& path, std::string& out) const;
   ntfs_inode* OpenPath(const std::string& path);
+  static uint32_t WindowsAttributes(uint32_t flags, bool directory);
   uint32_t AttributesOf(ntfs_inode* inode) const;
   bool RefusesMove(uint64_t record) const;
 
@@ -115,13 +122,10 @@ private:
   MftCatalog Catalog;
   MftRecordReader Records;
 
-  struct HandleEntry {
-    bool IsVolume = false;
-    uint64_t Record = 0;
-  };
-  std::unordered_map<Handle, HandleEntry> Handles;
-  std::unordered_map<uint64_t, OpenFile> Files; // by record number
-  Handle NextHandle = 100;
+  HandleTable Handles;
+  // Files whose inode a handle needed, by record number; the library allows
+  // one inode per record.
+  std::unordered_map<uint64_t, OpenFile> Files;
 
   bool Broken = false;
   std::string Recovery;
