@@ -5,7 +5,10 @@
 // against every runlist through ntfsresize.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "NtfsTestImage.h"
+#include "platform/ntfs/NtfsDeviceFactory.h"
 #include "platform/ntfs/NtfsLibrary.h"
 
 namespace quillo::test {
@@ -245,6 +248,43 @@ TEST_F(NtfsMoveTest, TheVolumeIsDirtyAndJournaledOnlyDuringTheSession) {
   Volume->CloseHandle(file);
   MoveWhole("/docs/fragmented-a.bin");
   ExpectSoundVolume();
+}
+
+TEST_F(NtfsMoveTest, TheDriveTableDeviceKeepsItsJournalInTheConfigurationFolder) {
+  Close();
+  TempDir home;
+  const char* previous = std::getenv("QUILLODEFRAG_HOME");
+  std::string saved = previous ? previous : "";
+  setenv("QUILLODEFRAG_HOME", home.Path().c_str(), 1);
+  std::string why;
+  std::shared_ptr<VolumeDevice> device = OpenNtfsDevice("E:", Image, why);
+  if (previous)
+    setenv("QUILLODEFRAG_HOME", saved.c_str(), 1);
+  else
+    unsetenv("QUILLODEFRAG_HOME");
+  ASSERT_TRUE(device) << why;
+  EXPECT_EQ(NtfsJournalFolder().filename(), "journal");
+
+  Handle volume = device->OpenVolume("\\\\.\\E:");
+  ASSERT_NE(volume, kInvalidHandle);
+  Handle file = device->CreateFile("E:\\fragmented-b.bin", kGenericRead, kFileShareRead, 0);
+  ASSERT_NE(file, kInvalidHandle);
+  auto bitmap = std::make_unique<VolumeBitmapBuffer>();
+  IoStatusBlock iosb;
+  ASSERT_EQ(device->GetVolumeBitmap(volume, 0, *bitmap, iosb), kStatusSuccess);
+  int64_t target = -1;
+  for (int64_t k = 0, run = 0; k < bitmap->BitmapSize && target < 0; ++k) {
+    run = (bitmap->Buffer[k / 8] >> (k % 8)) & 1 ? 0 : run + 1;
+    if (run == 25) target = k - 24;
+  }
+  ASSERT_EQ(device->MoveFile(volume, MoveFileData{file, 0, target, 25}, iosb), kStatusSuccess);
+  EXPECT_TRUE(std::filesystem::exists(home.Path() / "journal" / "51D0C0DE0BADF00D"));
+  device->CloseHandle(file);
+  device->EndWriteSession();
+  EXPECT_FALSE(std::filesystem::exists(home.Path() / "journal" / "51D0C0DE0BADF00D"));
+  device->CloseHandle(volume);
+  device.reset();
+  EXPECT_EQ(CheckWithNtfsResize(Image), "");
 }
 
 } // namespace
