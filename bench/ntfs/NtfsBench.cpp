@@ -27,6 +27,7 @@
 #include "engine/UiDispatcher.h"
 #include "engine/UserNotifier.h"
 #include "platform/SystemClock.h"
+#include "platform/ntfs/ImageFile.h"
 #include "platform/ntfs/NtfsVolume.h"
 
 namespace {
@@ -111,10 +112,12 @@ void BuildImage(const std::filesystem::path& image, int files) {
 std::shared_ptr<quillo::NtfsVolume> OpenImage(const std::filesystem::path& image,
                                               const std::filesystem::path& work) {
   quillo::NtfsVolumeOptions options;
-  options.ImagePath = image;
-  options.JournalFolder = work / "journal";
+  options.DeviceName = image.string();
   std::string why;
-  std::shared_ptr<quillo::NtfsVolume> volume = quillo::NtfsVolume::Open(options, why);
+  options.Storage = quillo::ImageFile::Open(image, quillo::StorageMode::ReadWrite, why);
+  if (!options.Storage) Fail(why);
+  options.JournalFolder = work / "journal";
+  std::shared_ptr<quillo::NtfsVolume> volume = quillo::NtfsVolume::Open(std::move(options), why);
   if (!volume) Fail(why);
   return volume;
 }

@@ -3,6 +3,8 @@
 
 #include <stdexcept>
 
+#include "platform/NtfsDeviceOpener.h"
+#include "platform/ntfs/BlockDeviceStorage.h"
 #include "platform/ntfs/NtfsVolume.h"
 #include "settings/ConfigurationFolder.h"
 
@@ -14,19 +16,20 @@ constexpr const char* kJournalFolderName = "journal";
 
 std::filesystem::path NtfsJournalFolder() { return ConfigurationFolder() / kJournalFolderName; }
 
-std::shared_ptr<VolumeDevice> OpenNtfsDevice(const std::string& volumeName,
-                                             const std::filesystem::path& devicePath,
+std::shared_ptr<VolumeDevice> OpenNtfsDevice(const VolumeSource& source,
+                                             std::unique_ptr<BlockDevice> storage,
                                              std::string& why) {
   NtfsVolumeOptions options;
-  options.VolumeName = volumeName;
-  options.ImagePath = devicePath;
+  options.VolumeName = source.VolumeName;
+  options.DeviceName = source.Location.empty() ? source.Path : source.Location;
+  options.Storage = std::make_unique<BlockDeviceStorage>(std::move(storage));
   try {
     options.JournalFolder = NtfsJournalFolder();
   } catch (const std::runtime_error& error) {
     why = std::string("The recovery journal has no place: ") + error.what() + ".";
     return nullptr;
   }
-  return NtfsVolume::Open(options, why);
+  return NtfsVolume::Open(std::move(options), why);
 }
 
 } // namespace quillo

@@ -58,31 +58,27 @@ std::string LibraryFailure(const std::string& what) {
 
 // --- Opening ---
 
-NtfsVolume::NtfsVolume(const NtfsVolumeOptions& options) : Options(options) {
-  if (!Options.Opener) Options.Opener = ImageFile::Open;
-  Journal = std::make_unique<UndoJournal>(Options.JournalFolder, Options.Opener);
+NtfsVolume::NtfsVolume(NtfsVolumeOptions options) : Options(std::move(options)) {
+  if (!Options.JournalOpener) Options.JournalOpener = ImageFile::Open;
+  Journal = std::make_unique<UndoJournal>(Options.JournalFolder, Options.JournalOpener);
 }
 
-std::shared_ptr<NtfsVolume> NtfsVolume::Open(const NtfsVolumeOptions& options, std::string& why) {
-  std::shared_ptr<NtfsVolume> volume(new NtfsVolume(options));
+std::shared_ptr<NtfsVolume> NtfsVolume::Open(NtfsVolumeOptions options, std::string& why) {
+  if (!options.Storage) {
+    why = "The volume cannot be opened.";
+    return nullptr;
+  }
+  std::shared_ptr<NtfsVolume> volume(new NtfsVolume(std::move(options)));
   std::lock_guard<std::mutex> guard(volume->Lock);
   if (!volume->Initialise(why)) return nullptr;
   return volume;
 }
 
-std::unique_ptr<BlockStorage> NtfsVolume::OpenStorage(StorageMode mode, std::string& error) {
-  return Options.Opener(Options.ImagePath, mode, error);
-}
-
 bool NtfsVolume::Initialise(std::string& why) {
   std::string error;
-  Storage = OpenStorage(StorageMode::ReadOnly, error);
-  if (!Storage) {
-    why = "The volume cannot be opened: " + error;
-    return false;
-  }
-  if (!ReadVolumeIdentity(*Storage, Identity, why)) return false;
-  Bridge = std::make_unique<LibraryDevice>(*Storage, Options.ImagePath.string());
+  BlockStorage& storage = *Options.Storage;
+  if (!ReadVolumeIdentity(storage, Identity, why)) return false;
+  Bridge = std::make_unique<LibraryDevice>(storage, Options.DeviceName);
   Mount = std::make_unique<NtfsMount>(*Bridge);
   Session = std::make_unique<WriteSession>(*Bridge, *Mount, *Journal, Identity);
 
@@ -110,13 +106,12 @@ bool NtfsVolume::Initialise(std::string& why) {
 
 bool NtfsVolume::RecoverFromJournal(std::string& why) {
   std::string error;
-  std::unique_ptr<BlockStorage> writable = OpenStorage(StorageMode::ReadWrite, error);
-  if (!writable) {
-    why = "An interrupted run left a recovery journal, but the volume cannot be opened for "
-          "writing to recover: " + error;
+  if (!Options.Storage->Writable()) {
+    why = "An interrupted run left a recovery journal (" + Journal->PathFor(Identity).string() +
+          "), but the volume is open read-only: it must be writable to be recovered.";
     return false;
   }
-  JournalRecovery recovery = Journal->Recover(*writable, Identity);
+  JournalRecovery recovery = Journal->Recover(*Options.Storage, Identity);
   switch (recovery.Outcome) {
   case JournalRecovery::Result::Clean:
     return true;
@@ -128,8 +123,6 @@ bool NtfsVolume::RecoverFromJournal(std::string& why) {
     break;
   }
   // Mount for writing and end the session: the flags of before it return.
-  Storage = std::move(writable);
-  Bridge->SetStorage(*Storage);
   if (!Mount->Mount(true, error)) {
     why = "Recovery from the journal: the volume cannot be mounted: " + error + ".";
     return false;
@@ -142,12 +135,6 @@ bool NtfsVolume::RecoverFromJournal(std::string& why) {
   }
   Mount->Unmount();
   Recovery = recovery.Message;
-  Storage = OpenStorage(StorageMode::ReadOnly, error);
-  if (!Storage) {
-    why = "The volume cannot be opened: " + error;
-    return false;
-  }
-  Bridge->SetStorage(*Storage);
   return true;
 }
 
@@ -174,13 +161,6 @@ bool NtfsVolume::Remount(bool writable, std::string& error) {
   DetachAll();
   Mount->Unmount();
   Records.Invalidate();
-  if (Storage->Writable() != writable) {
-    std::unique_ptr<BlockStorage> replacement =
-        OpenStorage(writable ? StorageMode::ReadWrite : StorageMode::ReadOnly, error);
-    if (!replacement) return false;
-    Storage = std::move(replacement);
-    Bridge->SetStorage(*Storage);
-  }
   return Mount->Mount(writable, error);
 }
 
@@ -193,9 +173,13 @@ void NtfsVolume::MarkBroken(const std::string& why) {
 
 bool NtfsVolume::BeginWriteSession() {
   if (Session->Active()) return true;
+  if (!Options.Storage->Writable()) {
+    Problem = "The volume is open read-only: nothing can be moved.";
+    return false;
+  }
   std::string error;
   if (!Remount(true, error)) {
-    Problem = "The volume cannot be opened for writing: " + error + ".";
+    Problem = "The volume cannot be mounted for writing: " + error + ".";
     std::string ignored;
     Remount(false, ignored);
     return false;

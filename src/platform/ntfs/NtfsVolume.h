@@ -31,10 +31,13 @@
 namespace quillo {
 
 struct NtfsVolumeOptions {
-  std::string VolumeName = "C:";     // the name the device serves
-  std::filesystem::path ImagePath;   // image file or partition
+  std::string VolumeName = "C:"; // the name the device serves
+  std::string DeviceName;        // for the library and messages: "/dev/sdb1", an image's path
+  // The volume's storage, held for as long as the device lives. A read-only
+  // storage serves analyses only.
+  std::unique_ptr<BlockStorage> Storage;
   std::filesystem::path JournalFolder;
-  StorageOpener Opener;              // empty: ImageFile::Open
+  StorageOpener JournalOpener; // empty: ImageFile::Open
 };
 
 class NtfsVolume final : public VolumeDevice {
@@ -43,7 +46,7 @@ public:
   // refuses volumes that Windows did not shut down cleanly, and checks the
   // whole MFT. Null on refusal, with `why` in one or two sentences; nothing
   // is written to a volume that is refused.
-  static std::shared_ptr<NtfsVolume> Open(const NtfsVolumeOptions& options, std::string& why);
+  static std::shared_ptr<NtfsVolume> Open(NtfsVolumeOptions options, std::string& why);
   ~NtfsVolume() override;
   NtfsVolume(const NtfsVolume&) = delete;
   NtfsVolume& operator=(const NtfsVolume&) = delete;
@@ -77,11 +80,10 @@ public:
   void EndWriteSession() override;
 
 private:
-  explicit NtfsVolume(const NtfsVolumeOptions& options);
+  explicit NtfsVolume(NtfsVolumeOptions options);
   bool Initialise(std::string& why);
   bool RecoverFromJournal(std::string& why);
-  std::unique_ptr<BlockStorage> OpenStorage(StorageMode mode, std::string& error);
-  // Replaces the mount (and the storage when the access mode changes).
+  // Replaces the mount by a read-only or a writable one.
   bool Remount(bool writable, std::string& error);
   bool BeginWriteSession();
   void EndSessionLocked();
@@ -114,7 +116,6 @@ private:
   mutable std::mutex Lock;
   NtfsVolumeOptions Options;
   VolumeIdentity Identity;
-  std::unique_ptr<BlockStorage> Storage;
   std::unique_ptr<LibraryDevice> Bridge;
   std::unique_ptr<NtfsMount> Mount;
   std::unique_ptr<UndoJournal> Journal;

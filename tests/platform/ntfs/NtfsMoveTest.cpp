@@ -8,6 +8,10 @@
 #include <cstdlib>
 
 #include "NtfsTestImage.h"
+#include <fcntl.h>
+
+#include "platform/FileBlockDevice.h"
+#include "platform/NtfsDeviceOpener.h"
 #include "platform/ntfs/NtfsDeviceFactory.h"
 #include "platform/ntfs/NtfsLibrary.h"
 
@@ -256,14 +260,19 @@ TEST_F(NtfsMoveTest, TheDriveTableDeviceKeepsItsJournalInTheConfigurationFolder)
   const char* previous = std::getenv("QUILLODEFRAG_HOME");
   std::string saved = previous ? previous : "";
   setenv("QUILLODEFRAG_HOME", home.Path().c_str(), 1);
+  VolumeSource source;
+  source.VolumeName = "E:";
+  source.Location = source.Path = Image.string();
+  int fd = open(Image.c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
   std::string why;
-  std::shared_ptr<VolumeDevice> device = OpenNtfsDevice("E:", Image, why);
+  std::shared_ptr<VolumeDevice> device = OpenNtfsDevice(
+      source, std::make_unique<FileBlockDevice>(fd, 0, std::filesystem::file_size(Image), false), why);
   if (previous)
     setenv("QUILLODEFRAG_HOME", saved.c_str(), 1);
   else
     unsetenv("QUILLODEFRAG_HOME");
   ASSERT_TRUE(device) << why;
-  EXPECT_EQ(NtfsJournalFolder().filename(), "journal");
 
   Handle volume = device->OpenVolume("\\\\.\\E:");
   ASSERT_NE(volume, kInvalidHandle);
@@ -285,6 +294,24 @@ TEST_F(NtfsMoveTest, TheDriveTableDeviceKeepsItsJournalInTheConfigurationFolder)
   device->CloseHandle(volume);
   device.reset();
   EXPECT_EQ(CheckWithNtfsResize(Image), "");
+}
+
+TEST_F(NtfsMoveTest, AVolumeOpenReadOnlyIsAnalysedButNeverWritten) {
+  Close();
+  std::string before = ImageDigest(Image);
+  std::string why;
+  Volume = OpenVolume(Image, Journal, why, {}, StorageMode::ReadOnly);
+  ASSERT_TRUE(Volume) << why;
+  VolumeHandle = Volume->OpenVolume("\\\\.\\C:");
+  Handle file = OpenPath("/fragmented-b.bin");
+  int64_t allocated = 0, total = 0;
+  Clusters(file, allocated, total);
+  EXPECT_EQ(Move(file, 0, FreeRun(allocated), uint32_t(total)), kStatusMediaWriteProtected);
+  EXPECT_NE(Volume->LastProblem().find("read-only"), std::string::npos) << Volume->LastProblem();
+  Volume->CloseHandle(file);
+  Close();
+  EXPECT_EQ(ImageDigest(Image), before);
+  EXPECT_FALSE(std::filesystem::exists(Journal));
 }
 
 } // namespace

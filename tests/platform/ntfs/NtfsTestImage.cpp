@@ -4,13 +4,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <mutex>
 #include <sstream>
-#include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/ntfs/Crc32.h"
+#include "platform/ntfs/ImageFile.h"
 #include "platform/ntfs/NtfsLibrary.h"
 
 namespace quillo::test {
@@ -48,14 +47,8 @@ CommandResult RunCommand(const std::vector<std::string>& argv) {
 }
 
 const std::filesystem::path& FixtureDir() {
-  static TempDir folder;
-  static std::once_flag built;
-  std::call_once(built, [] {
-    CommandResult made = RunCommand({"python3", (SourceDir() / "tests/fixtures/make_ntfs_image.py").string(),
-                                     "--tool", QUILLO_NTFS_FIXTURE_TOOL, folder.Path().string()});
-    if (made.ExitCode != 0) throw std::runtime_error("the fixture script failed: " + made.Output);
-  });
-  return folder.Path();
+  static const std::filesystem::path folder = QUILLO_NTFS_FIXTURE_DIR;
+  return folder;
 }
 
 std::vector<ManifestEntry> ReadManifest(const std::filesystem::path& dir) {
@@ -183,13 +176,16 @@ std::string ImageDigest(const std::filesystem::path& image) {
 
 std::shared_ptr<NtfsVolume> OpenVolume(const std::filesystem::path& image,
                                        const std::filesystem::path& journal, std::string& why,
-                                       StorageOpener opener) {
+                                       StorageOpener opener, StorageMode mode) {
+  if (!opener) opener = ImageFile::Open;
   NtfsVolumeOptions options;
   options.VolumeName = "C:";
-  options.ImagePath = image;
+  options.DeviceName = image.string();
+  options.Storage = opener(image, mode, why);
+  if (!options.Storage) return nullptr;
   options.JournalFolder = journal;
-  options.Opener = std::move(opener);
-  return NtfsVolume::Open(options, why);
+  options.JournalOpener = std::move(opener);
+  return NtfsVolume::Open(std::move(options), why);
 }
 
 } // namespace quillo::test

@@ -31,7 +31,7 @@ struct CommandResult {
 // Runs a program (no shell) and collects its output.
 CommandResult RunCommand(const std::vector<std::string>& argv);
 
-// The pristine fixture (volume.img, manifest.txt), made once per test program.
+// The pristine fixture (volume.img, manifest.txt), made once per build.
 const std::filesystem::path& FixtureDir();
 std::vector<ManifestEntry> ReadManifest(const std::filesystem::path& dir);
 // A private copy of the fixture image inside `dir`.
@@ -65,9 +65,11 @@ uint16_t VolumeFlags(const std::filesystem::path& image);
 // Bytes of the whole image, for "nothing was written" checks.
 std::string ImageDigest(const std::filesystem::path& image);
 
-// An NtfsVolume on an image, its journal in `journal`.
+// An NtfsVolume on an image, its journal in `journal`; the opener (by
+// default ImageFile::Open) opens the image and the journal.
 std::shared_ptr<NtfsVolume> OpenVolume(const std::filesystem::path& image,
                                        const std::filesystem::path& journal, std::string& why,
-                                       StorageOpener opener = {});
+                                       StorageOpener opener = {},
+                                       StorageMode mode = StorageMode::ReadWrite);
 
 } // namespace quillo::test
