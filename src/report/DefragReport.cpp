@@ -53,6 +53,7 @@ void TDefragReport::Clear() {
   {
     std::lock_guard<std::mutex> guard(Lock);
     EntryList.clear();
+    EntryIndex.clear();
   }
   FileCount = 0;
   DirCount = 0;
@@ -72,14 +73,19 @@ void TDefragReport::AddEntry(const FILE_INFO& file) {
   }
 
   std::lock_guard<std::mutex> guard(Lock);
-  auto it = std::find_if(EntryList.begin(), EntryList.end(),
-                         [&](const FILE_INFO& entry) { return entry.Name == file.Name; });
-  if (it == EntryList.end()) {
-    EntryList.push_back(file);
-  } else if (it->Status != fsDefragged) {
-    // Once defragmented, an entry keeps that outcome.
-    *it = file;
+  auto [slot, added] = EntryIndex.try_emplace(file.Name, EntryList.size());
+  if (added) {
+    try {
+      EntryList.push_back(file);
+    } catch (...) {
+      EntryIndex.erase(slot);
+      throw;
+    }
+    return;
   }
+  FILE_INFO& entry = EntryList[slot->second];
+  // Once defragmented, an entry keeps that outcome.
+  if (entry.Status != fsDefragged) entry = file;
 }
 
 void TDefragReport::MarkStart() {

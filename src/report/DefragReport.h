@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/Clock.h"
@@ -60,6 +61,9 @@ private:
   mutable std::mutex Lock;
   VolumeFigures Figures;
   std::vector<FILE_INFO> EntryList;
+  // Name to position in EntryList, so that adding stays linear in the number
+  // of entries. Kept in step with EntryList under Lock.
+  std::unordered_map<std::string, size_t> EntryIndex;
   TDateTime Start = 0;
   TDateTime End = 0;
   std::string Elapsed = "00:00:00";

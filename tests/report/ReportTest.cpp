@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -227,6 +229,69 @@ TEST(TDefragReportTest, ClearEmptiesEntriesAndCountersButKeepsTimesAndFigures) {
   // A new analysis starts counting again from zero.
   report.AddEntry(MakeEntry("C:\\a", fsAnalyzed));
   EXPECT_EQ(CountersOf(report), (Counters{0, 1, 0, 0}));
+}
+
+// The list as it was first written: a linear search by name.
+class NaiveEntryList {
+public:
+  void Add(const FILE_INFO& file) {
+    if (file.Status == fsAnalyzed) ++(file.DirFlag ? Count.FragmentedDir : Count.FragmentedFile);
+    if (file.Status == fsDefragged) ++(file.DirFlag ? Count.DefraggedDir : Count.DefraggedFile);
+    auto it = std::find_if(List.begin(), List.end(),
+                           [&](const FILE_INFO& e) { return e.Name == file.Name; });
+    if (it == List.end())
+      List.push_back(file);
+    else if (it->Status != fsDefragged)
+      *it = file;
+  }
+  void Clear() {
+    List.clear();
+    Count = {0, 0, 0, 0};
+  }
+  std::vector<FILE_INFO> List;
+  Counters Count{0, 0, 0, 0};
+};
+
+TEST(TDefragReportTest, ManyDistinctAndRepeatedNamesBehaveAsALinearSearch) {
+  constexpr int kRounds = 3;
+  constexpr int kAddsPerRound = 3000;
+  constexpr uint32_t kSeed = 20240607;
+  const uint8_t statuses[] = {fsAnalyzed, fsDefragged, fsNoSpace, fsUnmovable};
+  // Names that differ only in case, length or an embedded zero byte are
+  // all different names.
+  const std::string stems[] = {"C:\\dir\\f", "C:\\DIR\\f", "C:\\dir\\F", "C:\\dir\\f.",
+                               std::string("C:\\dir\\f\0x", 10)};
+  std::mt19937 random(kSeed);
+  FakeClock clock;
+  TDefragReport report(clock);
+  NaiveEntryList reference;
+  for (int round = 0; round < kRounds; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    report.Clear();
+    reference.Clear();
+    // Rounds alternate between mostly repeated and mostly distinct names.
+    uint32_t nameRange = round % 2 == 0 ? 400 : 50000;
+    for (int i = 0; i < kAddsPerRound; ++i) {
+      std::string name = stems[random() % std::size(stems)] +
+                         std::to_string(random() % nameRange);
+      std::vector<EXTENT_INFO> extents(random() % 4 + 1, EXTENT_INFO{uint32_t(i), 1});
+      FILE_INFO file = MakeEntry(name, statuses[random() % std::size(statuses)],
+                                 random() % 5 == 0, extents);
+      report.AddEntry(file);
+      reference.Add(file);
+    }
+    std::vector<FILE_INFO> entries = report.Entries();
+    ASSERT_EQ(entries.size(), reference.List.size());
+    for (size_t k = 0; k < entries.size(); ++k) {
+      SCOPED_TRACE("entry " + std::to_string(k));
+      EXPECT_EQ(entries[k].Name, reference.List[k].Name);
+      EXPECT_EQ(entries[k].Status, reference.List[k].Status);
+      EXPECT_EQ(entries[k].DirFlag, reference.List[k].DirFlag);
+      EXPECT_EQ(entries[k].Extents, reference.List[k].Extents);
+      EXPECT_EQ(entries[k].ExtentCount, reference.List[k].ExtentCount);
+    }
+    EXPECT_EQ(CountersOf(report), reference.Count);
+  }
 }
 
 TEST(TDefragReportTest, ReadersGetWholeSnapshotsWhileTheJobWrites) {
