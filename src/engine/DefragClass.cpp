@@ -3,6 +3,7 @@
 #include "engine/DefragClass.h"
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 
 namespace quillo {
@@ -17,7 +18,35 @@ std::string UpperCase(std::string text) {
   return text;
 }
 
-bool BitSet(const uint8_t* bits, uint32_t k) { return (bits[k >> 3] >> (k & 7)) & 1; }
+constexpr uint32_t kBitsPerWord = 64;
+constexpr uint32_t kBytesPerWord = kBitsPerWord / 8;
+static_assert(kBitmapBufferBytes % kBytesPerWord == 0, "the bitmap is read in whole words");
+
+bool BitSet(const uint8_t* bits, uint64_t k) { return (bits[k >> 3] >> (k & 7)) & 1; }
+
+// Bit k of the bitmap is bit (k mod 8) of byte (k div 8): a little-endian
+// word holds bits 64w to 64w + 63 in order.
+uint64_t BitmapWord(const uint8_t* bits, uint64_t word) {
+  const uint8_t* at = bits + word * kBytesPerWord;
+  uint64_t value = 0;
+  for (uint32_t i = 0; i < kBytesPerWord; ++i) value |= uint64_t(at[i]) << (8 * i);
+  return value;
+}
+
+// The end of the run of bits equal to bit k, not beyond limit. Whole words
+// of one value are passed in one step.
+uint64_t RunEnd(const uint8_t* bits, uint64_t k, uint64_t limit) {
+  const uint64_t flip = BitSet(bits, k) ? ~uint64_t(0) : 0;
+  uint64_t word = k / kBitsPerWord;
+  // Bits that differ from bit k, from bit k on.
+  uint64_t differ = (BitmapWord(bits, word) ^ flip) >> (k % kBitsPerWord);
+  if (differ != 0) return std::min(k + uint64_t(std::countr_zero(differ)), limit);
+  for (uint64_t at = (word + 1) * kBitsPerWord; at < limit; at += kBitsPerWord) {
+    differ = BitmapWord(bits, at / kBitsPerWord) ^ flip;
+    if (differ != 0) return std::min(at + uint64_t(std::countr_zero(differ)), limit);
+  }
+  return limit;
+}
 
 } // namespace
 
@@ -155,17 +184,23 @@ bool TDefrag::ReadFreeSpace(uint8_t purpose) {
     // counted in the previous answer and must not be counted twice.
     uint64_t k = uint64_t(start - base);
     uint64_t limit = std::min<uint64_t>(uint64_t(answer.BitmapSize), kBitmapCapacityClusters);
-    for (; k < limit; ++k) {
+    // Run by run: the first bit of a run closes the open run of the other
+    // kind, the rest only lengthen it. The counters are 32-bit like the
+    // cluster numbers and wrap alike.
+    while (k < limit) {
+      uint64_t runEnd = RunEnd(answer.Buffer, k, limit);
+      uint32_t length = uint32_t(runEnd - k);
       uint32_t lcn = uint32_t(base + int64_t(k));
-      if (!BitSet(answer.Buffer, uint32_t(k))) {
+      if (!BitSet(answer.Buffer, k)) {
         if (usedRun > 0 && purpose == 0) Map->AddRange(lcn - usedRun, usedRun, mcUsed);
         usedRun = 0;
-        ++freeRun;
+        freeRun += length;
       } else {
         if (freeRun > 0) RecordFreeRun(purpose, lcn - freeRun, freeRun);
         freeRun = 0;
-        ++usedRun;
+        usedRun += length;
       }
+      k = runEnd;
     }
     k = std::max<uint64_t>(k, uint64_t(start - base));
     uint32_t end = uint32_t(base + int64_t(k));

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <functional>
+#include <random>
 #include <vector>
 
 #include "EngineFixture.h"
@@ -175,6 +177,144 @@ TEST(BitmapReading, FreeRunsAreFiledByTheRegionOfTheirFirstCluster) {
   EXPECT_EQ(ListExtents(engine->FrontFree), (Extents{{0, 10}}));
   EXPECT_EQ(TreeExtents(engine->MiddleFree), (Extents{{100, 50}, {200, 100}}));
   EXPECT_EQ(ListExtents(engine->BackFree), (Extents{{900, 100}}));
+}
+
+// The runs of a bitmap read bit by bit, as plainly as it can be written: the
+// reference for the engine's run-at-a-time scan. Free and used runs in the
+// order the scan closes them.
+struct BitmapRun {
+  bool Free;
+  uint32_t Start;
+  uint32_t Length;
+};
+
+bool ReadRunsBitByBit(VolumeDevice& device, Handle volume, std::vector<BitmapRun>& runs) {
+  auto bitmap = std::make_unique<VolumeBitmapBuffer>();
+  uint32_t usedRun = 0;
+  uint32_t freeRun = 0;
+  int64_t start = 0;
+  while (true) {
+    IoStatusBlock iosb;
+    NtStatus status = device.GetVolumeBitmap(volume, start, *bitmap, iosb);
+    if (status != kStatusSuccess && status != kStatusBufferOverflow) return false;
+    int64_t base = bitmap->StartingLcn;
+    uint64_t k = uint64_t(start - base);
+    uint64_t limit = std::min<uint64_t>(uint64_t(bitmap->BitmapSize), kBitmapCapacityClusters);
+    for (; k < limit; ++k) {
+      uint32_t lcn = uint32_t(base + int64_t(k));
+      if (((bitmap->Buffer[k / 8] >> (k % 8)) & 1) == 0) {
+        if (usedRun > 0) runs.push_back({false, lcn - usedRun, usedRun});
+        usedRun = 0;
+        ++freeRun;
+      } else {
+        if (freeRun > 0) runs.push_back({true, lcn - freeRun, freeRun});
+        freeRun = 0;
+        ++usedRun;
+      }
+    }
+    uint32_t end = uint32_t(base + int64_t(k));
+    if (status == kStatusSuccess) {
+      if (freeRun > 0) runs.push_back({true, end - freeRun, freeRun});
+      if (usedRun > 0) runs.push_back({false, end - usedRun, usedRun});
+      return true;
+    }
+    start = base + int64_t(k);
+  }
+}
+
+// The whole shape of a tree, in pre-order with a marker for each empty link.
+std::vector<std::array<int64_t, 2>> TreeShape(const CCTree& tree) {
+  constexpr int64_t kEmpty = -1;
+  std::vector<std::array<int64_t, 2>> shape;
+  std::vector<const FREE_NODE*> stack{tree.Root()};
+  while (!stack.empty()) {
+    const FREE_NODE* node = stack.back();
+    stack.pop_back();
+    if (!node) {
+      shape.push_back({kEmpty, kEmpty});
+      continue;
+    }
+    shape.push_back({node->Lcn, node->Length});
+    stack.push_back(node->Right);
+    stack.push_back(node->Left);
+  }
+  return shape;
+}
+
+// Random alternating runs; lengths from a few ranges so that runs end inside
+// words, on word boundaries, span whole words and span answers.
+void ReserveRandomRuns(MemoryVolume& volume, uint32_t total, std::mt19937& random) {
+  const std::array<std::pair<uint32_t, uint32_t>, 5> lengthRanges{
+      {{1, 3}, {1, 130}, {60, 68}, {1, 5000}, {20000, 200000}}};
+  bool used = random() % 2 == 0;
+  for (uint32_t at = 0; at < total;) {
+    auto [low, high] = lengthRanges[random() % (lengthRanges.size() * 4 - 1) / 4];
+    uint32_t length = std::min(total - at, low + uint32_t(random() % (high - low + 1)));
+    if (used) volume.Reserve(at, length);
+    used = !used;
+    at += length;
+  }
+}
+
+TEST(BitmapReading, RunsMatchABitByBitReadOnRandomBitmaps) {
+  constexpr int kVolumes = 24;
+  constexpr uint32_t kSeed = 77031;
+  constexpr uint32_t kMaxLowerStart = 5000;
+  std::mt19937 random(kSeed);
+  for (int v = 0; v < kVolumes; ++v) {
+    // Every third volume needs more than one answer.
+    uint32_t total = v % 3 == 2 ? kBitmapCapacityClusters + 1 + random() % 700000
+                                : 1 + random() % 20000;
+    uint32_t lowerStart = random() % 2 == 0 ? 0 : 1 + random() % kMaxLowerStart;
+    SCOPED_TRACE("volume " + std::to_string(v) + ": " + std::to_string(total) +
+                 " clusters, answers " + std::to_string(lowerStart) + " lower");
+    EngineWorld world({.TotalClusters = total});
+    ReserveRandomRuns(*world.Volume, total, random);
+    auto engine = world.MakeEngine();
+    world.Volume->SetBitmapLowerStart(lowerStart);
+
+    std::vector<BitmapRun> runs;
+    ASSERT_TRUE(ReadRunsBitByBit(*world.Volume, engine->VolumeHandle, runs));
+
+    ASSERT_TRUE(engine->ReadFreeSpace(dmFast));
+    CCTree fastFree(world.Notifier);
+    for (const BitmapRun& run : runs)
+      if (run.Free) fastFree.InsertExtent(run.Start, run.Length);
+    EXPECT_EQ(TreeShape(engine->FastFree), TreeShape(fastFree));
+
+    engine->ZoneStart = random() % total;
+    engine->ZoneEnd = engine->ZoneStart + random() % (total - engine->ZoneStart);
+    ASSERT_TRUE(engine->ReadFreeSpace(dmOptimize));
+    CCList frontFree;
+    CCList backFree;
+    CCTree middleFree(world.Notifier);
+    for (const BitmapRun& run : runs) {
+      if (!run.Free) continue;
+      if (run.Start < engine->ZoneStart)
+        frontFree.AddNode(run.Start, run.Length);
+      else if (run.Start > engine->ZoneEnd)
+        backFree.AddNode(run.Start, run.Length);
+      else
+        middleFree.InsertExtent(run.Start, run.Length);
+    }
+    EXPECT_EQ(ListExtents(engine->FrontFree), ListExtents(frontFree));
+    EXPECT_EQ(ListExtents(engine->BackFree), ListExtents(backFree));
+    EXPECT_EQ(TreeShape(engine->MiddleFree), TreeShape(middleFree));
+
+    ASSERT_TRUE(engine->ReadFreeSpace(0));
+    TDefragMap map(total, world.Dispatcher);
+    map.InitMap(TDefragMap::kMapWidth, TDefragMap::kMapHeight, TDefragMap::kCellSize,
+                TDefragMap::kCellSize);
+    for (const BitmapRun& run : runs)
+      if (!run.Free) map.AddRange(run.Start, run.Length, mcUsed);
+    for (int x = 0; x < map.Columns(); ++x)
+      for (int y = 0; y < map.Rows(); ++y) {
+        ASSERT_EQ(engine->Map->Count(mcUsed, x, y), map.Count(mcUsed, x, y))
+            << "cell " << x << "," << y;
+        ASSERT_EQ(engine->Map->Count(mcFree, x, y), map.Count(mcFree, x, y))
+            << "cell " << x << "," << y;
+      }
+  }
 }
 
 // --- Extents ---
