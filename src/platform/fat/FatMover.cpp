@@ -161,8 +161,10 @@ NtStatus FatMover::Move(const MoveSubject& subject, int64_t startingVcn, int64_t
       if (!WriteEntryCluster(spot, plan.Target)) return failed();
     if (!Device.Sync()) return failed();
   }
-  // 4. The old clusters, now unreachable.
-  if (!FreeOld(plan) || !Device.Sync()) return failed();
+  // 4. The old clusters, now unreachable. Their release needs no flush of
+  // its own: until it is durable they are lost clusters, and the next
+  // move's first flush, or the end of the session, makes it durable.
+  if (!FreeOld(plan)) return failed();
 
   if (subject.IsDirectory) Names.Forget(subject.FirstCluster);
   if (plan.SwitchEntry) Names.Forget(subject.ParentCluster);

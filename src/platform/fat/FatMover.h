@@ -29,7 +29,7 @@ struct MoveOutcome {
 
 // Moves a range of a chain's clusters to free clusters, in an order that
 // leaves every file readable with its old or its new clusters whenever the
-// writes stop, with a durable flush between the steps:
+// writes stop, with a durable flush (fdatasync) between the steps:
 //   1. copy the data into the target clusters;
 //   2. write the target's chain entries, not yet reachable;
 //   3. switch the one link that makes them reachable: the predecessor's FAT

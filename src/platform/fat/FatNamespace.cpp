@@ -25,6 +25,16 @@ uint64_t DirectoryData::SlotOffset(const FatLayout& layout, uint32_t slot) const
   return layout.ClusterOffset(Clusters[index]) + byte % layout.BytesPerCluster;
 }
 
+const FatDirEntry* DirectoryData::Find(const std::u16string& name) const {
+  uint64_t hash = FoldedHash(name);
+  auto it = std::lower_bound(NameIndex.begin(), NameIndex.end(), std::make_pair(hash, uint32_t(0)));
+  for (; it != NameIndex.end() && it->first == hash; ++it) {
+    const FatDirEntry& entry = Parsed.Entries[it->second];
+    if (EqualFolded(entry.Name, name) || EqualFolded(entry.ShortName, name)) return &entry;
+  }
+  return nullptr;
+}
+
 std::string DirectoryRead::Describe() const {
   switch (Error) {
   case DirectoryError::None: return "sound";
@@ -64,12 +74,15 @@ DirectoryRead FatNamespace::ReadDirectory(uint32_t firstCluster) {
   }
   data->Parsed = ParseDirectory(raw.data(), raw.size());
   const auto& entries = data->Parsed.Entries;
-  data->ByName.reserve(entries.size() * 2);
+  data->NameIndex.reserve(entries.size() * 2);
   for (uint32_t i = 0; i < entries.size(); ++i) {
     if (entries[i].IsDot || entries[i].IsDotDot) continue;
-    data->ByName.emplace(FoldCase(entries[i].Name), i);
-    data->ByName.emplace(FoldCase(entries[i].ShortName), i);
+    uint64_t longHash = FoldedHash(entries[i].Name);
+    uint64_t shortHash = FoldedHash(entries[i].ShortName);
+    data->NameIndex.push_back({longHash, i});
+    if (shortHash != longHash) data->NameIndex.push_back({shortHash, i});
   }
+  std::sort(data->NameIndex.begin(), data->NameIndex.end());
 
   if (CachedEntries + entries.size() > kCacheEntryBudget) ForgetAll();
   CachedEntries += entries.size();
@@ -81,29 +94,39 @@ DirectoryRead FatNamespace::ReadDirectory(uint32_t firstCluster) {
 Location FatNamespace::Root() const {
   Location root;
   root.IsRoot = true;
-  root.Entry.Name = u"\\";
+  root.Entry.Name.assign(1, u'\\');
   root.Entry.Attributes = kAttrDirectory;
   root.Entry.FirstCluster = Layout.RootCluster;
-  root.Path = u"\\";
+  root.Path.assign(1, u'\\');
   return root;
+}
+
+LookupResult FatNamespace::Step(const Location& at, const std::u16string& component, Location& out,
+                                std::string& problem) {
+  if (!at.Entry.IsDirectory()) return LookupResult::NotFound;
+  DirectoryRead dir = ReadDirectory(at.Entry.FirstCluster);
+  if (!dir.Data) {
+    problem = dir.Describe();
+    return LookupResult::Corrupt;
+  }
+  const FatDirEntry* found = dir.Data->Find(component);
+  if (!found) return LookupResult::NotFound;
+  out.IsRoot = false;
+  out.ParentCluster = at.Entry.FirstCluster;
+  out.Entry = *found;
+  out.Path = at.Path;
+  if (!at.IsRoot) out.Path.push_back(u'\\');
+  out.Path.append(found->Name);
+  return LookupResult::Found;
 }
 
 LookupResult FatNamespace::Lookup(const std::vector<std::u16string>& components, Location& out,
                                   std::string& problem) {
   Location at = Root();
   for (const std::u16string& component : components) {
-    if (!at.Entry.IsDirectory()) return LookupResult::NotFound;
-    DirectoryRead dir = ReadDirectory(at.Entry.FirstCluster);
-    if (!dir.Data) {
-      problem = dir.Describe();
-      return LookupResult::Corrupt;
-    }
-    auto found = dir.Data->ByName.find(FoldCase(component));
-    if (found == dir.Data->ByName.end()) return LookupResult::NotFound;
     Location next;
-    next.ParentCluster = at.Entry.FirstCluster;
-    next.Entry = dir.Data->Parsed.Entries[found->second];
-    next.Path = (at.IsRoot ? at.Path : at.Path + u"\\") + next.Entry.Name;
+    LookupResult result = Step(at, component, next, problem);
+    if (result != LookupResult::Found) return result;
     at = std::move(next);
   }
   out = std::move(at);

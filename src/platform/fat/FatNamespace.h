@@ -15,11 +15,15 @@
 namespace quillo::fat {
 
 // One directory read from the volume: its cluster chain, its entries, and
-// an index of its names folded for case-blind lookup.
+// an index of its names for case-blind lookup.
 struct DirectoryData {
   std::vector<uint32_t> Clusters;
   ParsedDirectory Parsed;
-  std::unordered_map<std::u16string, uint32_t> ByName; // long and short names → entry
+  // (FoldedHash of a long or short name, entry index), sorted.
+  std::vector<std::pair<uint64_t, uint32_t>> NameIndex;
+
+  // The entry called `name` (long or short, any case), or null.
+  const FatDirEntry* Find(const std::u16string& name) const;
 
   // The byte offset on the volume of an entry slot, or 0 when the slot lies
   // beyond the chain.
@@ -65,6 +69,9 @@ public:
   // Components of a path below the root, in on-disk case or not.
   LookupResult Lookup(const std::vector<std::u16string>& components, Location& out,
                       std::string& problem);
+  // One step down from the directory `at`.
+  LookupResult Step(const Location& at, const std::u16string& component, Location& out,
+                    std::string& problem);
   Location Root() const;
 
   void Forget(uint32_t firstCluster) { Cache.erase(firstCluster); }

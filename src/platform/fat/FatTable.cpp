@@ -11,7 +11,7 @@ namespace {
 // FAT reads and writes go in blocks of this size.
 constexpr size_t kFatIoBlockBytes = 4 << 20;
 // Changed sectors closer together than this are written in one span.
-constexpr uint32_t kFlushSpanBytes = 1 << 20;
+constexpr uint32_t kFlushSpanBytes = 32 << 10;
 
 uint32_t ReadLe32(const uint8_t* at) {
   return uint32_t(at[0]) | (uint32_t(at[1]) << 8) | (uint32_t(at[2]) << 16) |

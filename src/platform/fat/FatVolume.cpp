@@ -115,15 +115,21 @@ bool FatVolume::OnThisVolume(const std::string& path) const {
          (path.size() == VolumeName.size() || path[VolumeName.size()] == '\\');
 }
 
-FatVolume::Resolution FatVolume::Resolve(const std::string& path, Location& out) {
-  if (!OnThisVolume(path)) return Resolution::NotFound;
+FatVolume::Resolution FatVolume::Corrupt(const std::string& path, const std::string& problem) {
+  std::u16string wide;
+  Utf8ToUtf16(path.substr(VolumeName.size()), wide);
+  Record(wide, "a directory on the way " + problem);
+  return Resolution::Corrupt;
+}
+
+FatVolume::Resolution FatVolume::ResolveFromRoot(const std::string& relative, Location& out) {
   std::vector<std::u16string> components;
-  size_t at = VolumeName.size();
-  while (at < path.size()) {
-    size_t next = path.find('\\', at);
-    if (next == std::string::npos) next = path.size();
+  size_t at = 0;
+  while (at < relative.size()) {
+    size_t next = relative.find('\\', at);
+    if (next == std::string::npos) next = relative.size();
     if (next > at) {
-      std::string part = path.substr(at, next - at);
+      std::string part = relative.substr(at, next - at);
       if (part == "." || part == "..") return Resolution::NotFound;
       std::u16string wide;
       if (!Utf8ToUtf16(part, wide)) return Resolution::NotFound;
@@ -137,10 +143,50 @@ FatVolume::Resolution FatVolume::Resolve(const std::string& path, Location& out)
   case LookupResult::NotFound: return Resolution::NotFound;
   case LookupResult::Corrupt: break;
   }
+  return Corrupt(VolumeName + "\\" + relative, problem);
+}
+
+FatVolume::Resolution FatVolume::Resolve(const std::string& path,
+                                         std::shared_ptr<const Location>& out) {
+  if (LastLocation && path == LastPath) {
+    out = LastLocation;
+    return Resolution::Found;
+  }
+  if (!OnThisVolume(path)) return Resolution::NotFound;
+  size_t rootLength = VolumeName.size() + 1; // "C:\"
+  size_t end = path.size();
+  while (end > rootLength && path[end - 1] == '\\') --end;
+  if (end <= rootLength) {
+    out = std::make_shared<const Location>(Names.Root());
+    return Resolution::Found;
+  }
+  size_t slash = path.rfind('\\', end - 1);
+  std::string parentPath = path.substr(0, slash);
+  std::string last = path.substr(slash + 1, end - slash - 1);
+  if (last.empty() || last == "." || last == "..") return Resolution::NotFound;
   std::u16string wide;
-  Utf8ToUtf16(path.substr(VolumeName.size()), wide);
-  Record(wide, "a directory on the way " + problem);
-  return Resolution::Corrupt;
+  if (!Utf8ToUtf16(last, wide)) return Resolution::NotFound;
+
+  if (!LastParentValid || parentPath != LastParentPath) {
+    LastParentValid = false;
+    std::string relative = parentPath.size() > VolumeName.size() ? parentPath.substr(rootLength) : "";
+    Resolution parent = ResolveFromRoot(relative, LastParent);
+    if (parent != Resolution::Found) return parent;
+    LastParentPath = parentPath;
+    LastParentValid = true;
+  }
+  std::string problem;
+  auto found = std::make_shared<Location>();
+  switch (Names.Step(LastParent, wide, *found, problem)) {
+  case LookupResult::Found:
+    LastPath = path;
+    LastLocation = found;
+    out = std::move(found);
+    return Resolution::Found;
+  case LookupResult::NotFound: return Resolution::NotFound;
+  case LookupResult::Corrupt: break;
+  }
+  return Corrupt(parentPath, problem);
 }
 
 Handle FatVolume::NewHandle(OpenEntry entry) {
@@ -228,9 +274,9 @@ NtStatus FatVolume::GetVolumeBitmap(Handle volume, int64_t startingLcn, VolumeBi
 
 uint32_t FatVolume::GetFileAttributes(const std::string& path) {
   std::lock_guard<std::mutex> guard(Lock);
-  Location where;
+  std::shared_ptr<const Location> where;
   if (Resolve(path, where) != Resolution::Found) return kInvalidFileAttributes;
-  return where.IsRoot ? kFileAttributeDirectory : WindowsAttributes(where.Entry.Attributes);
+  return where->IsRoot ? kFileAttributeDirectory : WindowsAttributes(where->Entry.Attributes);
 }
 
 Handle FatVolume::CreateFile(const std::string& path, uint32_t, uint32_t,
@@ -239,7 +285,7 @@ Handle FatVolume::CreateFile(const std::string& path, uint32_t, uint32_t,
   OpenEntry entry;
   if (Resolve(path, entry.Where) != Resolution::Found) return kInvalidHandle;
   // As on Windows, a directory opens only with backup semantics.
-  if (entry.Where.Entry.IsDirectory() && !(flagsAndAttributes & kFileFlagBackupSemantics))
+  if (entry.Where->Entry.IsDirectory() && !(flagsAndAttributes & kFileFlagBackupSemantics))
     return kInvalidHandle;
   return NewHandle(std::move(entry));
 }
@@ -248,8 +294,9 @@ bool FatVolume::GetFileInformationByHandle(Handle file, FileInformation& out) {
   std::lock_guard<std::mutex> guard(Lock);
   OpenEntry* entry = FindHandle(file, false);
   if (!entry) return false;
-  const FatDirEntry& dir = entry->Where.Entry;
-  out.FileAttributes = entry->Where.IsRoot ? kFileAttributeDirectory : WindowsAttributes(dir.Attributes);
+  const FatDirEntry& dir = entry->Where->Entry;
+  out.FileAttributes =
+      entry->Where->IsRoot ? kFileAttributeDirectory : WindowsAttributes(dir.Attributes);
   out.LastWriteTime = DosDateTimeToFileTime(dir.WriteDate, dir.WriteTime);
   out.FileSize = dir.IsDirectory() ? 0 : dir.Size;
   return true;
@@ -260,12 +307,12 @@ NtStatus FatVolume::GetRetrievalPointers(Handle file, int64_t startingVcn,
   std::lock_guard<std::mutex> guard(Lock);
   OpenEntry* entry = FindHandle(file, false);
   if (!entry) return kStatusInvalidHandle;
-  uint32_t first = entry->Where.Entry.FirstCluster;
+  uint32_t first = entry->Where->Entry.FirstCluster;
   if (first == 0 || startingVcn < 0) return kStatusEndOfFile;
   std::vector<uint32_t> chain;
   ChainError error = Table.ReadChain(first, chain);
   if (error != ChainError::None) {
-    Record(entry->Where.Path, DescribeChainError(error));
+    Record(entry->Where->Path, DescribeChainError(error));
     return kStatusFileCorruptError;
   }
   if (uint64_t(startingVcn) >= chain.size()) return kStatusEndOfFile;
@@ -291,12 +338,17 @@ void FatVolume::FollowMove(const Location& moved, const MoveOutcome& outcome) {
   uint32_t newFirst = outcome.NewFirstCluster;
   if (oldFirst == newFirst) return;
   for (auto& [handle, open] : Handles) {
-    if (open.IsVolume || open.Where.IsRoot) continue;
-    Location& where = open.Where;
-    if (where.ParentCluster == moved.ParentCluster && where.Entry.Slot == moved.Entry.Slot)
-      where.Entry.FirstCluster = newFirst;
-    else if (where.ParentCluster == oldFirst)
-      where.ParentCluster = newFirst; // its directory moved
+    if (open.IsVolume || open.Where->IsRoot) continue;
+    const Location& where = *open.Where;
+    bool itself = where.ParentCluster == moved.ParentCluster && where.Entry.Slot == moved.Entry.Slot;
+    bool inside = where.ParentCluster == oldFirst; // its directory moved
+    if (!itself && !inside) continue;
+    auto updated = std::make_shared<Location>(where);
+    if (itself)
+      updated->Entry.FirstCluster = newFirst;
+    else
+      updated->ParentCluster = newFirst;
+    open.Where = std::move(updated);
   }
 }
 
@@ -305,7 +357,7 @@ NtStatus FatVolume::MoveFile(Handle volume, const MoveFileData& data, IoStatusBl
   if (!FindHandle(volume, true)) return kStatusInvalidHandle;
   OpenEntry* entry = FindHandle(data.FileHandle, false);
   if (!entry) return kStatusInvalidHandle;
-  const Location where = entry->Where;
+  const Location where = *entry->Where;
   MoveSubject subject;
   subject.IsRoot = where.IsRoot;
   subject.IsDirectory = where.Entry.IsDirectory();
@@ -314,8 +366,11 @@ NtStatus FatVolume::MoveFile(Handle volume, const MoveFileData& data, IoStatusBl
   subject.FirstCluster = where.Entry.FirstCluster;
   MoveOutcome outcome;
   NtStatus status = Mover.Move(subject, data.StartingVcn, data.StartingLcn, data.ClusterCount, outcome);
-  if (status == kStatusSuccess)
+  if (status == kStatusSuccess) {
+    LastParentValid = false;
+    LastLocation.reset();
     FollowMove(where, outcome);
+  }
   else if (status == kStatusFileCorruptError)
     Record(where.Path, "its clusters or directory entry are not as expected; not moved");
   iosb.Status = status;
@@ -339,7 +394,7 @@ NtStatus FatVolume::QueryFileName(Handle file, FileNameInformation& out) {
   std::lock_guard<std::mutex> guard(Lock);
   OpenEntry* entry = FindHandle(file, false);
   if (!entry) return kStatusInvalidHandle;
-  const std::u16string& path = entry->Where.Path;
+  const std::u16string& path = entry->Where->Path;
   out.FileNameLength = uint32_t(path.size() * sizeof(char16_t));
   if (path.size() > kFileNameCapacity) return kStatusBufferOverflow;
   std::copy(path.begin(), path.end(), out.FileName);
@@ -349,12 +404,12 @@ NtStatus FatVolume::QueryFileName(Handle file, FileNameInformation& out) {
 bool FatVolume::ListDirectory(const std::string& directoryPath, std::vector<DirectoryEntry>& out) {
   std::lock_guard<std::mutex> guard(Lock);
   out.clear();
-  Location where;
+  std::shared_ptr<const Location> where;
   if (Resolve(DirectoryOfPattern(directoryPath), where) != Resolution::Found) return false;
-  if (!where.Entry.IsDirectory()) return false;
-  DirectoryRead dir = Names.ReadDirectory(where.Entry.FirstCluster);
+  if (!where->Entry.IsDirectory()) return false;
+  DirectoryRead dir = Names.ReadDirectory(where->Entry.FirstCluster);
   if (!dir.Data) {
-    Record(where.Path, dir.Describe());
+    Record(where->Path, dir.Describe());
     return false;
   }
   out.reserve(dir.Data->Parsed.Entries.size());

@@ -66,7 +66,7 @@ public:
 private:
   struct OpenEntry {
     bool IsVolume = false;
-    Location Where;
+    std::shared_ptr<const Location> Where; // shared with the lookup cache
   };
   enum class Resolution { Found, NotFound, Corrupt };
 
@@ -74,7 +74,11 @@ private:
             const FatLayout& layout);
 
   bool OnThisVolume(const std::string& path) const;
-  Resolution Resolve(const std::string& path, Location& out);
+  Resolution Resolve(const std::string& path, std::shared_ptr<const Location>& out);
+  // A path below the volume name ("dir\sub", possibly empty), walked from
+  // the root.
+  Resolution ResolveFromRoot(const std::string& relative, Location& out);
+  Resolution Corrupt(const std::string& path, const std::string& problem);
   OpenEntry* FindHandle(Handle handle, bool wantVolume);
   Handle NewHandle(OpenEntry entry);
   void Record(const std::u16string& path, const std::string& what);
@@ -90,6 +94,14 @@ private:
   FatMover Mover;
   std::unordered_map<Handle, OpenEntry> Handles;
   Handle NextHandle = 100;
+  // The last path resolved and its directory: the walk asks for the
+  // attributes of an entry, then opens it, twice, before going on to the
+  // next entry of the same directory. Moves clear both.
+  std::string LastPath;
+  std::shared_ptr<const Location> LastLocation;
+  std::string LastParentPath;
+  Location LastParent;
+  bool LastParentValid = false;
   std::vector<std::string> ProblemLog;
   std::set<std::string> ProblemSet;
 };

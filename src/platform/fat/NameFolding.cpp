@@ -7,6 +7,11 @@ namespace quillo::fat {
 
 namespace {
 
+constexpr uint64_t kFnvOffsetBasis = 0xCBF29CE484222325ULL;
+constexpr uint64_t kFnvPrime = 0x100000001B3ULL;
+
+} // namespace
+
 char16_t FoldChar(char16_t c) {
   if (c >= u'a' && c <= u'z') return char16_t(c - 0x20);
   if (c < 0xE0) return c;
@@ -28,6 +33,8 @@ char16_t FoldChar(char16_t c) {
   if (c >= 0x450 && c <= 0x45F) return char16_t(c - 0x50);
   return c;
 }
+
+namespace {
 
 // Code page 437, 0x80-0xFF.
 constexpr char16_t kCodePage437High[128] = {
@@ -51,6 +58,23 @@ std::u16string FoldCase(const std::u16string& name) {
   std::u16string out(name);
   for (char16_t& c : out) c = FoldChar(c);
   return out;
+}
+
+bool EqualFolded(const std::u16string& a, const std::u16string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i] && FoldChar(a[i]) != FoldChar(b[i])) return false;
+  return true;
+}
+
+uint64_t FoldedHash(const std::u16string& name) {
+  uint64_t hash = kFnvOffsetBasis;
+  for (char16_t c : name) {
+    char16_t folded = FoldChar(c);
+    hash = (hash ^ uint8_t(folded)) * kFnvPrime;
+    hash = (hash ^ uint8_t(folded >> 8)) * kFnvPrime;
+  }
+  return hash;
 }
 
 char16_t OemToUnicode(uint8_t c) {

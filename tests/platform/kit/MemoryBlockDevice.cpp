@@ -28,6 +28,10 @@ bool MemoryBlockDevice::WriteAt(uint64_t offset, const void* data, size_t length
     return true;
   }
   std::memcpy(Bytes.data() + offset, data, length);
+  if (Logging) {
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    WriteLog.push_back({offset, std::vector<uint8_t>(bytes, bytes + length), Syncs});
+  }
   return true;
 }
 

@@ -29,6 +29,15 @@ public:
   bool WriteAt(uint64_t offset, const void* data, size_t length) override;
   bool Sync() override;
 
+  // Every write that reached the image, with the number of syncs before it.
+  struct LoggedWrite {
+    uint64_t Offset = 0;
+    std::vector<uint8_t> Data;
+    uint64_t Epoch = 0;
+  };
+  void KeepLog() { Logging = true; }
+  const std::vector<LoggedWrite>& Log() const { return WriteLog; }
+
   const std::vector<uint8_t>& Image() const { return Bytes; }
   // Writes asked for, lost ones included.
   uint64_t WriteCount() const { return Writes; }
@@ -41,6 +50,8 @@ private:
   uint64_t Writes = 0;
   uint64_t Syncs = 0;
   uint64_t CutAfter = UINT64_MAX;
+  bool Logging = false;
+  std::vector<LoggedWrite> WriteLog;
   bool Cut = false;
   std::function<void()> OnCut;
 };
