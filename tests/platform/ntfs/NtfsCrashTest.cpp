@@ -5,7 +5,7 @@
 // k-th write (the process ends on the spot). The next open must recover the
 // volume through the journal, after which every file matches the manifest,
 // ntfsresize finds the bitmap and the runlists consistent, and the volume is
-// clean. Three kinds of cut:
+// clean. Both passes are cut, the fast one in three ways:
 //   - ordered: every write issued before the cut reached the disk;
 //   - unsynced lost: the writes since the last sync of each file are lost,
 //     as a disk cache may lose them, whatever their order;
@@ -135,7 +135,12 @@ int RunDefrag(const std::filesystem::path& image, const std::filesystem::path& j
   return int(engine.Report->DefraggedFileCount.load());
 }
 
-class NtfsCrashTest : public ::testing::TestWithParam<Cut> {
+struct CrashCase {
+  uint8_t Mode;
+  Cut Kind;
+};
+
+class NtfsCrashTest : public ::testing::TestWithParam<CrashCase> {
 protected:
   void SetUp() override {
     Pristine = CopyFixtureImage(Dir.Path());
@@ -157,12 +162,13 @@ protected:
 };
 
 TEST_P(NtfsCrashTest, EveryCutPointOfADefragmentationRecovers) {
-  Cut kind = GetParam();
+  Cut kind = GetParam().Kind;
+  uint8_t mode = GetParam().Mode;
   // The whole run once, to count its writes.
   Reset();
   PowerLine counting;
   counting.Kind = kind;
-  int defragmented = RunDefrag(Image, Journal, counting, dmFast);
+  int defragmented = RunDefrag(Image, Journal, counting, mode);
   // Every fragmented file of the fixture, and the sparse one.
   ASSERT_EQ(defragmented, 8);
   int64_t total = counting.Writes;
@@ -177,7 +183,7 @@ TEST_P(NtfsCrashTest, EveryCutPointOfADefragmentationRecovers) {
       PowerLine line;
       line.Kind = kind;
       line.CutAfter = k;
-      _exit(RunDefrag(Image, Journal, line, dmFast) >= 0 ? kFinishedExit : kFailedExit);
+      _exit(RunDefrag(Image, Journal, line, mode) >= 0 ? kFinishedExit : kFailedExit);
     }
     int status = 0;
     waitpid(child, &status, 0);
@@ -203,12 +209,12 @@ TEST_P(NtfsCrashTest, EveryCutPointOfADefragmentationRecovers) {
     PowerLine line;
     line.Kind = kind;
     line.CutAfter = total / 2;
-    RunDefrag(Image, Journal, line, dmFast);
+    RunDefrag(Image, Journal, line, mode);
     _exit(kFinishedExit);
   }
   waitpid(child, nullptr, 0);
   PowerLine free;
-  EXPECT_GT(RunDefrag(Image, Journal, free, dmFast), 0);
+  EXPECT_GT(RunDefrag(Image, Journal, free, mode), 0);
   EXPECT_EQ(CompareWithManifest(Image, Manifest), "");
   EXPECT_EQ(CheckWithNtfsResize(Image), "");
   for (const ManifestEntry& entry : Manifest) {
@@ -219,18 +225,91 @@ TEST_P(NtfsCrashTest, EveryCutPointOfADefragmentationRecovers) {
 
   std::string summary;
   for (const auto& [note, count] : outcomes) summary += "  " + std::to_string(count) + " x " + note + "\n";
-  std::printf("[ cuts     ] %s: %lld cut points\n%s", CutName(kind), static_cast<long long>(total), summary.c_str());
+  std::printf("[ cuts     ] %s pass, %s: %lld cut points\n%s", mode == dmFast ? "fast" : "optimising",
+              CutName(kind), static_cast<long long>(total), summary.c_str());
   RecordProperty("CutPoints", int(total));
 }
 
-INSTANTIATE_TEST_SUITE_P(Cuts, NtfsCrashTest, ::testing::Values(Cut::Ordered, Cut::UnsyncedLost, Cut::Torn),
+// A power cut while the next open recovers: recovery itself is interrupted
+// at each of its writes, and the open after that still recovers.
+TEST(NtfsCrashDuringRecovery, EveryCutPointOfARecoveryRecovers) {
+  TempDir dir;
+  std::filesystem::path pristine = CopyFixtureImage(dir.Path());
+  std::filesystem::path image = dir.Path() / "cut.img";
+  std::filesystem::path journal = dir.Path() / "journal";
+  std::filesystem::path savedImage = dir.Path() / "saved.img";
+  std::filesystem::path savedJournal = dir.Path() / "saved-journal";
+  std::vector<ManifestEntry> manifest = ReadManifest(FixtureDir());
+  auto copy = [](const std::filesystem::path& from, const std::filesystem::path& to) {
+    std::filesystem::remove_all(to);
+    std::filesystem::copy(from, to, std::filesystem::copy_options::recursive);
+  };
+
+  // The writes of a whole pass, then cuts from the middle on until one
+  // leaves a move to roll back.
+  copy(pristine, image);
+  PowerLine counting;
+  ASSERT_EQ(RunDefrag(image, journal, counting, dmFast), 8);
+  int64_t recoveryWrites = 0;
+  for (int64_t k = counting.Writes / 2; k < counting.Writes && recoveryWrites == 0; ++k) {
+    copy(pristine, image);
+    std::filesystem::remove_all(journal);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      PowerLine line;
+      line.CutAfter = k;
+      RunDefrag(image, journal, line, dmFast);
+      _exit(kFinishedExit);
+    }
+    waitpid(child, nullptr, 0);
+    copy(image, savedImage);
+    copy(journal, savedJournal);
+    PowerLine recovering;
+    std::string why;
+    std::shared_ptr<NtfsVolume> volume = OpenVolume(image, journal, why, OpenerOn(recovering));
+    ASSERT_TRUE(volume) << why;
+    if (volume->RecoveryNote().find("rolled back") != std::string::npos) recoveryWrites = recovering.Writes;
+  }
+  ASSERT_GT(recoveryWrites, 3);
+
+  for (int64_t j = 1; j <= recoveryWrites; ++j) {
+    copy(savedImage, image);
+    copy(savedJournal, journal);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      PowerLine line;
+      line.CutAfter = j;
+      std::string why;
+      OpenVolume(image, journal, why, OpenerOn(line));
+      _exit(kFinishedExit);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kPowerCutExit) << "recovery cut " << j;
+    std::string why;
+    std::shared_ptr<NtfsVolume> volume = OpenVolume(image, journal, why);
+    ASSERT_TRUE(volume) << "recovery cut " << j << ": " << why;
+    volume.reset();
+    ASSERT_EQ(CompareWithManifest(image, manifest), "") << "recovery cut " << j;
+    ASSERT_EQ(CheckWithNtfsResize(image), "") << "recovery cut " << j;
+    ASSERT_EQ(VolumeFlags(image) & 1, 0) << "recovery cut " << j;
+  }
+  std::printf("[ cuts     ] recovery: %lld cut points\n", static_cast<long long>(recoveryWrites));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cuts, NtfsCrashTest,
+                         ::testing::Values(CrashCase{dmFast, Cut::Ordered}, CrashCase{dmFast, Cut::UnsyncedLost},
+                                           CrashCase{dmFast, Cut::Torn}, CrashCase{dmOptimize, Cut::Ordered}),
                          [](const auto& info) {
-                           switch (info.param) {
-                           case Cut::Ordered: return std::string("Ordered");
-                           case Cut::UnsyncedLost: return std::string("UnsyncedLost");
-                           case Cut::Torn: return std::string("Torn");
+                           std::string name = info.param.Mode == dmFast ? "Fast" : "Optimize";
+                           switch (info.param.Kind) {
+                           case Cut::Ordered: return name + "Ordered";
+                           case Cut::UnsyncedLost: return name + "UnsyncedLost";
+                           case Cut::Torn: return name + "Torn";
                            }
-                           return std::string();
+                           return name;
                          });
 
 } // namespace

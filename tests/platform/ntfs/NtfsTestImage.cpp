@@ -161,6 +161,26 @@ int TskFragments(const std::vector<TskRun>& runs) {
   return fragments;
 }
 
+RecordCounts CountRecords(const std::filesystem::path& image) {
+  RecordCounts counts;
+  ntfs_volume* volume = ntfs_mount(image.c_str(), NTFS_MNT_RDONLY);
+  if (!volume) return counts;
+  s64 records = volume->mft_na->initialized_size >> volume->mft_record_size_bits;
+  for (s64 r = 1; r < records; ++r) {
+    ntfs_inode* inode = ntfs_inode_open(volume, MK_MREF(r, 0));
+    if (!inode) continue;
+    if ((inode->mrec->flags & MFT_RECORD_IN_USE) && inode->mrec->base_mft_record == 0) {
+      if (inode->mrec->flags & MFT_RECORD_IS_DIRECTORY)
+        ++counts.Directories;
+      else
+        ++counts.Files;
+    }
+    ntfs_inode_close(inode);
+  }
+  ntfs_umount(volume, FALSE);
+  return counts;
+}
+
 uint16_t VolumeFlags(const std::filesystem::path& image) {
   ntfs_volume* volume = ntfs_mount(image.c_str(), NTFS_MNT_RDONLY);
   if (!volume) return 0xFFFF;

@@ -60,6 +60,14 @@ std::vector<TskRun> TskRuns(const std::filesystem::path& image, int64_t record);
 // Allocated runs that do not follow one another on disk, holes skipped.
 int TskFragments(const std::vector<TskRun>& runs);
 
+// Files and directories in use, counted with libntfs-3g directly: every base
+// record from 1 on (record 0 is the MFT's own).
+struct RecordCounts {
+  int32_t Files = 0;
+  int32_t Directories = 0;
+};
+RecordCounts CountRecords(const std::filesystem::path& image);
+
 // The volume flags as libntfs-3g reads them (bit 0: dirty).
 uint16_t VolumeFlags(const std::filesystem::path& image);
 // Bytes of the whole image, for "nothing was written" checks.
