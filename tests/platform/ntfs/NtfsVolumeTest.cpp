@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <map>
 #include <set>
 #include <sys/stat.h>
@@ -151,6 +152,47 @@ TEST_F(NtfsVolumeTest, BitmapIsTheVolumeBitmapFile) {
   }
   EXPECT_EQ(Volume->GetVolumeBitmap(VolumeHandle, total, *answer, iosb), kStatusInvalidParameter);
   EXPECT_EQ(Volume->GetVolumeBitmap(12345, 0, *answer, iosb), kStatusInvalidHandle);
+}
+
+TEST(NtfsLargeVolume, BitmapAnswersHold655360ClustersAndContinue) {
+  // 420 MiB of 512-byte clusters: more than one answer's worth.
+  TempDir dir;
+  std::filesystem::path image = dir.Path() / "large.img";
+  { std::ofstream(image).close(); }
+  std::filesystem::resize_file(image, uint64_t(420) << 20);
+  ASSERT_EQ(RunCommand({"mkntfs", "-F", "-Q", "-T", "-q", "-c", "512", image.string()}).ExitCode, 0);
+  CommandResult bitmap = RunCommand({"ntfscat", "-i", "6", image.string()});
+  ASSERT_EQ(bitmap.ExitCode, 0);
+  std::string why;
+  std::shared_ptr<NtfsVolume> volume = OpenVolume(image, dir.Path() / "journal", why);
+  ASSERT_TRUE(volume) << why;
+  Handle handle = volume->OpenVolume("\\\\.\\C:");
+  DiskGeometry geometry;
+  ASSERT_TRUE(volume->GetGeometry("C:\\", geometry));
+  int64_t total = geometry.TotalNumberOfClusters;
+  ASSERT_GT(total, int64_t(kBitmapCapacityClusters));
+
+  auto answer = std::make_unique<VolumeBitmapBuffer>();
+  IoStatusBlock iosb;
+  ASSERT_EQ(volume->GetVolumeBitmap(handle, 0, *answer, iosb), kStatusBufferOverflow);
+  EXPECT_EQ(answer->StartingLcn, 0);
+  EXPECT_EQ(answer->BitmapSize, total);
+  int64_t checked = 0;
+  auto compare = [&](int64_t base, int64_t count) {
+    for (int64_t k = 0; k < count; ++k) {
+      int64_t lcn = base + k;
+      bool mine = (answer->Buffer[k / 8] >> (k % 8)) & 1;
+      bool theirs = (uint8_t(bitmap.Output[size_t(lcn / 8)]) >> (lcn % 8)) & 1;
+      ASSERT_EQ(mine, theirs) << "cluster " << lcn;
+      ++checked;
+    }
+  };
+  compare(0, kBitmapCapacityClusters);
+  ASSERT_EQ(volume->GetVolumeBitmap(handle, kBitmapCapacityClusters, *answer, iosb), kStatusSuccess);
+  EXPECT_EQ(answer->StartingLcn, int64_t(kBitmapCapacityClusters));
+  EXPECT_EQ(answer->BitmapSize, total - kBitmapCapacityClusters);
+  compare(kBitmapCapacityClusters, total - kBitmapCapacityClusters);
+  EXPECT_EQ(checked, total);
 }
 
 TEST_F(NtfsVolumeTest, RecordsNotInUseAnswerWithTheNearestLowerRecordInUse) {
