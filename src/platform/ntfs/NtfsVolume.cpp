@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "engine/TextCodec.h"
 #include "platform/ntfs/ClusterMove.h"
 #include "platform/ntfs/ImageFile.h"
 #include "platform/ntfs/LibraryLog.h"
@@ -141,7 +140,7 @@ bool NtfsVolume::RecoverFromJournal(std::string& why) {
 NtfsVolume::~NtfsVolume() {
   std::lock_guard<std::mutex> guard(Lock);
   EndSessionLocked();
-  DetachAll();
+  Opened.DetachAll();
   if (Mount) Mount->Unmount();
 }
 
@@ -158,7 +157,7 @@ std::string NtfsVolume::LastProblem() const {
 // --- Mounts and sessions ---
 
 bool NtfsVolume::Remount(bool writable, std::string& error) {
-  DetachAll();
+  Opened.DetachAll();
   Mount->Unmount();
   Records.Invalidate();
   return Mount->Mount(writable, error);
@@ -167,7 +166,7 @@ bool NtfsVolume::Remount(bool writable, std::string& error) {
 void NtfsVolume::MarkBroken(const std::string& why) {
   Broken = true;
   Problem = why + " The volume is repaired from the journal when it is opened next.";
-  DetachAll();
+  Opened.DetachAll();
   Mount->Unmount();
 }
 
@@ -204,7 +203,7 @@ void NtfsVolume::AbandonUpdate() {
 
 void NtfsVolume::EndSessionLocked() {
   if (!Session || !Session->Active() || Broken) return;
-  DetachAll();
+  Opened.DetachAll();
   std::string error;
   if (!Session->End(error)) {
     Problem = "The write session could not be closed: " + error + ".";
@@ -222,102 +221,23 @@ void NtfsVolume::EndWriteSession() {
 // --- Handles and files ---
 
 bool NtfsVolume::IsVolumeHandle(Handle handle) {
-  HandleEntry* entry = Handles.Find(handle);
+  HandleEntry* entry = Opened.Find(handle);
   return entry && entry->IsVolume;
 }
 
 HandleEntry* NtfsVolume::FileOfHandle(Handle handle) {
-  HandleEntry* entry = Handles.Find(handle);
+  HandleEntry* entry = Opened.Find(handle);
   return entry && !entry->IsVolume && !Broken ? entry : nullptr;
 }
 
 OpenFile* NtfsVolume::AttachedFile(Handle handle) {
   HandleEntry* entry = FileOfHandle(handle);
-  return entry ? Attach(*entry) : nullptr;
+  return entry ? Opened.Attach(Library(), *entry) : nullptr;
 }
 
 const CatalogEntry* NtfsVolume::KnownStream(const HandleEntry& entry) const {
   const CatalogEntry* known = Catalog.Current(entry.Record);
   return known && known->Stream != StreamKind::Unknown ? known : nullptr;
-}
-
-OpenFile* NtfsVolume::Attach(HandleEntry& entry) {
-  auto it = Files.find(entry.Record);
-  if (it == Files.end()) {
-    OpenFile file;
-    file.Record = entry.Record;
-    file.Sequence = entry.Sequence;
-    file.Directory = entry.Directory;
-    it = Files.emplace(entry.Record, file).first;
-  }
-  if (!entry.Attached) {
-    entry.Attached = true;
-    it->second.Users++;
-  }
-  return Reopen(it->second) ? &it->second : nullptr;
-}
-
-bool NtfsVolume::Reopen(OpenFile& file) {
-  if (file.Inode) return true;
-  if (Broken || !Library()) return false;
-  ntfs_inode* inode = ntfs_inode_open(Library(), MK_MREF(file.Record, 0));
-  if (!inode) return false;
-  const MFT_RECORD* record = inode->mrec;
-  if (!(record->flags & MFT_RECORD_IN_USE) || record->base_mft_record != 0 ||
-      le16_to_cpu(record->sequence_number) != file.Sequence) {
-    ntfs_inode_close(inode);
-    return false;
-  }
-  file.Inode = inode;
-  file.Directory = (record->flags & MFT_RECORD_IS_DIRECTORY) != 0;
-  return true;
-}
-
-bool NtfsVolume::AttachStream(OpenFile& file) {
-  if (file.StreamOpened) return true;
-  if (file.Directory)
-    file.Stream = ntfs_attr_open(file.Inode, AT_INDEX_ALLOCATION, NTFS_INDEX_I30, 4);
-  else
-    file.Stream = ntfs_attr_open(file.Inode, AT_DATA, AT_UNNAMED, 0);
-  if (!file.Stream && errno != ENOENT) return false;
-  file.StreamOpened = true;
-  return true;
-}
-
-void NtfsVolume::Detach(OpenFile& file) {
-  if (file.Stream) ntfs_attr_close(file.Stream);
-  if (file.Inode) ntfs_inode_close(file.Inode);
-  file.Stream = nullptr;
-  file.StreamOpened = false;
-  file.Inode = nullptr;
-}
-
-void NtfsVolume::DetachAll() {
-  for (auto& [record, file] : Files) Detach(file);
-}
-
-Handle NtfsVolume::AdoptInode(ntfs_inode* inode) {
-  uint64_t record = inode->mft_no;
-  auto it = Files.find(record);
-  if (it != Files.end()) {
-    // The library forbids a second inode of the same record.
-    ntfs_inode_close(inode);
-    if (!Reopen(it->second)) return kInvalidHandle;
-  } else {
-    OpenFile file;
-    file.Record = record;
-    file.Sequence = le16_to_cpu(inode->mrec->sequence_number);
-    file.Directory = (inode->mrec->flags & MFT_RECORD_IS_DIRECTORY) != 0;
-    file.Inode = inode;
-    it = Files.emplace(record, file).first;
-  }
-  it->second.Users++;
-  HandleEntry entry;
-  entry.Attached = true;
-  entry.Directory = it->second.Directory;
-  entry.Sequence = it->second.Sequence;
-  entry.Record = record;
-  return Handles.Add(entry);
 }
 
 bool NtfsVolume::LibraryPath(const std::string& path, std::string& out) const {
@@ -334,13 +254,10 @@ bool NtfsVolume::LibraryPath(const std::string& path, std::string& out) const {
 ntfs_inode* NtfsVolume::OpenPath(const std::string& path) {
   std::string libraryPath;
   if (Broken || !Library() || !LibraryPath(path, libraryPath)) return nullptr;
-  if (libraryPath == "/") {
-    DetachAll();
-    return ntfs_inode_open(Library(), FILE_root);
-  }
-  // The library's lookup opens inodes, which it forbids for inodes already
+  // The library's lookups open inodes, which it forbids for inodes already
   // open: let go of ours (they are opened again when next used).
-  DetachAll();
+  Opened.DetachAll();
+  if (libraryPath == "/") return ntfs_inode_open(Library(), FILE_root);
   ntfs_inode* inode = ntfs_pathname_to_inode(Library(), nullptr, libraryPath.c_str());
   return inode;
 }
@@ -365,9 +282,7 @@ bool NtfsVolume::RefusesMove(uint64_t record) const {
 Handle NtfsVolume::OpenVolume(const std::string& devicePath) {
   std::lock_guard<std::mutex> guard(Lock);
   if (Lower(devicePath) != Lower(kDevicePrefix + Options.VolumeName)) return kInvalidHandle;
-  HandleEntry entry;
-  entry.IsVolume = true;
-  return Handles.Add(entry);
+  return Opened.AddVolume();
 }
 
 bool NtfsVolume::GetGeometry(const std::string& rootPath, DiskGeometry& out) {
@@ -448,7 +363,7 @@ Handle NtfsVolume::CreateFile(const std::string& path, uint32_t, uint32_t,
     ntfs_inode_close(inode);
     return kInvalidHandle;
   }
-  return AdoptInode(inode);
+  return Opened.AddInode(Library(), inode);
 }
 
 bool NtfsVolume::GetFileInformationByHandle(Handle handle, FileInformation& out) {
@@ -462,13 +377,13 @@ bool NtfsVolume::GetFileInformationByHandle(Handle handle, FileInformation& out)
     out.FileSize = known->Directory ? 0 : known->DataSize;
     return true;
   }
-  OpenFile* file = Attach(*entry);
+  OpenFile* file = Opened.Attach(Library(), *entry);
   if (!file) return false;
   out.FileAttributes = AttributesOf(file->Inode);
   out.LastWriteTime = uint64_t(sle64_to_cpu(file->Inode->last_data_change_time));
   out.FileSize = 0;
   if (!file->Directory) {
-    if (!AttachStream(*file)) return false;
+    if (!OpenFiles::AttachStream(*file)) return false;
     if (file->Stream) out.FileSize = uint64_t(file->Stream->data_size);
   }
   return true;
@@ -486,8 +401,8 @@ NtStatus NtfsVolume::GetRetrievalPointers(Handle handle, int64_t startingVcn,
     if (catalogued->Stream != StreamKind::NonResident) return kStatusEndOfFile;
     known = Catalog.Runs(entry->Record);
   } else {
-    OpenFile* file = Attach(*entry);
-    if (!file || !AttachStream(*file)) return kStatusFileCorruptError;
+    OpenFile* file = Opened.Attach(Library(), *entry);
+    if (!file || !OpenFiles::AttachStream(*file)) return kStatusFileCorruptError;
     if (!file->Stream || !NAttrNonResident(file->Stream)) return kStatusEndOfFile;
     if (ntfs_attr_map_whole_runlist(file->Stream) != 0) return kStatusFileCorruptError;
     for (const runlist_element* run = file->Stream->rl; run && run->length; ++run) {
@@ -533,7 +448,7 @@ NtStatus NtfsVolume::MoveFile(Handle volume, const MoveFileData& data, IoStatusB
   // Refusals need no write session: they are found on the read-only mount.
   OpenFile* file = AttachedFile(data.FileHandle);
   if (!file) return answer(kStatusInvalidHandle);
-  if (!AttachStream(*file)) return answer(kStatusFileCorruptError);
+  if (!OpenFiles::AttachStream(*file)) return answer(kStatusFileCorruptError);
   if (!file->Stream || !NAttrNonResident(file->Stream)) return answer(kStatusEndOfFile);
   int64_t clusters = 0;
   NtStatus checked = ClusterMove(Library(), *Bridge)
@@ -544,7 +459,7 @@ NtStatus NtfsVolume::MoveFile(Handle volume, const MoveFileData& data, IoStatusB
   if (!BeginWriteSession()) return answer(kStatusMediaWriteProtected);
   file = AttachedFile(data.FileHandle);
   if (!file) return answer(kStatusInvalidHandle);
-  if (!AttachStream(*file)) return answer(kStatusFileCorruptError);
+  if (!OpenFiles::AttachStream(*file)) return answer(kStatusFileCorruptError);
 
   LibraryLog::Reset();
   ClusterMove move(Library(), *Bridge);
@@ -641,44 +556,33 @@ NtStatus NtfsVolume::OpenFileById(Handle volume, uint64_t fileId, Handle& out) {
   if (Broken || !Library()) return kStatusUnsuccessful;
   uint64_t record = fileId & kRecordNumberMask;
   uint16_t sequence = uint16_t(fileId >> kSequenceShift);
-  HandleEntry entry;
-  entry.Record = record;
-  entry.Sequence = sequence;
-  auto open = Files.find(record);
-  if (open != Files.end()) {
-    if (open->second.Sequence != sequence) return kStatusInvalidParameter;
-    entry.Directory = open->second.Directory;
-  } else if (const CatalogEntry* known = Catalog.Current(record)) {
+  if (const OpenFile* open = Opened.Holding(record)) {
+    if (open->Sequence != sequence) return kStatusInvalidParameter;
+    out = Opened.AddFile(record, sequence, open->Directory);
+    return kStatusSuccess;
+  }
+  if (const CatalogEntry* known = Catalog.Current(record)) {
     // Base records keep their use and sequence number while this program
     // moves clusters: the pass over the MFT answers, no inode is needed.
     if (!known->InUse || known->Extent) return kStatusObjectNameNotFound;
     if (known->Sequence != sequence) return kStatusInvalidParameter;
-    entry.Directory = known->Directory;
-  } else {
-    ntfs_inode* inode = ntfs_inode_open(Library(), MK_MREF(record, 0));
-    if (!inode) return kStatusObjectNameNotFound;
-    const MFT_RECORD* header = inode->mrec;
-    NtStatus refused = kStatusSuccess;
-    if (!(header->flags & MFT_RECORD_IN_USE) || header->base_mft_record != 0)
-      refused = kStatusObjectNameNotFound;
-    else if (le16_to_cpu(header->sequence_number) != sequence)
-      refused = kStatusInvalidParameter;
-    if (refused != kStatusSuccess) {
-      ntfs_inode_close(inode);
-      return refused;
-    }
-    OpenFile file;
-    file.Record = record;
-    file.Sequence = sequence;
-    file.Directory = (header->flags & MFT_RECORD_IS_DIRECTORY) != 0;
-    file.Inode = inode;
-    entry.Directory = file.Directory;
-    entry.Attached = true;
-    file.Users = 1;
-    Files.emplace(record, file);
+    out = Opened.AddFile(record, sequence, known->Directory);
+    return kStatusSuccess;
   }
-  out = Handles.Add(entry);
-  return kStatusSuccess;
+  ntfs_inode* inode = ntfs_inode_open(Library(), MK_MREF(record, 0));
+  if (!inode) return kStatusObjectNameNotFound;
+  const MFT_RECORD* header = inode->mrec;
+  NtStatus refused = kStatusSuccess;
+  if (!(header->flags & MFT_RECORD_IN_USE) || header->base_mft_record != 0)
+    refused = kStatusObjectNameNotFound;
+  else if (le16_to_cpu(header->sequence_number) != sequence)
+    refused = kStatusInvalidParameter;
+  if (refused != kStatusSuccess) {
+    ntfs_inode_close(inode);
+    return refused;
+  }
+  out = Opened.AddInode(Library(), inode);
+  return out == kInvalidHandle ? kStatusObjectNameNotFound : kStatusSuccess;
 }
 
 NtStatus NtfsVolume::QueryFileName(Handle handle, FileNameInformation& out) {
@@ -743,16 +647,7 @@ bool NtfsVolume::ListDirectory(const std::string& directoryPath, std::vector<Dir
 
 void NtfsVolume::CloseHandle(Handle handle) {
   std::lock_guard<std::mutex> guard(Lock);
-  HandleEntry* entry = Handles.Find(handle);
-  if (!entry) return;
-  if (entry->Attached) {
-    auto file = Files.find(entry->Record);
-    if (file != Files.end() && --file->second.Users <= 0) {
-      Detach(file->second);
-      Files.erase(file);
-    }
-  }
-  Handles.Remove(handle);
+  Opened.Close(handle);
 }
 
 } // namespace quillo

@@ -14,16 +14,14 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <unordered_map>
 
 #include "engine/VolumeDevice.h"
 #include "platform/ntfs/BlockStorage.h"
-#include "platform/ntfs/HandleTable.h"
 #include "platform/ntfs/LibraryDevice.h"
 #include "platform/ntfs/MftCatalog.h"
 #include "platform/ntfs/MftRecordReader.h"
 #include "platform/ntfs/NtfsMount.h"
-#include "platform/ntfs/OpenFile.h"
+#include "platform/ntfs/OpenFiles.h"
 #include "platform/ntfs/UndoJournal.h"
 #include "platform/ntfs/VolumeIdentity.h"
 #include "platform/ntfs/WriteSession.h"
@@ -94,18 +92,10 @@ private:
   ntfs_volume* Library() const { return Mount->Volume(); }
   bool IsVolumeHandle(Handle handle);
   HandleEntry* FileOfHandle(Handle handle);
-  // The file of a handle with the library's inode open (opened again after a
-  // remount).
+  // The file of a handle with the library's inode open.
   OpenFile* AttachedFile(Handle handle);
-  OpenFile* Attach(HandleEntry& entry);
-  bool Reopen(OpenFile& file);
   // The catalog's entry while it still tells the file's stream.
   const CatalogEntry* KnownStream(const HandleEntry& entry) const;
-  bool AttachStream(OpenFile& file);
-  void Detach(OpenFile& file);
-  void DetachAll();
-  // Registers a handle for an inode the caller opened.
-  Handle AdoptInode(ntfs_inode* inode);
   // "C:\dir\file" to the library's "/dir/file"; false for other volumes.
   bool LibraryPath(const std::string& path, std::string& out) const;
   ntfs_inode* OpenPath(const std::string& path);
@@ -123,10 +113,7 @@ private:
   MftCatalog Catalog;
   MftRecordReader Records;
 
-  HandleTable Handles;
-  // Files whose inode a handle needed, by record number; the library allows
-  // one inode per record.
-  std::unordered_map<uint64_t, OpenFile> Files;
+  OpenFiles Opened;
 
   bool Broken = false;
   std::string Recovery;

@@ -1,0 +1,124 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "platform/ntfs/OpenFiles.h"
+
+#include <cerrno>
+
+#include "platform/ntfs/NtfsLibrary.h"
+
+namespace quillo {
+
+namespace {
+constexpr u32 kI30Length = 4;
+}
+
+Handle OpenFiles::AddVolume() {
+  HandleEntry entry;
+  entry.IsVolume = true;
+  return Handles.Add(entry);
+}
+
+Handle OpenFiles::AddFile(uint64_t record, uint16_t sequence, bool directory) {
+  HandleEntry entry;
+  entry.Record = record;
+  entry.Sequence = sequence;
+  entry.Directory = directory;
+  return Handles.Add(entry);
+}
+
+Handle OpenFiles::AddInode(ntfs_volume* volume, ntfs_inode* inode) {
+  uint64_t record = inode->mft_no;
+  auto it = Files.find(record);
+  if (it != Files.end()) {
+    ntfs_inode_close(inode);
+    if (!Reopen(volume, it->second)) return kInvalidHandle;
+  } else {
+    OpenFile file;
+    file.Record = record;
+    file.Sequence = le16_to_cpu(inode->mrec->sequence_number);
+    file.Directory = (inode->mrec->flags & MFT_RECORD_IS_DIRECTORY) != 0;
+    file.Inode = inode;
+    it = Files.emplace(record, file).first;
+  }
+  it->second.Users++;
+  HandleEntry entry;
+  entry.Attached = true;
+  entry.Directory = it->second.Directory;
+  entry.Sequence = it->second.Sequence;
+  entry.Record = record;
+  return Handles.Add(entry);
+}
+
+const OpenFile* OpenFiles::Holding(uint64_t record) const {
+  auto it = Files.find(record);
+  return it == Files.end() ? nullptr : &it->second;
+}
+
+OpenFile* OpenFiles::Attach(ntfs_volume* volume, HandleEntry& entry) {
+  auto it = Files.find(entry.Record);
+  if (it == Files.end()) {
+    OpenFile file;
+    file.Record = entry.Record;
+    file.Sequence = entry.Sequence;
+    file.Directory = entry.Directory;
+    it = Files.emplace(entry.Record, file).first;
+  }
+  if (!entry.Attached) {
+    entry.Attached = true;
+    it->second.Users++;
+  }
+  return Reopen(volume, it->second) ? &it->second : nullptr;
+}
+
+bool OpenFiles::Reopen(ntfs_volume* volume, OpenFile& file) {
+  if (file.Inode) return true;
+  if (!volume) return false;
+  ntfs_inode* inode = ntfs_inode_open(volume, MK_MREF(file.Record, 0));
+  if (!inode) return false;
+  const MFT_RECORD* record = inode->mrec;
+  if (!(record->flags & MFT_RECORD_IN_USE) || record->base_mft_record != 0 ||
+      le16_to_cpu(record->sequence_number) != file.Sequence) {
+    ntfs_inode_close(inode);
+    return false;
+  }
+  file.Inode = inode;
+  file.Directory = (record->flags & MFT_RECORD_IS_DIRECTORY) != 0;
+  return true;
+}
+
+bool OpenFiles::AttachStream(OpenFile& file) {
+  if (file.StreamOpened) return true;
+  if (file.Directory)
+    file.Stream = ntfs_attr_open(file.Inode, AT_INDEX_ALLOCATION, NTFS_INDEX_I30, kI30Length);
+  else
+    file.Stream = ntfs_attr_open(file.Inode, AT_DATA, AT_UNNAMED, 0);
+  if (!file.Stream && errno != ENOENT) return false;
+  file.StreamOpened = true;
+  return true;
+}
+
+void OpenFiles::Detach(OpenFile& file) {
+  if (file.Stream) ntfs_attr_close(file.Stream);
+  if (file.Inode) ntfs_inode_close(file.Inode);
+  file.Stream = nullptr;
+  file.StreamOpened = false;
+  file.Inode = nullptr;
+}
+
+void OpenFiles::DetachAll() {
+  for (auto& [record, file] : Files) Detach(file);
+}
+
+void OpenFiles::Close(Handle handle) {
+  HandleEntry* entry = Handles.Find(handle);
+  if (!entry) return;
+  if (entry->Attached) {
+    auto file = Files.find(entry->Record);
+    if (file != Files.end() && --file->second.Users <= 0) {
+      Detach(file->second);
+      Files.erase(file);
+    }
+  }
+  Handles.Remove(handle);
+}
+
+} // namespace quillo
