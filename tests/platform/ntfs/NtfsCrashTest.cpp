@@ -140,6 +140,44 @@ struct CrashCase {
   Cut Kind;
 };
 
+// Moves that make a runlist grow instead of shrink: a file is made whole,
+// then every other cluster of it goes to a hole of its own, one move each,
+// until its runs overflow its records (attribute list, new extent records,
+// the MFT bitmap). `writesAfter` gets the write count after each move.
+bool ScatterMoves(const std::filesystem::path& image, const std::filesystem::path& journal,
+                  PowerLine& line, int moves, std::vector<int64_t>* writesAfter = nullptr) {
+  std::string why;
+  std::shared_ptr<NtfsVolume> volume = OpenVolume(image, journal, why, OpenerOn(line));
+  if (!volume) return false;
+  Handle handle = volume->OpenVolume("\\\\.\\C:");
+  Handle file = volume->CreateFile("C:\\docs\\many-pieces.bin", kGenericRead, kFileShareRead, 0);
+  auto bitmap = std::make_unique<VolumeBitmapBuffer>();
+  auto used = [&](int64_t lcn) { return (bitmap->Buffer[lcn / 8] >> (lcn % 8)) & 1; };
+  IoStatusBlock iosb;
+  constexpr int64_t kClusters = 600;
+  if (volume->GetVolumeBitmap(handle, 0, *bitmap, iosb) != kStatusSuccess) return false;
+  int64_t whole = -1;
+  for (int64_t k = 0, run = 0; k < bitmap->BitmapSize && whole < 0; ++k) {
+    run = used(k) ? 0 : run + 1;
+    if (run == kClusters) whole = k - kClusters + 1;
+  }
+  if (whole < 0 || volume->MoveFile(handle, MoveFileData{file, 0, whole, uint32_t(kClusters)}, iosb) != kStatusSuccess)
+    return false;
+  // The holes the file left behind.
+  if (volume->GetVolumeBitmap(handle, 0, *bitmap, iosb) != kStatusSuccess) return false;
+  std::vector<int64_t> holes;
+  for (int64_t k = 1; k + 1 < bitmap->BitmapSize; ++k)
+    if (!used(k) && used(k - 1) && used(k + 1)) holes.push_back(k);
+  if (int64_t(holes.size()) < moves) return false;
+  for (int i = 0; i < moves; ++i) {
+    if (volume->MoveFile(handle, MoveFileData{file, 2 * i, holes[size_t(i)], 1}, iosb) != kStatusSuccess) return false;
+    if (writesAfter) writesAfter->push_back(line.Writes);
+  }
+  volume->CloseHandle(file);
+  volume->EndWriteSession();
+  return true;
+}
+
 class NtfsCrashTest : public ::testing::TestWithParam<CrashCase> {
 protected:
   void SetUp() override {
@@ -228,6 +266,71 @@ TEST_P(NtfsCrashTest, EveryCutPointOfADefragmentationRecovers) {
   std::printf("[ cuts     ] %s pass, %s: %lld cut points\n%s", mode == dmFast ? "fast" : "optimising",
               CutName(kind), static_cast<long long>(total), summary.c_str());
   RecordProperty("CutPoints", int(total));
+}
+
+TEST(NtfsGrowingRunlists, AFileScatteredMoveByMoveOverflowsItsRecordsSoundly) {
+  TempDir dir;
+  std::filesystem::path image = CopyFixtureImage(dir.Path());
+  std::vector<ManifestEntry> manifest = ReadManifest(FixtureDir());
+  PowerLine line;
+  ASSERT_TRUE(ScatterMoves(image, dir.Path() / "journal", line, 200));
+  EXPECT_EQ(CompareWithManifest(image, manifest), "");
+  EXPECT_EQ(CheckWithNtfsResize(image), "");
+  int64_t record = RecordOf(image, "/docs/many-pieces.bin");
+  // 200 clusters on their own, and the 200 pieces between them.
+  EXPECT_EQ(TskFragments(TskRuns(image, record)), 400);
+  CommandResult shown = RunCommand({"istat", image.string(), std::to_string(record)});
+  EXPECT_NE(shown.Output.find("$ATTRIBUTE_LIST"), std::string::npos);
+}
+
+// Power cuts at every write of the moves where the runlist outgrows its
+// records: each of those updates allocates an extent record and changes
+// the attribute list and the MFT bitmap along with the runs.
+TEST(NtfsGrowingRunlists, EveryCutPointWhereARecordOverflowsRecovers) {
+  TempDir dir;
+  std::filesystem::path pristine = CopyFixtureImage(dir.Path());
+  std::filesystem::path image = dir.Path() / "cut.img";
+  std::filesystem::path journal = dir.Path() / "journal";
+  std::vector<ManifestEntry> manifest = ReadManifest(FixtureDir());
+  auto reset = [&] {
+    std::filesystem::copy_file(pristine, image, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::remove_all(journal);
+  };
+  constexpr int kMoves = 200;
+  reset();
+  std::vector<int64_t> writes;
+  PowerLine counting;
+  ASSERT_TRUE(ScatterMoves(image, journal, counting, kMoves, &writes));
+  // The moves that take more writes than their neighbours add a record.
+  std::vector<int64_t> cuts;
+  for (size_t i = 2; i < writes.size(); ++i) {
+    if (writes[i] - writes[i - 1] <= writes[i - 1] - writes[i - 2]) continue;
+    for (int64_t k = writes[i - 1] + 1; k <= writes[i]; ++k) cuts.push_back(k);
+  }
+  ASSERT_GE(cuts.size(), 10u);
+
+  for (int64_t k : cuts) {
+    reset();
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      PowerLine line;
+      line.CutAfter = k;
+      ScatterMoves(image, journal, line, kMoves);
+      _exit(kFinishedExit);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kPowerCutExit) << "cut " << k;
+    std::string why;
+    std::shared_ptr<NtfsVolume> volume = OpenVolume(image, journal, why);
+    ASSERT_TRUE(volume) << "cut " << k << ": " << why;
+    volume.reset();
+    ASSERT_EQ(CompareWithManifest(image, manifest), "") << "cut " << k;
+    ASSERT_EQ(CheckWithNtfsResize(image), "") << "cut " << k;
+    ASSERT_EQ(VolumeFlags(image) & 1, 0) << "cut " << k;
+  }
+  std::printf("[ cuts     ] records overflowing: %zu cut points\n", cuts.size());
 }
 
 // A power cut while the next open recovers: recovery itself is interrupted
