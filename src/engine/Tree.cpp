@@ -86,6 +86,19 @@ void CCTree::InsertExtent(uint32_t lcn, uint32_t length) {
 void CCTree::InsertNode(FREE_NODE* node) {
   if (node == nullptr) return;
   ForgetRejected(node);
+  if (node->Left == nullptr && node->Right == nullptr) {
+    HangSingle(node);
+    // It lands before every node of its length.
+    FirstOfLength[node->Length] = node;
+    return;
+  }
+  // A whole subtree handed in from outside: hung by the walk, then every
+  // node it brought is indexed.
+  HangByWalk(node);
+  RebuildIndex();
+}
+
+void CCTree::HangByWalk(FREE_NODE* node) {
   node->Parent = nullptr;
   if (RootNode == nullptr) {
     RootNode = node;
@@ -104,8 +117,68 @@ void CCTree::InsertNode(FREE_NODE* node) {
   }
 }
 
+void CCTree::HangSingle(FREE_NODE* node) {
+  auto next = FirstOfLength.lower_bound(node->Length);
+  if (next == FirstOfLength.end()) {
+    // Longer than everything: the walk goes right all the way down the
+    // right edge, which holds one node per distinct length at most.
+    HangByWalk(node);
+    return;
+  }
+  // The walk ends next to the first node of at least this length: at its
+  // empty left link, or else at the right of its sorted predecessor, the
+  // rightmost node of its left subtree.
+  FREE_NODE* at = next->second;
+  if (at->Left == nullptr) {
+    at->Left = node;
+  } else {
+    at = at->Left;
+    while (at->Right != nullptr) at = at->Right;
+    at->Right = node;
+  }
+  node->Parent = at;
+}
+
+void CCTree::Unindex(FREE_NODE* node) {
+  auto entry = FirstOfLength.find(node->Length);
+  if (entry == FirstOfLength.end() || entry->second != node) return;
+  // The group's next node, if any, is the node's sorted successor. With a
+  // right subtree there is none: that subtree holds only greater lengths.
+  FREE_NODE* next = nullptr;
+  if (node->Right == nullptr) {
+    const FREE_NODE* from = node;
+    next = node->Parent;
+    while (next != nullptr && next->Right == from) {
+      from = next;
+      next = next->Parent;
+    }
+  }
+  if (next != nullptr && next->Length == node->Length)
+    entry->second = next;
+  else
+    FirstOfLength.erase(entry);
+}
+
+void CCTree::RebuildIndex() {
+  FirstOfLength.clear();
+  std::vector<FREE_NODE*> stack;
+  FREE_NODE* node = RootNode;
+  while (node != nullptr || !stack.empty()) {
+    while (node != nullptr) {
+      stack.push_back(node);
+      node = node->Left;
+    }
+    node = stack.back();
+    stack.pop_back();
+    FirstOfLength.try_emplace(node->Length, node);
+    node = node->Right;
+  }
+}
+
 void CCTree::DetachNode(FREE_NODE* node) {
   if (node == nullptr) return;
+  bool inTree = node == RootNode || node->Parent != nullptr;
+  if (inTree) Unindex(node);
   if (node == RootNode) {
     RootNode = nullptr;
   } else if (FREE_NODE* parent = node->Parent) {
@@ -116,27 +189,30 @@ void CCTree::DetachNode(FREE_NODE* node) {
   }
   FREE_NODE* left = node->Left;
   FREE_NODE* right = node->Right;
-  // The left subtree takes the old place; the right one lands at the right
-  // end of it, so the order of the remaining nodes is unchanged.
-  InsertNode(left);
-  InsertNode(right);
+  if (inTree) {
+    // The left subtree takes the old place; the right one lands at the right
+    // end of it, so the order of the remaining nodes is unchanged, and so is
+    // the index. Both hang by the walk: while they are out, the index still
+    // counts their nodes and cannot tell where they land.
+    for (FREE_NODE* child : {left, right}) {
+      if (child == nullptr) continue;
+      ForgetRejected(child);
+      HangByWalk(child);
+    }
+  } else {
+    // A node outside the tree hands its subtrees in like any caller.
+    InsertNode(left);
+    InsertNode(right);
+  }
   node->Parent = nullptr;
   node->Left = nullptr;
   node->Right = nullptr;
 }
 
 FREE_NODE* CCTree::FindBestFit(uint32_t n) const {
-  FREE_NODE* candidate = nullptr;
-  FREE_NODE* at = RootNode;
-  while (at != nullptr) {
-    if (n > at->Length) {
-      at = at->Right;
-    } else {
-      candidate = at;
-      at = at->Left;
-    }
-  }
-  return candidate;
+  // The first node, in sorted order, of the smallest length that fits.
+  auto fit = FirstOfLength.lower_bound(n);
+  return fit == FirstOfLength.end() ? nullptr : fit->second;
 }
 
 void CCTree::DeleteNode(FREE_NODE* node, uint32_t n) {
@@ -175,6 +251,7 @@ void CCTree::ClearNodes() {
     }
   }
   RootNode = nullptr;
+  FirstOfLength.clear();
   for (FREE_NODE* rejected : Rejected)
     delete rejected;
   Rejected.clear();

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <vector>
 
 namespace quillo {
@@ -48,6 +49,11 @@ private:
 // Keyed by Length; equal lengths always go left, and the tree is never
 // rebalanced, so among equally good extents FindBestFit returns the one
 // inserted last. Owns its nodes.
+//
+// Many extents of one length make the tree a long chain. Beside it an index
+// keeps, for every length in the tree, the first node of that length in
+// sorted order; it finds where a new node lands and the best fit without
+// walking the chain, and leaves the tree's shape exactly as the walk would.
 class CCTree {
 public:
   // The notifier shows the "Delete len param error!" message.
@@ -67,9 +73,21 @@ public:
 
 private:
   void ForgetRejected(FREE_NODE* node);
+  // Hangs a node with its subtree where the walk from the root puts it;
+  // the index is left alone.
+  void HangByWalk(FREE_NODE* node);
+  // Hangs a node without children in the slot the walk would end in: just
+  // before the first node, in sorted order, of at least its length.
+  void HangSingle(FREE_NODE* node);
+  // Takes a node that is still in the tree out of the index; the sorted
+  // order of the other nodes stays as it is.
+  void Unindex(FREE_NODE* node);
+  void RebuildIndex();
 
   UserNotifier& Notifier;
   FREE_NODE* RootNode = nullptr;
+  // Length -> first node of that length in sorted order.
+  std::map<uint32_t, FREE_NODE*> FirstOfLength;
   // Nodes that DeleteNode refused to shorten: out of the tree but still ours,
   // freed by ClearNodes unless they are inserted again.
   std::vector<FREE_NODE*> Rejected;

@@ -5,7 +5,9 @@
 #include <pthread.h>
 
 #include <algorithm>
+#include <array>
 #include <functional>
+#include <map>
 #include <random>
 #include <string>
 #include <utility>
@@ -460,6 +462,257 @@ TEST(CCTreeTest, MatchesASortedReferenceUnderRandomOperations) {
     for (FREE_NODE* node : refused)
       EXPECT_FALSE(InTree(tree, node));
   }
+}
+
+
+// The tree as first written, walking from the root for every insertion and
+// search. The indexed tree must build exactly the same shape.
+class WalkingTree {
+public:
+  WalkingTree() = default;
+  WalkingTree(const WalkingTree&) = delete;
+  WalkingTree& operator=(const WalkingTree&) = delete;
+  ~WalkingTree() {
+    std::vector<FREE_NODE*> stack{Root};
+    while (!stack.empty()) {
+      FREE_NODE* n = stack.back();
+      stack.pop_back();
+      if (n == nullptr) continue;
+      stack.push_back(n->Left);
+      stack.push_back(n->Right);
+      delete n;
+    }
+    for (FREE_NODE* n : Refused) delete n;
+  }
+
+  void InsertExtent(uint32_t lcn, uint32_t length) {
+    auto* node = new FREE_NODE;
+    node->Lcn = lcn;
+    node->Length = length;
+    InsertNode(node);
+  }
+  void InsertNode(FREE_NODE* node) {
+    if (node == nullptr) return;
+    Refused.erase(std::remove(Refused.begin(), Refused.end(), node), Refused.end());
+    node->Parent = nullptr;
+    if (Root == nullptr) {
+      Root = node;
+      return;
+    }
+    FREE_NODE* at = Root;
+    while (true) {
+      node->Parent = at;
+      FREE_NODE*& link = at->Length < node->Length ? at->Right : at->Left;
+      if (link == nullptr) {
+        link = node;
+        return;
+      }
+      at = link;
+    }
+  }
+  void DetachNode(FREE_NODE* node) {
+    if (node == Root)
+      Root = nullptr;
+    else if (node->Parent->Left == node)
+      node->Parent->Left = nullptr;
+    else
+      node->Parent->Right = nullptr;
+    InsertNode(node->Left);
+    InsertNode(node->Right);
+    node->Parent = node->Left = node->Right = nullptr;
+  }
+  FREE_NODE* FindBestFit(uint32_t n) const {
+    FREE_NODE* candidate = nullptr;
+    for (FREE_NODE* at = Root; at != nullptr;) {
+      if (n > at->Length) {
+        at = at->Right;
+      } else {
+        candidate = at;
+        at = at->Left;
+      }
+    }
+    return candidate;
+  }
+  void DeleteNode(FREE_NODE* node, uint32_t n) {
+    DetachNode(node);
+    if (n > node->Length) {
+      Refused.push_back(node);
+      return;
+    }
+    node->Length -= n;
+    node->Lcn += n;
+    if (node->Length > 0)
+      InsertNode(node);
+    else
+      delete node;
+  }
+
+  FREE_NODE* Root = nullptr;
+  std::vector<FREE_NODE*> Refused;
+};
+
+// Every node in pre-order with its Lcn, Length and the Lcns of its parent
+// and children (-1 for none): equal lists mean equal shapes, given that
+// every Lcn is used once.
+using NodeShape = std::array<int64_t, 5>;
+std::vector<NodeShape> Shape(const FREE_NODE* root) {
+  auto lcnOf = [](const FREE_NODE* n) { return n ? int64_t(n->Lcn) : -1; };
+  std::vector<NodeShape> out;
+  std::vector<const FREE_NODE*> stack{root};
+  while (!stack.empty()) {
+    const FREE_NODE* n = stack.back();
+    stack.pop_back();
+    if (n == nullptr) continue;
+    out.push_back({n->Lcn, n->Length, lcnOf(n->Parent), lcnOf(n->Left), lcnOf(n->Right)});
+    stack.push_back(n->Right);
+    stack.push_back(n->Left);
+  }
+  return out;
+}
+
+std::vector<FREE_NODE*> NodesOf(FREE_NODE* root) {
+  std::vector<FREE_NODE*> out;
+  std::vector<FREE_NODE*> stack{root};
+  while (!stack.empty()) {
+    FREE_NODE* n = stack.back();
+    stack.pop_back();
+    if (n == nullptr) continue;
+    out.push_back(n);
+    stack.push_back(n->Left);
+    stack.push_back(n->Right);
+  }
+  return out;
+}
+
+FREE_NODE* WithLcn(const std::vector<FREE_NODE*>& nodes, uint32_t lcn) {
+  auto it = std::find_if(nodes.begin(), nodes.end(), [&](FREE_NODE* n) { return n->Lcn == lcn; });
+  return it == nodes.end() ? nullptr : *it;
+}
+
+TEST(CCTreeTest, BuildsTheSameShapeAsTheWalkingTree) {
+  constexpr int kSequences = 1000;
+  // Short and long sequences; the whole shape is compared after each step.
+  constexpr int kOperationSteps = 30;
+  constexpr int kOperationLevels = 4;
+  constexpr uint32_t kLcnStride = 1u << 20; // a node's Lcn stays inside its stride
+  // Few lengths make long chains of equal lengths; many make a bushy tree.
+  const std::vector<std::vector<uint32_t>> lengthSets = {
+      {8}, {1, 2}, {3, 5, 8}, {1, 2, 3, 4, 5, 6, 7, 8}, {16, 64, 4096}};
+  constexpr uint32_t kSpreadMax = 100000;
+  for (int sequence = 0; sequence < kSequences; ++sequence) {
+    std::mt19937 rng{uint32_t(sequence)};
+    auto uniform = [&](uint32_t low, uint32_t high) {
+      return std::uniform_int_distribution<uint32_t>(low, high)(rng);
+    };
+    const bool spread = sequence % (lengthSets.size() + 1) == lengthSets.size();
+    const std::vector<uint32_t>& lengths = lengthSets[size_t(sequence) % lengthSets.size()];
+    auto randomLength = [&] {
+      return spread ? uniform(1, kSpreadMax) : lengths[uniform(0, uint32_t(lengths.size()) - 1)];
+    };
+    SCOPED_TRACE("sequence " + std::to_string(sequence));
+
+    RecordingNotifier notifier;
+    CCTree tree(notifier);
+    WalkingTree walking;
+    std::vector<std::pair<FREE_NODE*, FREE_NODE*>> refused; // (tree, walking)
+    size_t refusals = 0;
+    uint32_t nextLcn = 0;
+    const int operations = kOperationSteps * (1 + sequence % kOperationLevels);
+    for (int step = 0; step < operations; ++step) {
+      uint32_t action = uniform(0, 99);
+      if (action < 45) {
+        uint32_t length = randomLength();
+        tree.InsertExtent(nextLcn, length);
+        walking.InsertExtent(nextLcn, length);
+        nextLcn += kLcnStride;
+      } else if (action < 60) {
+        uint32_t n = uniform(0, 1) ? randomLength() : uniform(0, spread ? kSpreadMax : 9);
+        FREE_NODE* got = tree.FindBestFit(n);
+        FREE_NODE* want = walking.FindBestFit(n);
+        ASSERT_EQ(got == nullptr, want == nullptr) << "n=" << n << " step " << step;
+        if (got != nullptr) {
+          ASSERT_EQ(got->Lcn, want->Lcn) << "n=" << n << " step " << step;
+        }
+      } else if (action < 85) {
+        // The pass's way: the best fit, shortened, refused now and then.
+        uint32_t n = uniform(0, 1) ? randomLength() : uniform(1, 4);
+        FREE_NODE* node = tree.FindBestFit(n);
+        FREE_NODE* mirror = walking.FindBestFit(n);
+        ASSERT_EQ(node == nullptr, mirror == nullptr);
+        if (node == nullptr) continue;
+        uint32_t choice = uniform(0, 9);
+        uint32_t take = choice == 0   ? node->Length + 1 + uniform(0, 3)
+                        : choice < 4  ? node->Length
+                                      : uniform(1, node->Length);
+        if (take > node->Length) {
+          refused.emplace_back(node, mirror);
+          ++refusals;
+        }
+        tree.DeleteNode(node, take);
+        walking.DeleteNode(mirror, take);
+      } else if (action < 93) {
+        // Any node out and straight back in: subtrees are re-hung.
+        std::vector<FREE_NODE*> nodes = NodesOf(tree.Root());
+        if (nodes.empty()) continue;
+        FREE_NODE* node = nodes[uniform(0, uint32_t(nodes.size()) - 1)];
+        FREE_NODE* mirror = WithLcn(NodesOf(walking.Root), node->Lcn);
+        ASSERT_NE(mirror, nullptr);
+        tree.DetachNode(node);
+        walking.DetachNode(mirror);
+        ASSERT_EQ(Shape(tree.Root()), Shape(walking.Root)) << "step " << step;
+        tree.InsertNode(node);
+        walking.InsertNode(mirror);
+      } else if (action < 98) {
+        if (refused.empty()) continue;
+        size_t pick = uniform(0, uint32_t(refused.size()) - 1);
+        tree.InsertNode(refused[pick].first);
+        walking.InsertNode(refused[pick].second);
+        refused.erase(refused.begin() + ptrdiff_t(pick));
+      } else {
+        // A chain of equal extents built by hand and handed in whole.
+        uint32_t length = randomLength();
+        uint32_t count = uniform(2, 4);
+        FREE_NODE* chains[2] = {nullptr, nullptr};
+        for (FREE_NODE*& top : chains) {
+          FREE_NODE* below = nullptr;
+          for (uint32_t i = 0; i < count; ++i) {
+            auto* node = new FREE_NODE;
+            node->Lcn = nextLcn + i * kLcnStride;
+            node->Length = length;
+            node->Parent = below;
+            (below ? below->Left : top) = node;
+            below = node;
+          }
+        }
+        nextLcn += count * kLcnStride;
+        tree.InsertNode(chains[0]);
+        walking.InsertNode(chains[1]);
+      }
+      ASSERT_EQ(Shape(tree.Root()), Shape(walking.Root)) << "step " << step;
+      ASSERT_EQ(CheckTree(tree), "") << "step " << step;
+    }
+    EXPECT_EQ(notifier.Messages().size(), refusals);
+    for (const auto& pair : refused) EXPECT_FALSE(InTree(tree, pair.first));
+  }
+}
+
+TEST(CCTreeTest, ManyExtentsOfOneLengthInsertQuickly) {
+  constexpr uint32_t kExtents = 300000;
+  constexpr uint32_t kLength = 16;
+  RecordingNotifier notifier;
+  CCTree tree(notifier);
+  for (uint32_t i = 0; i < kExtents; ++i) tree.InsertExtent(i * kLength * 2, kLength);
+  // The newest of equal extents is found first, and they form one chain.
+  FREE_NODE* best = tree.FindBestFit(kLength);
+  ASSERT_NE(best, nullptr);
+  EXPECT_EQ(best->Lcn, (kExtents - 1) * kLength * 2);
+  EXPECT_EQ(tree.Root()->Lcn, 0u);
+  // Shortened extents move to their own length, again newest first.
+  for (uint32_t i = 0; i < kLength / 2; ++i) tree.DeleteNode(tree.FindBestFit(kLength), 1);
+  EXPECT_EQ(tree.FindBestFit(kLength)->Lcn, (kExtents - 1 - kLength / 2) * kLength * 2);
+  EXPECT_EQ(tree.FindBestFit(kLength - 1)->Lcn, (kExtents - kLength / 2) * kLength * 2 + 1);
+  EXPECT_EQ(CheckTree(tree), "");
+  EXPECT_EQ(InOrder(tree).size(), size_t(kExtents));
 }
 
 } // namespace
