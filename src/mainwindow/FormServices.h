@@ -1,0 +1,45 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/Clock.h"
+#include "engine/UserNotifier.h"
+#include "jobs/DefragThread.h"
+#include "mainwindow/PowerOffWindow.h"
+#include "mainwindow/ReportWindowHost.h"
+#include "mainwindow/VolumeCatalog.h"
+#include "monitor/ActivityCounters.h"
+
+namespace quillo {
+
+// What the main window is built with. The program passes the machine's
+// parts; tests pass their own. Everything referenced must outlive the form.
+struct FormServices {
+  VolumeCatalog* Catalog = nullptr;
+  Clock* SystemClock = nullptr;
+  ActivityCounters* Activity = nullptr;
+  // Null: the engines of NTFS and FAT32.
+  EngineFactory* Engines = nullptr;
+  DefragThreadOptions JobOptions;
+  // The mains line status for the battery guard: 0 offline, 1 online, 255
+  // unknown.
+  std::function<uint8_t()> AcLineStatus;
+  // Null: plain message boxes.
+  UserNotifier* Messages = nullptr;
+  // Null: no report window (View Report does nothing).
+  ReportWindowHost* Reports = nullptr;
+  // Null: no power-off window.
+  PowerOffWindow* PowerOff = nullptr;
+  // Empty: config.ini in the configuration folder, the language folder.
+  std::filesystem::path SettingsFile;
+  std::filesystem::path LanguageFolder;
+  // The command-line arguments after the program's name.
+  std::vector<std::string> Arguments;
+};
+
+} // namespace quillo

@@ -1,0 +1,47 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "mainwindow/HeaderStrip.h"
+
+#include "mainwindow/FormControls.h"
+#include "mainwindow/Pictures.h"
+#include "mainwindow/ProgramIdentity.h"
+
+namespace quillo {
+
+namespace {
+constexpr int kTitlePixels = 22;
+constexpr int kLinkTop = 5;
+constexpr int kLinkHeight = 16;
+
+void MakeWhite(QLabel* label) { label->setStyleSheet(QStringLiteral("color: white;")); }
+} // namespace
+
+HeaderStrip::HeaderStrip(QWidget* parent) : QWidget(parent) {
+  setObjectName(QStringLiteral("HeaderStrip"));
+  setGeometry(0, 0, kWidth, kHeight);
+
+  Image_Header = MakePicture(this, "Image_Header", Picture(QStringLiteral("header"), kWidth, kHeight),
+                             QRect(0, 0, kWidth, kHeight));
+
+  Label_ProgramName = MakeLabel(this, "Label_ProgramName", QString::fromUtf8(kProgramName),
+                                QRect(70, 9, 260, 28));
+  QFont title(QStringLiteral("Arial"));
+  title.setPixelSize(kTitlePixels);
+  title.setBold(true);
+  Label_ProgramName->setFont(title);
+  MakeWhite(Label_ProgramName);
+
+  Label_Version = MakeLabel(this, "Label_Version", QString::fromUtf8(kProgramVersion),
+                            QRect(72, 38, 120, 16));
+  MakeWhite(Label_Version);
+
+  LabelCheckUpdate = MakeLink(this, "LabelCheckUpdate", "Check for updates",
+                              QRect(520, kLinkTop, 100, kLinkHeight));
+  LabelLanguage = MakeLink(this, "LabelLanguage", "Language", QRect(628, kLinkTop, 56, kLinkHeight));
+  LabelFeedBack = MakeLink(this, "LabelFeedBack", "Feedback", QRect(688, kLinkTop, 56, kLinkHeight));
+  for (QLabel* link : {LabelCheckUpdate, LabelLanguage, LabelFeedBack}) {
+    MakeWhite(link);
+    link->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  }
+}
+
+} // namespace quillo

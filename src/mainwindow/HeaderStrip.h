@@ -1,0 +1,28 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The coloured strip at the top of the main window: the program's name and
+// version and the three header links.
+#pragma once
+
+#include <QLabel>
+#include <QWidget>
+
+namespace quillo {
+
+class HeaderStrip final : public QWidget {
+  Q_OBJECT
+
+public:
+  static constexpr int kWidth = 748;
+  static constexpr int kHeight = 66;
+
+  explicit HeaderStrip(QWidget* parent);
+
+  QLabel* Image_Header;
+  QLabel* Label_ProgramName;
+  QLabel* Label_Version;
+  QLabel* LabelCheckUpdate;
+  QLabel* LabelLanguage;
+  QLabel* LabelFeedBack;
+};
+
+} // namespace quillo

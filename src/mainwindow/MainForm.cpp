@@ -1,0 +1,320 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "mainwindow/MainForm.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QScreen>
+
+#include <cctype>
+#include <exception>
+#include <iostream>
+
+#include "mainwindow/Pictures.h"
+#include "mainwindow/ProgramIdentity.h"
+#include "settings/MessageText.h"
+
+namespace quillo {
+
+namespace {
+
+constexpr int kHeaderHeight = HeaderStrip::kHeight;
+constexpr int kPageHeight = TMainForm::kClientHeight - kHeaderHeight;
+constexpr int kPageWidth = TMainForm::kClientWidth - SideBar::kWidth;
+constexpr int kFontPixels = 11;
+constexpr int kWindowIconSize = 64;
+constexpr const char* kNoVolumeMessage =
+    "Open volume error!You can try to run the application by administrator account";
+constexpr const char* kScheduleSwitch = "/Schedule";
+constexpr const char* kStartUpSwitch = "/StartUp";
+// The legend square painted at start-up with the category's own colour.
+const QColor kFrequentlyUsedColour(0, 153, 0);
+
+QWidget* PageIn(QStackedWidget* pages, QWidget* page) {
+  pages->addWidget(page);
+  return page;
+}
+
+} // namespace
+
+TMainForm::TMainForm(const FormServices& services) : Service(services) {
+  CreateFrame();
+  FormCreate();
+}
+
+TMainForm::~TMainForm() {
+  Timer_GetDefragRuntimeData->stop();
+  CpuTimer->stop();
+  if (VolumeRows) VolumeRows->Shutdown(Dispatcher);
+  VolumeRows.reset();
+}
+
+void TMainForm::CreateFrame() {
+  setObjectName(QStringLiteral("MainForm"));
+  setWindowTitle(QString::fromUtf8(kProgramName));
+  setWindowIcon(PictureIcon(QStringLiteral("quillodefrag"), kWindowIconSize));
+  setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+  setFixedSize(kClientWidth, kClientHeight);
+  QFont font;
+  font.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans Condensed"),
+                    QStringLiteral("DejaVu Sans")});
+  font.setPixelSize(kFontPixels);
+  setFont(font);
+  PlainBoxes.SetParentWindow(this);
+
+  Header = new HeaderStrip(this);
+  Side = new SideBar(this, kHeaderHeight, kPageHeight);
+  PageControl = new QStackedWidget(this);
+  PageControl->setObjectName(QStringLiteral("PageControl"));
+  PageControl->setGeometry(SideBar::kWidth, kHeaderHeight, kPageWidth, kPageHeight);
+  PageControl->setAutoFillBackground(true);
+  manualdefrag = static_cast<ManualPage*>(PageIn(PageControl, new ManualPage(PageControl, *this)));
+  autodefrag = static_cast<AutoDefragPage*>(PageIn(PageControl, new AutoDefragPage(PageControl)));
+  schedule = static_cast<SchedulePage*>(PageIn(PageControl, new SchedulePage(PageControl)));
+  Option = static_cast<OptionPage*>(PageIn(PageControl, new OptionPage(PageControl)));
+  connect(Side, &SideBar::TileClicked, this, &TMainForm::SideBarTileClick);
+
+  Timer_GetDefragRuntimeData = new QTimer(this);
+  Timer_GetDefragRuntimeData->setObjectName(QStringLiteral("Timer_GetDefragRuntimeData"));
+  Timer_GetDefragRuntimeData->setInterval(kTimerInterval);
+  connect(Timer_GetDefragRuntimeData, &QTimer::timeout, this,
+          &TMainForm::Timer_GetDefragRuntimeDataTimer);
+  CpuTimer = new QTimer(this);
+  CpuTimer->setObjectName(QStringLiteral("CpuTimer"));
+  CpuTimer->setInterval(kCpuTimerInterval);
+  connect(CpuTimer, &QTimer::timeout, this, &TMainForm::CpuTimerTimer);
+  // Enabled from the start, as designed.
+  CpuTimer->start();
+
+  Tray = new TrayIcon(this);
+  connect(Tray, &TrayIcon::ShowWindowRequested, this,
+          [this] { InstanceMessageReceived(MSG_SHOW_WINDOW); });
+  connect(Tray->TrayMenu_Restore, &QAction::triggered, this,
+          [this] { InstanceMessageReceived(MSG_SHOW_WINDOW); });
+  connect(Tray->TrayMenu_Exit, &QAction::triggered, qApp, &QCoreApplication::quit);
+
+  JobMessages = std::make_unique<MessageBoxNotifier>(
+      Dispatcher, Service.Messages ? *Service.Messages : static_cast<UserNotifier&>(PlainBoxes));
+  EngineFactory& engines = Service.Engines ? *Service.Engines : TDefragThread::StandardEngines();
+  VolumeRows = std::make_unique<VolumeList>(
+      *manualdefrag, schedule->ScheduleList,
+      JobServices{*Service.Catalog, EngineServices{*Service.SystemClock, Dispatcher, *JobMessages},
+                  engines, Service.JobOptions});
+
+  if (QScreen* screen = QGuiApplication::primaryScreen())
+    move(screen->availableGeometry().center() - rect().center());
+}
+
+void TMainForm::FormCreate() {
+  CpuUsage = std::make_unique<TCpuUsage>(
+      GraphBounds{0, 0, AutoDefragPage::kGraphWidth, AutoDefragPage::kGraphHeight},
+      *Service.Activity);
+
+  Settings = Service.SettingsFile.empty()
+                 ? std::make_unique<TSetting>()
+                 : std::make_unique<TSetting>(Service.SettingsFile, Service.LanguageFolder);
+  Settings->Load();
+  try {
+    // Written back at once, so that the file holds every key.
+    Settings->Save();
+  } catch (const std::exception& error) {
+    ShowPlainMessage(error.what());
+  }
+
+  VolumeRows->ListVolumes();
+  PageControl->setCurrentWidget(manualdefrag);
+  VolumeRows->CreateJobs();
+
+  if (VolumeRows->Count() == 0) {
+    CpuTimer->stop();
+    Timer_GetDefragRuntimeData->stop();
+    std::string reasons;
+    for (const std::string& line : VolumeRows->Refusals()) {
+      std::cerr << "quillodefrag: " << line << '\n';
+      reasons += (reasons.empty() ? "" : "; ") + line;
+    }
+    if (reasons.empty()) reasons = "no volume is listed in the drive table";
+    ShowPlainMessage(std::string(kNoVolumeMessage) + "\n" + reasons);
+    QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    hide();
+    return;
+  }
+  Started = true;
+
+  QTreeWidgetItem* first = VolumeRows->Item(0);
+  {
+    const QSignalBlocker blocker(manualdefrag->manulist);
+    ManualPage::SetTicked(first, true);
+    first->setSelected(true);
+    first->setIcon(0, manualdefrag->VolumeImage(ManualPage::kCurrentVolumeImage));
+  }
+  CurrentVolumeIndex = 0;
+
+  if (HasSingleArgument(kScheduleSwitch)) {
+    StartScheduledDefrag(false);
+    if (Settings->EnableTrayPrompt) ShowPromptBalloon(Language().Lookup(messages::kStartSchedule));
+  }
+  if (HasSingleArgument(kStartUpSwitch) && Settings->EnableTrayPrompt)
+    ShowPromptBalloon(Language().Lookup(messages::kStartUp));
+  // The update check (AutoCheckUpdate) starts here once the program has one.
+
+  Timer_GetDefragRuntimeData->start();
+  Timer_GetDefragRuntimeDataTimer();
+  PaintFrequentSquare();
+}
+
+void TMainForm::PaintFrequentSquare() {
+  QPixmap square(manualdefrag->Image_Frequent_used->size());
+  square.fill(kFrequentlyUsedColour);
+  manualdefrag->Image_Frequent_used->setPixmap(square);
+}
+
+bool TMainForm::HasSingleArgument(const char* argument) const {
+  return Service.Arguments.size() == 1 && Service.Arguments.front() == argument;
+}
+
+void TMainForm::ShowPromptBalloon(const std::string& text) {
+  Tray->ShowBalloon(kProgramName, text);
+}
+
+void TMainForm::StartScheduledDefrag(bool onlyAtRest) {
+  uint8_t mode = Settings->IsOptDefrag_Task ? dmOptimize : dmFast;
+  try {
+    for (char letter : Settings->scheduledisk) {
+      for (int i = 0; i < VolumeRows->Count(); ++i) {
+        if (std::toupper(static_cast<unsigned char>(VolumeRows->Letter(i))) !=
+            std::toupper(static_cast<unsigned char>(letter)))
+          continue;
+        TDefragThread& job = VolumeRows->Job(i);
+        if (!onlyAtRest || IsAtRest(job.State())) job.DefragDeal(jcManualDefrag, mode);
+        break;
+      }
+    }
+  } catch (const std::exception& error) {
+    ShowPlainMessage(error.what());
+  }
+}
+
+void TMainForm::ShowPlainMessage(const std::string& text) {
+  UserNotifier& boxes = Service.Messages ? *Service.Messages : PlainBoxes;
+  boxes.ShowMessage(text, kProgramName);
+}
+
+void TMainForm::ShowReportWindow() {
+  if (Service.Reports) Service.Reports->ShowModalOver(*this);
+}
+
+bool TMainForm::ReportWindowVisible() const { return Service.Reports && Service.Reports->IsVisible(); }
+
+void TMainForm::ShowPowerOffWindow() {
+  if (Service.PowerOff) Service.PowerOff->ShowModal();
+}
+
+// Idle-time automatic defragmentation comes with the auto-defrag page's
+// logic; until then a tick starts nothing by itself.
+void TMainForm::AutoDefragStep() {}
+
+std::vector<TDefragThread*> TMainForm::TickedJobs() { return VolumeRows->TickedJobs(); }
+
+void TMainForm::Timer_GetDefragRuntimeDataTimer() {
+  try {
+    Tick.Run();
+  } catch (const std::exception& error) {
+    ShowPlainMessage(error.what());
+  }
+}
+
+void TMainForm::CpuTimerTimer() { SampleActivity(); }
+
+void TMainForm::SampleActivity() {
+  auto show = [](QLabel* image, const PixelImage& graph) {
+    QImage picture(reinterpret_cast<const uchar*>(graph.Data().data()), graph.Width(),
+                   graph.Height(), graph.Width() * int(sizeof(PixelColor)), QImage::Format_RGB32);
+    AutoDefragPage::ShowGraph(image, picture);
+  };
+  try {
+    CpuPercent = CpuUsage->SampleCpu();
+  } catch (const std::exception&) {
+    CpuPercent = 0;
+  }
+  autodefrag->Label2->setText(QStringLiteral("%1%").arg(CpuPercent));
+  CpuUsage->DrawCpu(CpuPercent);
+  show(autodefrag->cpuusageimg, CpuUsage->GetCpuGraph());
+  DiskPercent = CpuUsage->SampleDisk();
+  autodefrag->ioratiolabel->setText(QStringLiteral("%1%").arg(DiskPercent));
+  CpuUsage->DrawDisk(DiskPercent);
+  show(autodefrag->diskstatusimg, CpuUsage->GetDiskGraph());
+}
+
+void TMainForm::InstanceMessageReceived(int message) {
+  switch (message) {
+  case MSG_SHOW_WINDOW:
+    showNormal();
+    raise();
+    activateWindow();
+    break;
+  case MSG_STOP_AND_EXIT:
+    for (TDefragThread* job : VolumeRows->Jobs()) {
+      if (IsAtRest(job->State())) continue;
+      try {
+        job->StopDeal();
+      } catch (const std::exception&) {
+        // A dead job has nothing left to stop.
+      }
+    }
+    QCoreApplication::quit();
+    break;
+  case MSG_RUN_SCHEDULE:
+    StartScheduledDefrag(true);
+    if (Settings->EnableTrayPrompt) ShowPromptBalloon(Language().Lookup(messages::kStartSchedule));
+    break;
+  default:
+    break;
+  }
+}
+
+void TMainForm::RefreshVolumes() {
+  VolumeRows->AddArrivedVolumes();
+  int32_t current = CurrentVolumeIndex;
+  bool currentRemoved = VolumeRows->RemoveDepartedVolumes(current);
+  CurrentVolumeIndex = current;
+  if (currentRemoved) {
+    CurrentVolumeIndex = 0;
+    manualdefrag->manulistClick();
+  }
+}
+
+void TMainForm::HideToTray() {
+  if (Tray->IsAvailable())
+    hide();
+  else
+    showMinimized(); // no tray to come back from
+}
+
+void TMainForm::ShowPage(int tile) {
+  QWidget* pages[] = {manualdefrag, autodefrag, schedule, Option};
+  if (tile < 0 || tile >= int(std::size(pages))) return;
+  PageControl->setCurrentWidget(pages[tile]);
+  Side->LightOnly(tile);
+}
+
+void TMainForm::SideBarTileClick(int tile) {
+  // Donate opens the purchase page once the program's links are in place.
+  if (tile != SideBar::kDonate) ShowPage(tile);
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) { FormClose(event); }
+
+void TMainForm::FormClose(QCloseEvent* event) {
+  if (!Settings || !Settings->CloseMinimize) {
+    event->accept();
+    return;
+  }
+  event->ignore();
+  HideToTray();
+  // Shown whatever the tray-prompt setting says.
+  ShowPromptBalloon(Language().Lookup(messages::kMinimize));
+}
+
+} // namespace quillo

@@ -1,0 +1,129 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// TMainForm: the program's main window. A fixed-size window with the header
+// strip, the side bar and four pages whose tabs are hidden. It owns the
+// settings, the activity sampler, the volumes with their jobs, the two
+// timers and the tray icon, and it answers the messages of other instances.
+#pragma once
+
+#include <QStackedWidget>
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "mainwindow/AutoDefragPage.h"
+#include "mainwindow/FormServices.h"
+#include "mainwindow/HeaderStrip.h"
+#include "mainwindow/InstanceMessage.h"
+#include "mainwindow/ManualPage.h"
+#include "mainwindow/MessageBoxNotifier.h"
+#include "mainwindow/OptionPage.h"
+#include "mainwindow/PlainMessageBox.h"
+#include "mainwindow/SchedulePage.h"
+#include "mainwindow/SideBar.h"
+#include "mainwindow/StatusTick.h"
+#include "mainwindow/TrayIcon.h"
+#include "mainwindow/VolumeList.h"
+#include "mainwindow/WindowDispatcher.h"
+#include "monitor/CpuUsage.h"
+#include "settings/Setting.h"
+
+namespace quillo {
+
+class TMainForm final : public QWidget, public ManualPageHost {
+  Q_OBJECT
+
+public:
+  static constexpr int kClientWidth = 748;
+  static constexpr int kClientHeight = 530;
+  static constexpr int kTimerInterval = 700;
+  static constexpr int kCpuTimerInterval = 1000;
+
+  // Creates the controls, then runs FormCreate.
+  explicit TMainForm(const FormServices& services);
+  ~TMainForm() override;
+
+  // False when FormCreate found no usable volume: the program ends.
+  bool StartedWithVolumes() const { return Started; }
+
+  // --- State of the window ---
+  std::unique_ptr<TCpuUsage> CpuUsage;
+  int32_t CpuPercent = 0;
+  int32_t DiskPercent = 0;
+  std::unique_ptr<TSetting> Settings;
+  int32_t IdleTicks = 0;
+  int32_t AutoDefragRunning = 0;
+  int32_t AutoDefragFileCount = 0;
+  int32_t CurrentVolumeIndex = 0;
+
+  // --- Controls ---
+  HeaderStrip* Header;
+  SideBar* Side;
+  QStackedWidget* PageControl;
+  ManualPage* manualdefrag;
+  AutoDefragPage* autodefrag;
+  SchedulePage* schedule;
+  OptionPage* Option;
+  QTimer* Timer_GetDefragRuntimeData;
+  QTimer* CpuTimer;
+  TrayIcon* Tray;
+
+  VolumeList& Volumes() { return *VolumeRows; }
+  const FormServices& Services() const { return Service; }
+  Clock& SystemClock() { return *Service.SystemClock; }
+  // Shows a message box carrying the text (errors of handlers included).
+  void ShowPlainMessage(const std::string& text);
+  // The report window, modally, and whether it is showing.
+  void ShowReportWindow() override;
+  bool ReportWindowVisible() const;
+  // The power-off countdown, modally.
+  void ShowPowerOffWindow();
+  // The auto-defrag step of each tick.
+  void AutoDefragStep();
+  // Hides into the tray, or minimises where there is no tray.
+  void HideToTray();
+  // Shows the page of a side-bar tile.
+  void ShowPage(int tile);
+
+  // ManualPageHost
+  std::vector<TDefragThread*> TickedJobs() override;
+  void RunStatusTick() override { Timer_GetDefragRuntimeDataTimer(); }
+  void ShowMessage(const std::string& text) override { ShowPlainMessage(text); }
+  TLanguage& Language() override { return Settings->Translator; }
+  void SetCurrentVolumeIndex(int32_t index) override { CurrentVolumeIndex = index; }
+
+public slots:
+  void Timer_GetDefragRuntimeDataTimer();
+  void CpuTimerTimer();
+  // Another instance's message (1124, 1125, 1126).
+  void InstanceMessageReceived(int message);
+  // Device arrival or removal.
+  void RefreshVolumes();
+  void SideBarTileClick(int tile);
+
+protected:
+  void closeEvent(QCloseEvent* event) override;
+
+private:
+  void CreateFrame();
+  void FormCreate();
+  void FormClose(QCloseEvent* event);
+  // Starts the scheduled volumes; `onlyAtRest` skips jobs that are busy.
+  void StartScheduledDefrag(bool onlyAtRest);
+  void ShowPromptBalloon(const std::string& text);
+  bool HasSingleArgument(const char* argument) const;
+  void SampleActivity();
+  void PaintFrequentSquare();
+
+  FormServices Service;
+  PlainMessageBox PlainBoxes;
+  WindowDispatcher Dispatcher;
+  std::unique_ptr<MessageBoxNotifier> JobMessages;
+  std::unique_ptr<VolumeList> VolumeRows;
+  StatusTick Tick{*this};
+  bool Started = false;
+};
+
+} // namespace quillo

@@ -1,0 +1,176 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "mainwindow/StatusTick.h"
+
+#include <QCoreApplication>
+
+#include "mainwindow/MainForm.h"
+#include "mainwindow/StatusTexts.h"
+
+namespace quillo {
+
+namespace {
+
+enum ManualColumn : int { kStatusColumn = 1, kTimeColumn = 4 };
+// The mains line status that means "on battery"; every other value (online,
+// unknown) leaves the jobs alone.
+constexpr uint8_t kAcLineOffline = 0;
+constexpr uint32_t kProgressMaximum = 100;
+
+void Write(QTreeWidgetItem* item, int column, const CellUpdate& update) {
+  if (update.How == CellUpdate::Write::Keep) return;
+  QString text = QString::fromStdString(update.Text);
+  if (update.How == CellUpdate::Write::WhenChanged && item->text(column) == text) return;
+  item->setText(column, text);
+}
+
+void WriteWhenChanged(QLabel* label, const QString& text) {
+  if (label->text() != text) label->setText(text);
+}
+
+} // namespace
+
+void StatusTick::Run() {
+  VolumeList& volumes = Form.Volumes();
+  for (int i = 0; i < volumes.Count(); ++i) ShowRow(i);
+  if (Form.Settings->EnableQuilloDefrag) Form.AutoDefragStep();
+  GuardBattery();
+  AnimateTray();
+  // A report opened here runs its own event loop, in which further ticks
+  // may change the rows; the count is read again each time round.
+  for (int i = 0; i < volumes.Count(); ++i) TakeCompletion(i);
+  ShowAutoPageLabels();
+  volumes.ReleaseRetiredJobs();
+}
+
+void StatusTick::ShowRow(int row) {
+  VolumeList& volumes = Form.Volumes();
+  TDefragThread& job = volumes.Job(row);
+  TLanguage& language = Form.Language();
+  QTreeWidgetItem* item = volumes.Item(row);
+  uint8_t state = job.State();
+  uint32_t percent = job.Engine().Map->GetProgressBar() * 100 / kProgressMaximum;
+  Write(item, kStatusColumn, StatusColumnText(state, job.Command(), job.Mode(), percent, language));
+
+  int letter = TSetting::DriveIndex(volumes.Letter(row));
+  TDateTime lastDefrag = letter >= 0 ? Form.Settings->LastDefragTime[size_t(letter)] : 0;
+  std::string remaining = state == dsDefragging ? job.Engine().Report->RemainingTime() : "";
+  Write(item, kTimeColumn, TimeColumnText(state, lastDefrag, remaining, language));
+
+  if (row == Form.CurrentVolumeIndex) {
+    UpdateManualButtons();
+    volumes.Map(row).SetShown(true);
+    ShowCurrentVolume(job);
+  } else {
+    volumes.Map(row).SetShown(false);
+  }
+}
+
+void StatusTick::ShowCurrentVolume(TDefragThread& job) {
+  ManualPage& page = *Form.manualdefrag;
+  page.Guage_Progress->setValue(int(job.Engine().Map->GetProgressBar()));
+  QString total = QStringLiteral("0");
+  QString fragmented = QStringLiteral("0");
+  if (job.State() != dsIdle) {
+    const TDefragReport& report = *job.Engine().Report;
+    total = QString::number(int64_t(report.FileCount) + report.DirCount);
+    fragmented = QString::number(int64_t(report.FragmentedFileCount) + report.FragmentedDirCount -
+                                 report.DefraggedFileCount - report.DefraggedDirCount);
+  }
+  if (page.TotalFilesDirs->text() != total || page.FragmentedFilesDir->text() != fragmented) {
+    page.TotalFilesDirs->setText(total);
+    page.FragmentedFilesDir->setText(fragmented);
+  }
+  // The window keeps its size whatever asked it to change.
+  if (Form.width() != TMainForm::kClientWidth || Form.height() != TMainForm::kClientHeight)
+    Form.resize(TMainForm::kClientWidth, TMainForm::kClientHeight);
+}
+
+void StatusTick::UpdateManualButtons() {
+  VolumeList& volumes = Form.Volumes();
+  std::vector<uint8_t> ticked;
+  for (TDefragThread* job : volumes.TickedJobs()) ticked.push_back(job->State());
+  Form.manualdefrag->ApplyLayout(DecideManualLayout(ticked));
+}
+
+void StatusTick::GuardBattery() {
+  if (!Form.Settings->StopWhenBattary || !Form.Services().AcLineStatus) return;
+  if (Form.Services().AcLineStatus() != kAcLineOffline) return;
+  for (TDefragThread* job : Form.Volumes().Jobs())
+    if (IsRunning(job->State())) job->StopDeal();
+}
+
+bool StatusTick::AnyJobRunning() {
+  for (TDefragThread* job : Form.Volumes().Jobs())
+    if (IsRunning(job->State())) return true;
+  return false;
+}
+
+void StatusTick::AnimateTray() {
+  TrayIcon& tray = *Form.Tray;
+  if (AnyJobRunning()) {
+    tray.FrameTag = (tray.FrameTag + 1) % TrayIcon::kBusyFrames;
+    tray.ShowIcon(tray.FrameTag);
+  } else {
+    tray.FrameTag = -1;
+    tray.ShowIcon(TrayIcon::kRestingIcon);
+  }
+}
+
+void StatusTick::OpenReportFor(int row) {
+  Form.CurrentVolumeIndex = row;
+  Form.manualdefrag->ViewReportBtnClick();
+}
+
+void StatusTick::TakeCompletion(int row) {
+  VolumeList& volumes = Form.Volumes();
+  TDefragThread& job = volumes.Job(row);
+  TSetting& settings = *Form.Settings;
+  int letter = TSetting::DriveIndex(volumes.Letter(row));
+  bool powerOff = Form.manualdefrag->CheckBox_auto_shutdown->isChecked();
+  switch (job.PopNotify()) {
+  case ncDefragged: {
+    TDateTime now = Form.SystemClock().Now();
+    if (letter >= 0) {
+      if (job.Mode() == dmOptimize) settings.LastOptimizeTime[size_t(letter)] = now;
+      settings.LastDefragTime[size_t(letter)] = now;
+    }
+    settings.Save();
+    if (powerOff && !AnyJobRunning()) {
+      Form.Timer_GetDefragRuntimeData->stop();
+      QCoreApplication::processEvents();
+      Form.ShowPowerOffWindow();
+      Form.Timer_GetDefragRuntimeData->start();
+      QCoreApplication::processEvents();
+    }
+    if (!AnyJobRunning() && !Form.ReportWindowVisible() && Form.isVisible() &&
+        !Form.manualdefrag->CheckBox_auto_shutdown->isChecked())
+      OpenReportFor(row);
+    break;
+  }
+  case ncAutoDefragged: {
+    TDateTime now = Form.SystemClock().Now();
+    if (letter >= 0) settings.LastDefragTime[size_t(letter)] = now;
+    settings.LastAutoDefrag = now;
+    settings.Save();
+    const TDefragReport& report = *job.Engine().Report;
+    Form.AutoDefragFileCount += report.DefraggedFileCount + report.DefraggedDirCount;
+    break;
+  }
+  case ncAnalyzed:
+    if (!AnyJobRunning() && !Form.ReportWindowVisible() && !powerOff) OpenReportFor(row);
+    break;
+  default:
+    break;
+  }
+}
+
+void StatusTick::ShowAutoPageLabels() {
+  AutoDefragPage& page = *Form.autodefrag;
+  TLanguage& language = Form.Language();
+  WriteWhenChanged(page.Label_AutoDefrag_Count,
+                   QString::fromStdString(AutoDefragCountText(Form.AutoDefragFileCount, language)));
+  WriteWhenChanged(page.Label_LastAutoDefrag, QString::fromStdString(LastAutoDefragText(
+                                                  Form.Settings->LastAutoDefrag, language)));
+}
+
+} // namespace quillo

@@ -1,0 +1,39 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// One tick of Timer_GetDefragRuntimeData: the status and time columns, the
+// current volume's map, gauge and totals, the button layout, the auto-defrag
+// step, the battery guard, the tray animation, the completion codes with
+// their bookkeeping, and the two labels of the auto page.
+#pragma once
+
+#include <cstdint>
+
+namespace quillo {
+
+class TMainForm;
+class TDefragThread;
+
+class StatusTick {
+public:
+  explicit StatusTick(TMainForm& form) : Form(form) {}
+
+  // Raises the settings' write error when the times cannot be saved; the
+  // rest of the tick is then skipped.
+  void Run();
+  // UpdateManualButtons: the layout rule for the ticked rows.
+  void UpdateManualButtons();
+
+private:
+  void ShowRow(int row);
+  void ShowCurrentVolume(TDefragThread& job);
+  void GuardBattery();
+  void AnimateTray();
+  void TakeCompletion(int row);
+  void ShowAutoPageLabels();
+  bool AnyJobRunning();
+  // Presses View Report for the row's volume.
+  void OpenReportFor(int row);
+
+  TMainForm& Form;
+};
+
+} // namespace quillo

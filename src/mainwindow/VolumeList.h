@@ -1,0 +1,105 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The volumes of the main window: the rows of the manual list and of the
+// schedule list, kept in step, and the job of each volume with its map on
+// the manual page. A row and its job exist together.
+#pragma once
+
+#include <QTreeWidget>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/DefragClass.h"
+#include "jobs/DefragThread.h"
+#include "mainwindow/VolumeCatalog.h"
+#include "mainwindow/VolumeMapView.h"
+
+namespace quillo {
+
+class ManualPage;
+class WindowDispatcher;
+
+// What the jobs are made with. All must outlive the list.
+struct JobServices {
+  VolumeCatalog& Catalog;
+  EngineServices Engine;
+  EngineFactory& Engines;
+  DefragThreadOptions Options;
+};
+
+class VolumeList {
+public:
+  VolumeList(ManualPage& page, QTreeWidget* scheduleList, const JobServices& services);
+  // Shutdown() must have run.
+  ~VolumeList();
+  VolumeList(const VolumeList&) = delete;
+  VolumeList& operator=(const VolumeList&) = delete;
+
+  // ListVolumes: both lists cleared and filled with the fixed volumes whose
+  // information and size can be read.
+  void ListVolumes();
+  // One job per row, first to last; a row whose job cannot be created is
+  // removed from both lists.
+  void CreateJobs();
+  // RefreshVolumes, first half: rows and jobs for fixed volumes that have
+  // none. Their engines release the volume while idle.
+  void AddArrivedVolumes();
+  // RefreshVolumes, second half: the rows of volumes that are gone, last to
+  // first; each job is stopped and retired. `currentIndex` follows its
+  // volume; returns whether the current row itself was removed.
+  bool RemoveDepartedVolumes(int32_t& currentIndex);
+  // Ends the retired jobs that have come to rest.
+  void ReleaseRetiredJobs();
+
+  int Count() const { return int(Rows.size()); }
+  TDefragThread& Job(int row) { return *Rows[size_t(row)].Job; }
+  VolumeMapView& Map(int row) { return *Rows[size_t(row)].View; }
+  // The first character of the row's caption: its drive letter.
+  char Letter(int row) const;
+  bool IsTicked(int row) const;
+  QTreeWidgetItem* Item(int row) const;
+  std::vector<TDefragThread*> TickedJobs() const;
+  // Every job, row order.
+  std::vector<TDefragThread*> Jobs() const;
+
+  // Why volumes were left out (one line each: "D:\ mounted"), for the
+  // message shown when none is left.
+  const std::vector<std::string>& Refusals() const { return RefusalLines; }
+
+  // Stops every busy job, detaches the maps, closes the hand-over and ends
+  // the jobs. The jobs wind down at their next check point.
+  void Shutdown(WindowDispatcher& dispatcher);
+
+private:
+  struct Row {
+    std::string Root;
+    std::shared_ptr<VolumeDevice> Device; // until the job takes it
+    std::unique_ptr<TDefragThread> Job;
+    std::unique_ptr<VolumeMapView> View;
+  };
+  struct Candidate {
+    std::string Root;
+    std::string FileSystem;
+    uint64_t TotalBytes = 0;
+    std::shared_ptr<VolumeDevice> Device;
+  };
+
+  // The volume behind a fixed root, or a refusal line.
+  bool Probe(const std::string& root, Candidate& out);
+  void AddRows(const Candidate& candidate);
+  void RemoveRow(size_t index);
+  // Makes the row's job; false (with a refusal line) when it cannot be made.
+  bool AttachJob(Row& row);
+  void Refuse(const std::string& root, const std::string& why);
+
+  ManualPage& Page;
+  QTreeWidget* ManualList;
+  QTreeWidget* ScheduleList;
+  JobServices Services;
+  std::vector<Row> Rows;
+  std::vector<std::unique_ptr<TDefragThread>> Retired;
+  std::vector<std::string> RefusalLines;
+};
+
+} // namespace quillo
