@@ -8,7 +8,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   libblkid-dev libudev-dev ntfs-3g-dev libcurl4-openssl-dev
-  qt6-base-dev
+  qt6-base-dev qt6-svg-dev
   dosfstools mtools ntfs-3g sleuthkit libfsntfs-utils
   python3 xvfb xauth
   systemd desktop-file-utils

@@ -13,7 +13,15 @@ namespace {
 
 constexpr int64_t kKibi = 1024;
 
-enum class OptionId { Optimize, Exclude, SizeLimit, Json, Map, Quiet, Sort, Color, Help, Version };
+enum class OptionId {
+  Optimize, Exclude, SizeLimit, Json, Map, Quiet, Sort, Color, Help, Version,
+  Show, RunSchedule, StopAndExit,
+};
+
+// The messages the running window understands.
+constexpr int kShowWindow = 1124;
+constexpr int kStopAndExit = 1125;
+constexpr int kRunSchedule = 1126;
 
 struct OptionSpec {
   const char* Long;
@@ -34,7 +42,16 @@ constexpr OptionSpec kOptions[] = {
     {"colour", 0, OptionId::Color, OptionSpec::OptionalArgument},
     {"help", 'h', OptionId::Help, OptionSpec::NoArgument},
     {"version", 'V', OptionId::Version, OptionSpec::NoArgument},
+    {"show", 0, OptionId::Show, OptionSpec::NoArgument},
+    {"run-schedule", 0, OptionId::RunSchedule, OptionSpec::NoArgument},
+    {"stop-and-exit", 0, OptionId::StopAndExit, OptionSpec::NoArgument},
 };
+
+void SetWindowMessage(CommandLine& line, int message) {
+  if (line.WindowMessage != 0 && line.WindowMessage != message)
+    throw UsageError("'window' takes one of --show, --run-schedule and --stop-and-exit");
+  line.WindowMessage = message;
+}
 
 std::string Lower(std::string text) {
   for (char& c : text)
@@ -119,6 +136,15 @@ void Apply(CommandLine& line, const OptionSpec& spec, const std::optional<std::s
   case OptionId::Version:
     line.Version = true;
     break;
+  case OptionId::Show:
+    SetWindowMessage(line, kShowWindow);
+    break;
+  case OptionId::RunSchedule:
+    SetWindowMessage(line, kRunSchedule);
+    break;
+  case OptionId::StopAndExit:
+    SetWindowMessage(line, kStopAndExit);
+    break;
   }
 }
 
@@ -126,7 +152,8 @@ Subcommand ParseSubcommand(const std::string& word) {
   if (word == "list") return Subcommand::List;
   if (word == "analyze" || word == "analyse") return Subcommand::Analyze;
   if (word == "defrag") return Subcommand::Defrag;
-  throw UsageError("unknown command '" + word + "' (valid: list, analyze, defrag)");
+  if (word == "window") return Subcommand::Window;
+  throw UsageError("unknown command '" + word + "' (valid: list, analyze, defrag, window)");
 }
 
 } // namespace
@@ -211,6 +238,17 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
   line.Command = ParseSubcommand(words.front());
   line.Targets.assign(words.begin() + 1, words.end());
 
+  if (line.Command == Subcommand::Window) {
+    if (line.WindowMessage == 0)
+      throw UsageError("'window' needs one of --show, --run-schedule and --stop-and-exit");
+    if (!line.Targets.empty()) throw UsageError("'window' takes no targets");
+    if (line.Optimize || !line.Excludes.empty() || line.SizeLimit != 0 || line.Map ||
+        line.Sort != SortKey::None || line.Json)
+      throw UsageError("'window' takes only --show, --run-schedule or --stop-and-exit");
+    return line;
+  }
+  if (line.WindowMessage != 0)
+    throw UsageError("--show, --run-schedule and --stop-and-exit belong to 'window'");
   if (line.Command == Subcommand::List) {
     if (!line.Targets.empty()) throw UsageError("'list' takes no targets");
     if (line.Optimize || !line.Excludes.empty() || line.SizeLimit != 0 || line.Map ||
@@ -226,12 +264,17 @@ std::string UsageText() {
   return R"(Usage: qdefrag list [--json]
   or:  qdefrag analyze [OPTION]... TARGET...
   or:  qdefrag defrag [OPTION]... TARGET...
+  or:  qdefrag window --show | --run-schedule | --stop-and-exit
 Analyse or defragment NTFS and FAT32 volumes that are not mounted.
 
 Commands:
   list                 list every candidate volume and whether it can be used
   analyze              find the fragmented files of each TARGET
   defrag               analyse, then join the fragmented files of each TARGET
+  window               talk to the running Quillo Defrag window:
+                         --show           bring the window up
+                         --run-schedule   start the scheduled defragmentation
+                         --stop-and-exit  stop its busy volumes and end it
 
 Targets:
   C:                   a drive letter of the drive table (see 'qdefrag list')
@@ -263,8 +306,8 @@ next safe point (a move in progress is completed), prints the partial
 report and exits with status 130; a second Ctrl-C does the same without the
 map and the file lists.
 
-Exit status: 0 success, 1 a volume failed or was refused, 2 usage error,
-130 interrupted.
+Exit status: 0 success, 1 a volume failed or was refused (for 'window': no
+window runs), 2 usage error, 130 interrupted.
 )";
 }
 

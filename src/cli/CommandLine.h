@@ -12,7 +12,7 @@
 
 namespace quillo {
 
-enum class Subcommand { None, List, Analyze, Defrag };
+enum class Subcommand { None, List, Analyze, Defrag, Window };
 enum class SortKey { None, Name, Fragments, Clusters, Result };
 enum class ColorChoice { Auto, Always, Never };
 
@@ -29,6 +29,9 @@ struct CommandLine {
   bool Quiet = false;
   SortKey Sort = SortKey::None;
   ColorChoice Color = ColorChoice::Auto;
+  // window: the message for the running window (1124, 1125 or 1126), 0
+  // while none was asked for.
+  int WindowMessage = 0;
 };
 
 // Raises UsageError with a message for the user.

@@ -13,6 +13,7 @@
 #include "cli/StatusText.h"
 #include "cli/UsageError.h"
 #include "jobs/QueuedDispatcher.h"
+#include "platform/InstanceChannel.h"
 #include "platform/InterruptSignal.h"
 #include "platform/SystemClock.h"
 #include "platform/Terminal.h"
@@ -79,6 +80,13 @@ int RunList(const CommandLine& line) {
     }
   }
   return kExitSuccess;
+}
+
+int RunWindow(const CommandLine& line) {
+  if (SendInstanceMessage(line.WindowMessage)) return kExitSuccess;
+  std::cerr << kProgram << ": no Quillo Defrag window runs (nothing listens on "
+            << InstanceSocketPath().string() << ")\n";
+  return kExitFailure;
 }
 
 int RunVolumes(const CommandLine& line) {
@@ -165,6 +173,7 @@ int RunQdefrag(const std::vector<std::string>& arguments) {
   }
   try {
     if (line.Command == Subcommand::List) return RunList(line);
+    if (line.Command == Subcommand::Window) return RunWindow(line);
     return RunVolumes(line);
   } catch (const std::exception& error) {
     std::cerr << kProgram << ": " << error.what() << "\n";

@@ -217,6 +217,13 @@ void TMainForm::AutoDefragStep() {}
 
 std::vector<TDefragThread*> TMainForm::TickedJobs() { return VolumeRows->TickedJobs(); }
 
+std::vector<ReportVolume> TMainForm::TickedReportVolumes() {
+  std::vector<ReportVolume> volumes;
+  for (TDefragThread* job : VolumeRows->TickedJobs())
+    volumes.push_back({job->Engine().Report.get(), job->State()});
+  return volumes;
+}
+
 void TMainForm::Timer_GetDefragRuntimeDataTimer() {
   try {
     Tick.Run();
@@ -275,6 +282,7 @@ void TMainForm::InstanceMessageReceived(int message) {
 }
 
 void TMainForm::RefreshVolumes() {
+  Service.Catalog->Rescan();
   VolumeRows->AddArrivedVolumes();
   int32_t current = CurrentVolumeIndex;
   bool currentRemoved = VolumeRows->RemoveDepartedVolumes(current);

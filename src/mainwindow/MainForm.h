@@ -28,6 +28,7 @@
 #include "mainwindow/VolumeList.h"
 #include "mainwindow/WindowDispatcher.h"
 #include "monitor/CpuUsage.h"
+#include "reportwindow/ReportVolume.h"
 #include "settings/Setting.h"
 
 namespace quillo {
@@ -78,6 +79,10 @@ public:
   // The report window, modally, and whether it is showing.
   void ShowReportWindow() override;
   bool ReportWindowVisible() const;
+  // The report window that View Report opens; null for none.
+  void SetReportWindow(ReportWindowHost* reports) { Service.Reports = reports; }
+  // The ticked rows' reports and states, in list order, for the report window.
+  std::vector<ReportVolume> TickedReportVolumes();
   // The power-off countdown, modally.
   void ShowPowerOffWindow();
   // The auto-defrag step of each tick.

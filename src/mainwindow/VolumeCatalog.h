@@ -20,6 +20,9 @@ public:
   virtual std::vector<std::string> LogicalDriveStrings() = 0;
   // GetDriveType of a root: kDriveFixed for fixed disks and images.
   virtual uint32_t DriveType(const std::string& root) = 0;
+  // Looks for volumes again (devices plugged in or out, the drive table
+  // edited) before the drive strings are read anew.
+  virtual void Rescan() {}
   // A file whose changes add or remove volumes (the drive table's
   // drives.ini); empty when there is none.
   virtual std::filesystem::path WatchedFile() { return {}; }

@@ -55,6 +55,20 @@ TEST(CommandLine, GnuConventions) {
   EXPECT_THROW(ParseCommandLine({"analyze", "--s", "demo:"}), UsageError); // --size-limit or --sort
 }
 
+TEST(CommandLine, WindowMessages) {
+  EXPECT_EQ(ParseCommandLine({"window", "--stop-and-exit"}).WindowMessage, 1125);
+  EXPECT_EQ(ParseCommandLine({"window", "--show"}).WindowMessage, 1124);
+  EXPECT_EQ(ParseCommandLine({"--run-schedule", "window"}).WindowMessage, 1126);
+  EXPECT_EQ(ParseCommandLine({"window", "--st"}).Command, Subcommand::Window);
+  for (const std::vector<std::string>& wrong : std::vector<std::vector<std::string>>{
+           {"window"},
+           {"window", "--show", "--stop-and-exit"},
+           {"window", "--show", "C:"},
+           {"window", "--show", "--optimize"},
+           {"analyze", "--stop-and-exit", "demo:"}})
+    EXPECT_THROW(ParseCommandLine(wrong), UsageError) << wrong.size();
+}
+
 // ---------------------------------------------------------------- texts
 
 TEST(StatusTexts, StateCommandAndModeTable) {

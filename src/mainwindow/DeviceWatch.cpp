@@ -1,0 +1,64 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "mainwindow/DeviceWatch.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QTimer>
+
+#include <string>
+
+namespace quillo {
+
+DeviceWatch::DeviceWatch(const std::filesystem::path& watchedFile, QObject* parent)
+    : QObject(parent) {
+  if (Devices.IsOpen()) {
+    DeviceNotifier = new QSocketNotifier(Devices.Descriptor(), QSocketNotifier::Read, this);
+    connect(DeviceNotifier, &QSocketNotifier::activated, this, &DeviceWatch::DevicesReadable);
+  }
+  if (!watchedFile.empty()) {
+    WatchedFile = QString::fromStdString(watchedFile.string());
+    // The folder too: a file replaced by a rename, or created later, is
+    // seen through its folder.
+    QString folder = QFileInfo(WatchedFile).absolutePath();
+    if (QFileInfo::exists(folder)) Files.addPath(folder);
+    if (QFileInfo::exists(WatchedFile)) Files.addPath(WatchedFile);
+    LastStamp = FileStamp();
+    connect(&Files, &QFileSystemWatcher::fileChanged, this, &DeviceWatch::FileTouched);
+    connect(&Files, &QFileSystemWatcher::directoryChanged, this, &DeviceWatch::FileTouched);
+  }
+}
+
+void DeviceWatch::DevicesReadable() {
+  bool arrivedOrLeft = false;
+  std::string action;
+  while (Devices.ReadEvent(action))
+    if (action == "add" || action == "remove") arrivedOrLeft = true;
+  if (arrivedOrLeft) Report();
+}
+
+QString DeviceWatch::FileStamp() const {
+  QFileInfo file(WatchedFile);
+  if (!file.exists()) return QString();
+  return QStringLiteral("%1 %2").arg(file.size()).arg(file.lastModified().toMSecsSinceEpoch());
+}
+
+void DeviceWatch::FileTouched() {
+  // A watch on a file ends when the file is replaced; it is set again.
+  if (QFileInfo::exists(WatchedFile) && !Files.files().contains(WatchedFile))
+    Files.addPath(WatchedFile);
+  QString stamp = FileStamp();
+  if (stamp == LastStamp) return; // another file of the folder changed
+  LastStamp = stamp;
+  Report();
+}
+
+void DeviceWatch::Report() {
+  if (ReportPending) return;
+  ReportPending = true;
+  QTimer::singleShot(0, this, [this] {
+    ReportPending = false;
+    emit VolumesChanged();
+  });
+}
+
+} // namespace quillo
