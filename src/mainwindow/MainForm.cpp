@@ -283,6 +283,7 @@ void TMainForm::InstanceMessageReceived(int message) {
 
 void TMainForm::RefreshVolumes() {
   Service.Catalog->Rescan();
+  VolumeRows->ReleaseRetiredJobs();
   VolumeRows->AddArrivedVolumes();
   int32_t current = CurrentVolumeIndex;
   bool currentRemoved = VolumeRows->RemoveDepartedVolumes(current);

@@ -39,7 +39,9 @@ void StatusTick::Run() {
   // may change the rows; the count is read again each time round.
   for (int i = 0; i < volumes.Count(); ++i) TakeCompletion(i);
   ShowAutoPageLabels();
-  volumes.ReleaseRetiredJobs();
+  // A volume that left and came back while its old job still held it is
+  // listed once that job has let it go.
+  if (volumes.ReleaseRetiredJobs() > 0) Form.RefreshVolumes();
 }
 
 void StatusTick::ShowRow(int row) {

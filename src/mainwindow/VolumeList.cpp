@@ -221,10 +221,10 @@ bool VolumeList::RemoveDepartedVolumes(int32_t& currentIndex) {
   return currentRemoved;
 }
 
-void VolumeList::ReleaseRetiredJobs() {
+size_t VolumeList::ReleaseRetiredJobs() {
   // Only a parked or dead job is ended here: its thread has nothing left to
   // hand over, so joining it cannot wait for this thread.
-  std::erase_if(Retired, [](const std::unique_ptr<TDefragThread>& job) {
+  return std::erase_if(Retired, [](const std::unique_ptr<TDefragThread>& job) {
     return job->IsParked() || job->IsDead();
   });
 }

@@ -49,8 +49,9 @@ public:
   // first; each job is stopped and retired. `currentIndex` follows its
   // volume; returns whether the current row itself was removed.
   bool RemoveDepartedVolumes(int32_t& currentIndex);
-  // Ends the retired jobs that have come to rest.
-  void ReleaseRetiredJobs();
+  // Ends the retired jobs that have come to rest; returns how many. Their
+  // volumes are let go, so a volume that came back meanwhile can be listed.
+  size_t ReleaseRetiredJobs();
 
   int Count() const { return int(Rows.size()); }
   TDefragThread& Job(int row) { return *Rows[size_t(row)].Job; }

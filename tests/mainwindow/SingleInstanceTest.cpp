@@ -106,6 +106,21 @@ TEST_F(SingleInstanceTest, ForeignLinesAreIgnored) {
   EXPECT_EQ(received.front(), 1124);
 }
 
+TEST_F(SingleInstanceTest, SecondStartOfTheProgramHandsItsRequestOver) {
+  SingleInstance first;
+  ASSERT_FALSE(first.SignalRunningInstance({}));
+  ASSERT_TRUE(first.Listen());
+  std::vector<int> received;
+  QObject::connect(&first, &SingleInstance::MessageReceived,
+                   [&](int message) { received.push_back(message); });
+  // Each ends at once, before it would open a window, and succeeds.
+  EXPECT_EQ(Run(QUILLODEFRAG_PATH, {}), 0);
+  ASSERT_TRUE(PumpUntil([&] { return received.size() == 1; }));
+  EXPECT_EQ(Run(QUILLODEFRAG_PATH, {"/Schedule"}), 0);
+  ASSERT_TRUE(PumpUntil([&] { return received.size() == 2; }));
+  EXPECT_EQ(received, (std::vector<int>{1124, 1126}));
+}
+
 TEST_F(SingleInstanceTest, NoWindowMeansTheSenderFails) {
   EXPECT_EQ(Run(QDEFRAG_PATH, {"window", "--stop-and-exit"}), 1);
 }

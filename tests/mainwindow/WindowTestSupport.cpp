@@ -2,7 +2,8 @@
 #include "WindowTestSupport.h"
 
 #include <QCoreApplication>
-#include <QThread>
+#include <QEventLoop>
+#include <QTimer>
 
 namespace quillo::test {
 
@@ -148,14 +149,21 @@ FormServices FormRig::Services() {
 std::unique_ptr<TMainForm> FormRig::Create() { return std::make_unique<TMainForm>(Services()); }
 
 bool PumpUntil(const std::function<bool()>& condition) {
-  auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-    QCoreApplication::sendPostedEvents();
-    QThread::usleep(200);
-  }
-  return true;
+  if (condition()) return true;
+  // A loop of its own wakes at once for the jobs' hand-overs; the timer
+  // looks at the condition in between.
+  QEventLoop loop;
+  QTimer look;
+  QObject::connect(&look, &QTimer::timeout, [&] {
+    if (condition()) loop.quit();
+  });
+  look.start(1);
+  QTimer patience;
+  patience.setSingleShot(true);
+  QObject::connect(&patience, &QTimer::timeout, &loop, &QEventLoop::quit);
+  patience.start(kPatience);
+  loop.exec();
+  return condition();
 }
 
 void PumpPending() {

@@ -1,0 +1,33 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#include "mainwindow/DriveTableCatalog.h"
+
+#include "platform/DriveConfig.h"
+
+namespace quillo {
+
+DriveTableCatalog::DriveTableCatalog(const DriveEnvironment& environment)
+    : Table(environment), DrivesFile(environment.ConfigurationFolder / DriveConfig::kFileName) {}
+
+std::vector<std::string> DriveTableCatalog::LogicalDriveStrings() {
+  // "C:\<NUL>D:\<NUL><NUL>": split at each NUL, up to the double one.
+  std::string strings = Table.LogicalDriveStrings();
+  std::vector<std::string> roots;
+  size_t start = 0;
+  while (start < strings.size()) {
+    size_t end = strings.find('\0', start);
+    if (end == std::string::npos) end = strings.size();
+    if (end == start) break;
+    roots.push_back(strings.substr(start, end - start));
+    start = end + 1;
+  }
+  return roots;
+}
+
+uint32_t DriveTableCatalog::DriveType(const std::string& root) { return Table.GetDriveType(root); }
+
+std::shared_ptr<VolumeDevice> DriveTableCatalog::OpenDevice(const std::string& volumeName,
+                                                            std::string& why) {
+  return Table.OpenDevice(volumeName, why);
+}
+
+} // namespace quillo

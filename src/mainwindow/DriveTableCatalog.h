@@ -1,0 +1,28 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+#pragma once
+
+#include "mainwindow/VolumeCatalog.h"
+#include "platform/DriveTable.h"
+
+namespace quillo {
+
+// The machine's volumes as the drive table names them.
+class DriveTableCatalog final : public VolumeCatalog {
+public:
+  explicit DriveTableCatalog(const DriveEnvironment& environment);
+
+  std::vector<std::string> LogicalDriveStrings() override;
+  uint32_t DriveType(const std::string& root) override;
+  std::shared_ptr<VolumeDevice> OpenDevice(const std::string& volumeName, std::string& why) override;
+  void Rescan() override { Table.Refresh(); }
+  std::filesystem::path WatchedFile() override { return DrivesFile; }
+
+  // Problems with drives.ini met by the last look.
+  std::vector<std::string> Warnings() const { return Table.Warnings(); }
+
+private:
+  DriveTable Table;
+  std::filesystem::path DrivesFile;
+};
+
+} // namespace quillo

@@ -1,0 +1,223 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The window on real FAT32 images in a drive table of their own: a whole
+// "Defrag & Optimize" run ending in the real report window, and volumes
+// coming and going with drives.ini.
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QTest>
+#include <QTimer>
+
+#include <fstream>
+#include <sstream>
+
+#include "WindowTestSupport.h"
+#include "mainwindow/DeviceWatch.h"
+#include "mainwindow/DriveTableCatalog.h"
+#include "mainwindow/ProgramWindows.h"
+#include "reportwindow/ReportContent.h"
+#include "reportwindow/ReportTab.h"
+
+namespace quillo::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Runs a program to its end; its standard output, or nullopt on failure.
+std::optional<std::string> RunTool(const QString& program, const QStringList& arguments) {
+  QProcess process;
+  process.start(program, arguments);
+  if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit ||
+      process.exitCode() != 0) {
+    ADD_FAILURE() << program.toStdString() << " failed: "
+                  << process.readAllStandardError().toStdString();
+    return std::nullopt;
+  }
+  return process.readAllStandardOutput().toStdString();
+}
+
+std::optional<std::string> Fixture(const QStringList& arguments) {
+  return RunTool(QStringLiteral("python3"),
+                 QStringList{QString::fromStdString((SourceDir() / "tests/fixtures/fat32_image.py").string())} +
+                     arguments);
+}
+
+// A drive table in a folder of its own that sees no block device.
+class FixtureWorld {
+public:
+  FixtureWorld() {
+    Environment.ConfigurationFolder = Dir.Path() / "config";
+    Environment.SysClassBlock = Dir.Path() / "sys/class/block";
+    Environment.DeviceFolder = Dir.Path() / "dev";
+    Environment.MountInfo = Dir.Path() / "mountinfo";
+    Environment.Discover = false;
+    fs::create_directories(Environment.ConfigurationFolder);
+    fs::create_directories(Environment.SysClassBlock);
+    fs::create_directories(Environment.DeviceFolder);
+    std::ofstream(Environment.MountInfo).flush();
+  }
+  void WriteDrives(const std::string& lines) {
+    // Written beside and renamed, as an editor saves.
+    fs::path file = Environment.ConfigurationFolder / "drives.ini";
+    fs::path next = Environment.ConfigurationFolder / "drives.ini.new";
+    std::ofstream(next) << "[drives]\n" << lines;
+    fs::rename(next, file);
+  }
+  // An empty FAT32 file system of 40 MiB.
+  fs::path BlankImage(const std::string& name) {
+    fs::path image = Dir.Path() / name;
+    std::ofstream(image).flush();
+    fs::resize_file(image, 40ull << 20);
+    RunTool(QStringLiteral("mkfs.fat"), {"-F", "32", "-S", "512", "-s", "1", QString::fromStdString(image.string())});
+    return image;
+  }
+
+  TempDir Dir;
+  DriveEnvironment Environment;
+};
+
+TEST(FixtureRunTest, DefragAndOptimizeOnAFat32ImageEndsInTheReportWindow) {
+  FixtureWorld world;
+  fs::path image = world.Dir.Path() / "fat32.img";
+  fs::path manifest = world.Dir.Path() / "fat32.manifest";
+  ASSERT_TRUE(Fixture({"make", "--profile", "small", "--image", QString::fromStdString(image.string()),
+                       "--manifest", QString::fromStdString(manifest.string())}));
+  world.WriteDrives("C=" + image.string() + "\n");
+
+  FormRig rig;
+  DriveTableCatalog catalog(world.Environment);
+  FormServices services = rig.Services();
+  services.Catalog = &catalog;
+  services.Reports = nullptr;
+  auto windows = std::make_unique<ProgramWindows>(services);
+  TMainForm& form = windows->MainForm();
+  ASSERT_TRUE(form.StartedWithVolumes());
+  EXPECT_EQ(RowTexts(form.manualdefrag->manulist, 0)[2], "FAT32");
+  form.show();
+
+  // When the report window comes up by itself, note what it shows and
+  // close it as a user would.
+  std::vector<int> rows;
+  std::vector<std::string> results;
+  QTimer watcher;
+  QObject::connect(&watcher, &QTimer::timeout, [&] {
+    TReportForm& report = windows->ReportForm();
+    if (!report.isVisible() || !rows.empty()) return;
+    for (TReportTab* tab : report.Tabs()) {
+      QTreeWidget* list = tab->Content->ReportList;
+      rows.push_back(list->topLevelItemCount());
+      for (int i = 0; i < list->topLevelItemCount(); ++i)
+        results.push_back(list->topLevelItem(i)->text(4).toStdString());
+    }
+    QTest::mouseClick(report.CloseBtn, Qt::LeftButton);
+  });
+  watcher.start(20);
+
+  form.manualdefrag->ComboBox_FastOrOptDefrag->setCurrentIndex(ManualPage::kMethodOptimize);
+  QTest::mouseClick(form.manualdefrag->ManuDefragBtn, Qt::LeftButton);
+  ASSERT_TRUE(PumpUntil([&] { return !rows.empty() && !windows->ReportForm().isVisible(); }));
+
+  TDefragThread& job = form.Volumes().Job(0);
+  EXPECT_EQ(int(job.State()), int(dsDefragged));
+  ASSERT_EQ(rows, std::vector<int>{int(job.Engine().Report->EntryCount())});
+  EXPECT_GT(rows.front(), 0);
+  for (const std::string& result : results) EXPECT_TRUE(result == "Defragged" || result == "NoSpace") << result;
+
+  std::unique_ptr<TSetting> stored = rig.StoredSettings();
+  int c = TSetting::DriveIndex('C');
+  EXPECT_DOUBLE_EQ(stored->LastDefragTime[size_t(c)], ShortSleepClock::kNow);
+  EXPECT_DOUBLE_EQ(stored->LastOptimizeTime[size_t(c)], ShortSleepClock::kNow);
+
+  // Checked by fsck.fat and mcopy once the window has let the image go.
+  windows.reset();
+  std::optional<std::string> check =
+      Fixture({"check", "--image", QString::fromStdString(image.string()), "--manifest",
+               QString::fromStdString(manifest.string())});
+  ASSERT_TRUE(check);
+  std::istringstream facts(*check);
+  std::string fact;
+  int fsck = -1;
+  int good = 0;
+  int bad = -1;
+  while (facts >> fact) {
+    if (fact == "FSCK") facts >> fsck;
+    if (fact == "CONTENT") facts >> good >> bad;
+    std::getline(facts, fact);
+  }
+  EXPECT_EQ(fsck, 0) << *check;
+  EXPECT_GT(good, 0);
+  EXPECT_EQ(bad, 0) << *check;
+}
+
+TEST(FixtureRunTest, VolumesComeAndGoWithTheDriveTable) {
+  FixtureWorld world;
+  fs::path first = world.BlankImage("first.img");
+  fs::path second = world.BlankImage("second.img");
+  world.WriteDrives("C=" + first.string() + "\n");
+
+  FormRig rig;
+  DriveTableCatalog catalog(world.Environment);
+  FormServices services = rig.Services();
+  services.Catalog = &catalog;
+  TMainForm form(services);
+  DeviceWatch watch(catalog.WatchedFile());
+  QObject::connect(&watch, &DeviceWatch::VolumesChanged, &form, &TMainForm::RefreshVolumes);
+  QTreeWidget* manual = form.manualdefrag->manulist;
+  QTreeWidget* schedule = form.schedule->ScheduleList;
+  ASSERT_EQ(manual->topLevelItemCount(), 1);
+  EXPECT_FALSE(form.Volumes().Job(0).Engine().ReleaseWhileIdle);
+
+  // A volume added later gets rows at the end of both lists, and its
+  // engine lets the volume go while idle.
+  world.WriteDrives("C=" + first.string() + "\nE=" + second.string() + "\n");
+  ASSERT_TRUE(PumpUntil([&] { return manual->topLevelItemCount() == 2; }));
+  EXPECT_EQ(RowTexts(manual, 1)[0], "E:\\");
+  EXPECT_EQ(RowTexts(schedule, 1)[0], "E:\\");
+  EXPECT_TRUE(form.Volumes().Job(1).Engine().ReleaseWhileIdle);
+  EXPECT_EQ(form.Volumes().Map(1).Image()->parentWidget(), form.manualdefrag);
+
+  // Make E: current, then take C: away: E: stays current as row 0.
+  manual->topLevelItem(1)->setCheckState(0, Qt::Checked);
+  PumpPending();
+  ASSERT_EQ(form.CurrentVolumeIndex, 1);
+  world.WriteDrives("E=" + second.string() + "\n");
+  ASSERT_TRUE(PumpUntil([&] { return manual->topLevelItemCount() == 1; }));
+  EXPECT_EQ(RowTexts(manual, 0)[0], "E:\\");
+  EXPECT_EQ(schedule->topLevelItemCount(), 1);
+  EXPECT_EQ(form.CurrentVolumeIndex, 0);
+
+  // The current volume itself goes: the first row becomes current.
+  world.WriteDrives("C=" + first.string() + "\n");
+  ASSERT_TRUE(PumpUntil([&] {
+    return manual->topLevelItemCount() == 1 && RowTexts(manual, 0)[0] == "C:\\";
+  }));
+  EXPECT_EQ(form.CurrentVolumeIndex, 0);
+  form.RunStatusTick();
+  EXPECT_FALSE(form.Volumes().Map(0).Image()->isHidden());
+}
+
+TEST(FixtureRunTest, NoUsableVolumeExplainsWhy) {
+  FixtureWorld world;
+  fs::path blank = world.Dir.Path() / "zero.img";
+  std::ofstream(blank) << std::string(1 << 20, '\0');
+  world.WriteDrives("C=" + blank.string() + "\nD=" + (world.Dir.Path() / "absent.img").string() + "\n");
+  FormRig rig;
+  DriveTableCatalog catalog(world.Environment);
+  FormServices services = rig.Services();
+  services.Catalog = &catalog;
+  TMainForm form(services);
+  EXPECT_FALSE(form.StartedWithVolumes());
+  EXPECT_FALSE(form.Timer_GetDefragRuntimeData->isActive());
+  EXPECT_FALSE(form.CpuTimer->isActive());
+  ASSERT_EQ(rig.Messages.Messages().size(), 1u);
+  const std::string text = rig.Messages.Messages().front().Text;
+  EXPECT_EQ(text.substr(0, text.find('\n')),
+            "Open volume error!You can try to run the application by administrator account");
+  // The second line names each refused volume with its reason.
+  std::string reasons = text.substr(text.find('\n') + 1);
+  EXPECT_NE(reasons.find("C:\\ "), std::string::npos) << reasons;
+  EXPECT_NE(reasons.find("D:\\ "), std::string::npos) << reasons;
+}
+
+} // namespace
+} // namespace quillo::test
