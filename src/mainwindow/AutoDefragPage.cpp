@@ -48,11 +48,11 @@ AutoDefragPage::AutoDefragPage(QWidget* parent) : QWidget(parent) {
   QPixmap ok = Picture(QStringLiteral("status_ok"), kStatusIconSize, kStatusIconSize);
   QPixmap attention = Picture(QStringLiteral("status_attention"), kStatusIconSize, kStatusIconSize);
   autoimg = MakePicture(this, "autoimg", ok, QRect(kLeft, 162, kStatusIconSize, kStatusIconSize));
-  autoimglabel = MakeLabel(this, "autoimglabel", "Auto Defrag is active", QRect(42, 162, 170, 17));
+  autoimglabel = MakeLabel(this, "autoimglabel", "Auto Defrag is active", QRect(42, 162, 150, 17));
   Label_AutoDefrag_Count = MakeLabel(this, "Label_AutoDefrag_Count",
-                                     "%d files has been defragmented", QRect(216, 162, 170, 17));
+                                     "%d files has been defragmented", QRect(196, 162, 170, 17));
   Label_LastAutoDefrag =
-      MakeLabel(this, "Label_LastAutoDefrag", "Last Auto Defrag:", QRect(388, 162, 192, 17));
+      MakeLabel(this, "Label_LastAutoDefrag", "Last Auto Defrag:", QRect(370, 162, 210, 17));
   Label_LastAutoDefrag->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   imgok = MakePicture(this, "imgok", ok, QRect(0, 0, kStatusIconSize, kStatusIconSize));
   imgattention =

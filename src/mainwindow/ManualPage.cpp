@@ -28,6 +28,10 @@ constexpr int kSquareGap = 4;
 constexpr int kLegendTextHeight = 14;
 constexpr int kTotalsTop = 433;
 constexpr int kTotalsHeight = 17;
+constexpr int kNumberGap = 6;
+constexpr int kNumberWidth = 48;
+// Room of a check box's square and the space after it.
+constexpr int kCheckBoxIndicator = 24;
 constexpr int kVolumeIconSize = 16;
 constexpr int kImageListSize = 4;
 
@@ -120,22 +124,33 @@ ManualPage::ManualPage(QWidget* parent, ManualPageHost& host) : QWidget(parent),
 
   CreateLegend();
 
-  Label_TotalFilesDirs_Title = MakeLabel(this, "Label_TotalFilesDirs_Title", "Total Files and Dirs:",
-                                         QRect(14, kTotalsTop, 120, kTotalsHeight));
-  TotalFilesDirs = MakeLabel(this, "TotalFilesDirs", "0", QRect(136, kTotalsTop, 60, kTotalsHeight));
+  // Each number follows its title; the titles are bold.
+  QFont bold = font();
+  bold.setBold(true);
+  QFontMetrics boldMetrics(bold);
+  auto titleWidth = [&](const QString& text) { return boldMetrics.horizontalAdvance(text) + 2; };
+  QString totalTitle = QStringLiteral("Total Files and Dirs:");
+  QString fragmentedTitle = QStringLiteral("Fragmented Files and Dirs:");
+  int x = kLegendLeft;
+  Label_TotalFilesDirs_Title = MakeLabel(this, "Label_TotalFilesDirs_Title", totalTitle,
+                                         QRect(x, kTotalsTop, titleWidth(totalTitle), kTotalsHeight));
+  x += titleWidth(totalTitle) + kNumberGap;
+  TotalFilesDirs = MakeLabel(this, "TotalFilesDirs", "0", QRect(x, kTotalsTop, kNumberWidth, kTotalsHeight));
+  x += kNumberWidth + kNumberGap;
   Label_FragmentedFilesDir_Title =
-      MakeLabel(this, "Label_FragmentedFilesDir_Title", "Fragmented Files and Dirs:",
-                QRect(200, kTotalsTop, 150, kTotalsHeight));
+      MakeLabel(this, "Label_FragmentedFilesDir_Title", fragmentedTitle,
+                QRect(x, kTotalsTop, titleWidth(fragmentedTitle), kTotalsHeight));
+  x += titleWidth(fragmentedTitle) + kNumberGap;
   FragmentedFilesDir =
-      MakeLabel(this, "FragmentedFilesDir", "0", QRect(352, kTotalsTop, 60, kTotalsHeight));
-  CheckBox_auto_shutdown = MakeCheckBox(this, "CheckBox_auto_shutdown",
-                                        "Turn off computer after defragment",
-                                        QRect(414, kTotalsTop - 2, 195, kTotalsHeight + 4));
-  for (QLabel* label : {Label_TotalFilesDirs_Title, Label_FragmentedFilesDir_Title}) {
-    QFont font = label->font();
-    font.setBold(true);
-    label->setFont(font);
-  }
+      MakeLabel(this, "FragmentedFilesDir", "0", QRect(x, kTotalsTop, kNumberWidth, kTotalsHeight));
+  // The power-off box ends where the list ends.
+  QString powerOff = QStringLiteral("Turn off computer after defragment");
+  int boxWidth = QFontMetrics(font()).horizontalAdvance(powerOff) + kCheckBoxIndicator;
+  CheckBox_auto_shutdown =
+      MakeCheckBox(this, "CheckBox_auto_shutdown", powerOff,
+                   QRect(kLegendLeft + kLegendWidth - boxWidth, kTotalsTop - 2, boxWidth,
+                         kTotalsHeight + 4));
+  for (QLabel* label : {Label_TotalFilesDirs_Title, Label_FragmentedFilesDir_Title}) label->setFont(bold);
 
   QIcon plain = PictureIcon(QStringLiteral("volume_plain"), kVolumeIconSize);
   for (int i = 0; i < kImageListSize; ++i)
