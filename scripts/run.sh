@@ -1,46 +1,64 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-2.0-or-later
-# The main job: sets everything up, builds qdefrag (release preset), makes a
-# fragmented FAT32 image file with the test fixture script (mkfs.fat and
-# mtools, no root needed), and shows qdefrag on it: the cluster map after an
-# analysis, then the map after "Defrag & Optimize", and finally the image
-# checked by fsck.fat and a comparison of every file's content. Beside it,
-# at the same time, runs qdefrag's generated in-memory volume `demo:`, whose
-# fuller map shows more. Nothing but the image, in a temporary folder, is
-# written.
+# The main job: sets everything up, builds the programs (release preset) and
+# shows them on fragmented volumes. Only image files in a temporary folder
+# are written; the drive table's configuration stays there too.
+#  - With a display, the window (quillodefrag) opens on two demo images, a
+#    fragmented FAT32 one (C:) and an NTFS one (D:), made by the fixture
+#    scripts and listed in a drive table of their own. Tick a volume, choose
+#    a method, press GO; close the window to end. The images are checked by
+#    fsck.fat and ntfsfix afterwards.
+#  - Without one, qdefrag on the FAT32 image and on its generated in-memory
+#    volume `demo:`: the cluster map after an analysis, then after "Defrag &
+#    Optimize", and the image checked by fsck.fat and a comparison of every
+#    file's content.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 cmake --preset release -G Ninja
-cmake --build --preset release --target qdefrag -j "$(nproc)"
+cmake --build --preset release --target qdefrag quillodefrag -j "$(nproc)"
 
 qdefrag=build/release/src/cli/qdefrag
+window=build/release/src/app/quillodefrag
 fixture=tests/fixtures/fat32_image.py
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-# The drive table's configuration stays in the temporary folder too.
 export QUILLODEFRAG_HOME="$work/config"
 mkdir -p "$QUILLODEFRAG_HOME"
 
 image="$work/fragmented.img"
-targets=(demo:)
-if [ -f "$fixture" ]; then
-  python3 "$fixture" make --profile small --image "$image" \
-    --manifest "$work/fragmented.manifest" > /dev/null
-  targets=("$image" demo:)
+python3 "$fixture" make --profile small --image "$image" \
+  --manifest "$work/fragmented.manifest" > /dev/null
+
+check_fat32() {
+  echo
+  echo "== the FAT32 image afterwards: fsck.fat, and every file compared with what was written"
+  python3 "$fixture" check --image "$image" --manifest "$work/fragmented.manifest" \
+    --work "$work/check" | grep -E '^(FSCK|CONTENT|MISMATCH) '
+}
+
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  # The NTFS image's fixture tool writes what ntfscp cannot.
+  c++ -std=c++20 -O1 -Isrc tests/fixtures/NtfsFixtureTool.cpp \
+    $(pkg-config --cflags --libs libntfs-3g) -o "$work/ntfs_fixture_tool"
+  python3 tests/fixtures/make_ntfs_image.py --tool "$work/ntfs_fixture_tool" "$work/ntfs" > /dev/null
+  printf '[drives]\nC=%s\nD=%s\n' "$image" "$work/ntfs/volume.img" > "$QUILLODEFRAG_HOME/drives.ini"
+  echo "== quillodefrag on C: (FAT32) and D: (NTFS), images in $work"
+  # Only the two images: no disk of the machine is offered.
+  QUILLODEFRAG_DISCOVER=0 "$window"
+  check_fat32
+  echo
+  echo "== the NTFS image afterwards: ntfsfix --no-action"
+  ntfsfix --no-action "$work/ntfs/volume.img" | tail -n 3
+  exit 0
 fi
 
+targets=("$image" demo:)
 echo
 echo "== qdefrag analyze --map ${targets[*]}"
 "$qdefrag" analyze --map "${targets[@]}"
 echo
 echo "== qdefrag defrag --optimize --map ${targets[*]}"
 "$qdefrag" defrag --optimize --map "${targets[@]}"
-
-if [ -f "$image" ]; then
-  echo
-  echo "== the image afterwards: fsck.fat, and every file compared with what was written"
-  python3 "$fixture" check --image "$image" --manifest "$work/fragmented.manifest" \
-    --work "$work/check" | grep -E '^(FSCK|CONTENT|MISMATCH) '
-fi
+check_fat32

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "mainwindow/SystemServices.h"
 
+#include <cstdlib>
 #include <iostream>
 
 #include "mainwindow/MainForm.h"
@@ -8,8 +9,23 @@
 
 namespace quillo {
 
+namespace {
+
+// QUILLODEFRAG_DISCOVER=0 keeps the drive table to the volumes drives.ini
+// names: a demo or a test setup then never offers a disk of the machine.
+constexpr const char* kDiscoverSwitch = "QUILLODEFRAG_DISCOVER";
+
+DriveEnvironment MachineDrives() {
+  DriveEnvironment environment = DriveEnvironment::System();
+  const char* discover = std::getenv(kDiscoverSwitch);
+  if (discover != nullptr && std::string(discover) == "0") environment.Discover = false;
+  return environment;
+}
+
+} // namespace
+
 SystemServices::SystemServices(std::vector<std::string> arguments)
-    : Arguments(std::move(arguments)), Activity("/", Host), Catalog(DriveEnvironment::System()) {
+    : Arguments(std::move(arguments)), Activity("/", Host), Catalog(MachineDrives()) {
   for (const std::string& warning : Catalog.Warnings())
     std::cerr << "quillodefrag: drives.ini: " << warning << '\n';
 }
