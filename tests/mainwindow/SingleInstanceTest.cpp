@@ -202,7 +202,9 @@ TEST_F(RunningWindowTest, StopAndExitStopsBusyJobsAndQuits) {
   quitByMessage = QCoreApplication::exec() == 0;
   EXPECT_TRUE(quitByMessage);
   // The sender may have ended while the loop still ran.
-  if (sender.state() != QProcess::NotRunning) EXPECT_TRUE(sender.waitForFinished());
+  if (sender.state() != QProcess::NotRunning) {
+    EXPECT_TRUE(sender.waitForFinished());
+  }
   EXPECT_EQ(sender.exitStatus(), QProcess::NormalExit);
   EXPECT_EQ(sender.exitCode(), 0);
   EXPECT_EQ(int(jobC.State()), int(dsStopping));
