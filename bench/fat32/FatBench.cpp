@@ -78,6 +78,7 @@ class TimedVolume final : public VolumeDevice {
 public:
   explicit TimedVolume(std::shared_ptr<VolumeDevice> inner) : Inner(std::move(inner)) {}
   double MoveSeconds = 0;
+  double FirstMoveSeconds = 0; // holds the volume check before the first write
   uint64_t MoveRequests = 0;
 
   Handle OpenVolume(const std::string& path) override { return Inner->OpenVolume(path); }
@@ -112,8 +113,9 @@ public:
   NtStatus MoveFile(Handle volume, const MoveFileData& data, IoStatusBlock& iosb) override {
     auto start = Timer::now();
     NtStatus status = Inner->MoveFile(volume, data, iosb);
-    MoveSeconds += Seconds(start);
-    ++MoveRequests;
+    double seconds = Seconds(start);
+    MoveSeconds += seconds;
+    if (MoveRequests++ == 0) FirstMoveSeconds = seconds;
     return status;
   }
   NtStatus GetNtfsVolumeData(Handle volume, NtfsVolumeDataBuffer& out) override {
@@ -242,9 +244,10 @@ int main(int argc, char** argv) {
   double theirs = double(ddBytes) / ddSeconds;
   double device = double(moved) / timed->MoveSeconds;
   std::printf("fast pass: %d fragmented entries joined, %.1f MiB moved in %.3f s, of which "
-              "%.3f s in %llu move requests (each made durable step by step)\n",
+              "%.3f s in %llu move requests (each made durable step by step; the first, "
+              "with the volume check before any write, %.3f s)\n",
               defragged, double(moved) / (1 << 20), pass, timed->MoveSeconds,
-              static_cast<unsigned long long>(timed->MoveRequests));
+              static_cast<unsigned long long>(timed->MoveRequests), timed->FirstMoveSeconds);
   std::printf("  whole pass %.1f MiB/s, moves alone %.1f MiB/s; dd %.1f MiB/s (%.1f MiB)\n",
               ours / (1 << 20), device / (1 << 20), theirs / (1 << 20), double(ddBytes) / (1 << 20));
   std::printf("  ratios: whole pass %.2f, moves alone %.2f (target >= 0.5)\n", ours / theirs,

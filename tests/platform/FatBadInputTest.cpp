@@ -7,6 +7,7 @@
 #include <functional>
 #include <random>
 
+#include "BorrowedBlockDevice.h"
 #include "FatEngineRig.h"
 #include "FatImageEditor.h"
 #include "FatImageKit.h"

@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "BorrowedBlockDevice.h"
 #include "FatEngineRig.h"
 #include "FatImageKit.h"
 #include "MemoryBlockDevice.h"

@@ -9,7 +9,7 @@
 #include "FatEngineRig.h"
 #include "FatImageEditor.h"
 #include "FatImageKit.h"
-#include "MemoryBlockDevice.h"
+#include "RecordingBlockDevice.h"
 #include "TestSupport.h"
 #include "platform/fat/FatVolume.h"
 

@@ -5,7 +5,23 @@ namespace quillo::fat {
 
 namespace {
 
+// FAT dates: day in bits 0-4, month in 5-8, years since 1980 in 9-15.
+// FAT times: two-second steps in bits 0-4, minutes in 5-10, hours in 11-15.
 constexpr int kDosEpochYear = 1980;
+constexpr unsigned kDayMask = 0x1F;
+constexpr unsigned kMonthShift = 5;
+constexpr unsigned kMonthMask = 0x0F;
+constexpr unsigned kYearShift = 9;
+constexpr unsigned kTwoSecondsMask = 0x1F;
+constexpr unsigned kSecondsPerStep = 2;
+constexpr unsigned kMinuteShift = 5;
+constexpr unsigned kMinuteMask = 0x3F;
+constexpr unsigned kHourShift = 11;
+constexpr unsigned kMonthsPerYear = 12;
+constexpr unsigned kMaxHour = 23;
+constexpr unsigned kMaxMinuteOrSecond = 59;
+constexpr uint64_t kSecondsPerHour = 3600;
+constexpr uint64_t kSecondsPerMinute = 60;
 constexpr uint64_t kTicksPerSecond = 10000000;
 constexpr uint64_t kSecondsPerDay = 86400;
 // Days from 1601-01-01 to 1970-01-01.
@@ -32,16 +48,17 @@ unsigned DaysInMonth(int year, unsigned month) {
 } // namespace
 
 uint64_t DosDateTimeToFileTime(uint16_t date, uint16_t time) {
-  unsigned day = date & 0x1F;
-  unsigned month = (date >> 5) & 0x0F;
-  int year = kDosEpochYear + (date >> 9);
-  unsigned seconds = (time & 0x1F) * 2;
-  unsigned minutes = (time >> 5) & 0x3F;
-  unsigned hours = time >> 11;
-  if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month)) return 0;
-  if (hours > 23 || minutes > 59 || seconds > 59) return 0;
+  unsigned day = date & kDayMask;
+  unsigned month = (date >> kMonthShift) & kMonthMask;
+  int year = kDosEpochYear + (date >> kYearShift);
+  unsigned seconds = (time & kTwoSecondsMask) * kSecondsPerStep;
+  unsigned minutes = (time >> kMinuteShift) & kMinuteMask;
+  unsigned hours = time >> kHourShift;
+  if (month < 1 || month > kMonthsPerYear || day < 1 || day > DaysInMonth(year, month)) return 0;
+  if (hours > kMaxHour || minutes > kMaxMinuteOrSecond || seconds > kMaxMinuteOrSecond) return 0;
   int64_t days = DaysFromCivil(year, month, day) + kFileTimeToUnixDays;
-  uint64_t secondsTotal = uint64_t(days) * kSecondsPerDay + hours * 3600u + minutes * 60u + seconds;
+  uint64_t secondsTotal = uint64_t(days) * kSecondsPerDay + hours * kSecondsPerHour +
+                          minutes * kSecondsPerMinute + seconds;
   return secondsTotal * kTicksPerSecond;
 }
 

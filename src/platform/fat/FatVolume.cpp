@@ -23,7 +23,8 @@ constexpr uint32_t kFileReadOnlyVolume = 0x00080000;
 // The attribute bits a FAT entry shares with Windows.
 constexpr uint8_t kVisibleAttributes =
     kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrDirectory | kAttrArchive;
-constexpr uint8_t kNoBootLabel[] = "NO NAME";
+constexpr const char* kNoBootLabel = "NO NAME";
+constexpr int64_t kBitsPerByte = 8;
 
 std::string Lower(std::string text) {
   for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
@@ -239,7 +240,7 @@ bool FatVolume::GetVolumeInformation(const std::string& rootPath, size_t nameCap
   std::u16string label;
   DirectoryRead root = Names.ReadDirectory(Geometry.RootCluster);
   if (root.Data) label = root.Data->Parsed.VolumeLabel;
-  if (label.empty() && Geometry.Label != reinterpret_cast<const char*>(kNoBootLabel))
+  if (label.empty() && Geometry.Label != kNoBootLabel)
     for (char c : Geometry.Label) label.push_back(char16_t(static_cast<unsigned char>(c)));
   if (!Utf16ToUtf8(label, out.VolumeLabel)) out.VolumeLabel.clear();
   out.SerialNumber = Geometry.VolumeId;
@@ -257,12 +258,12 @@ NtStatus FatVolume::GetVolumeBitmap(Handle volume, int64_t startingLcn, VolumeBi
   if (startingLcn < 0 || startingLcn >= int64_t(Geometry.ClusterCount))
     return kStatusInvalidParameter;
   // Answers start on a byte boundary.
-  int64_t base = startingLcn / 8 * 8;
+  int64_t base = startingLcn / kBitsPerByte * kBitsPerByte;
   int64_t remaining = int64_t(Geometry.ClusterCount) - base;
   uint32_t count = uint32_t(std::min<int64_t>(remaining, kBitmapCapacityClusters));
   out.StartingLcn = base;
   out.BitmapSize = remaining;
-  std::memset(out.Buffer, 0, (count + 7) / 8);
+  std::memset(out.Buffer, 0, (count + kBitsPerByte - 1) / kBitsPerByte);
   uint32_t firstCluster = uint32_t(base) + kFirstDataCluster;
   for (uint32_t k = 0; k < count; ++k)
     if (!Table.IsFree(firstCluster + k)) out.Buffer[k >> 3] |= uint8_t(1u << (k & 7));

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Block devices for tests: an image held in memory that can lose power after
-// a given number of writes, and a recorder around any device.
+// An image held in memory that can lose power after a given number of
+// writes.
 #pragma once
 
 #include <cstdint>
@@ -54,45 +54,6 @@ private:
   std::vector<LoggedWrite> WriteLog;
   bool Cut = false;
   std::function<void()> OnCut;
-};
-
-// Passes everything to another device and counts the writes and syncs.
-class RecordingBlockDevice final : public BlockDevice {
-public:
-  RecordingBlockDevice(std::unique_ptr<BlockDevice> inner, uint64_t& writes)
-      : Inner(std::move(inner)), Writes(writes) {}
-  uint64_t Size() const override { return Inner->Size(); }
-  bool ReadOnly() const override { return Inner->ReadOnly(); }
-  bool ReadAt(uint64_t offset, void* buffer, size_t length) override {
-    return Inner->ReadAt(offset, buffer, length);
-  }
-  bool WriteAt(uint64_t offset, const void* data, size_t length) override {
-    ++Writes;
-    return Inner->WriteAt(offset, data, length);
-  }
-  bool Sync() override { return Inner->Sync(); }
-
-private:
-  std::unique_ptr<BlockDevice> Inner;
-  uint64_t& Writes;
-};
-
-// Lends a device the test keeps to a volume that wants to own one.
-class BorrowedBlockDevice final : public BlockDevice {
-public:
-  explicit BorrowedBlockDevice(BlockDevice& inner) : Inner(inner) {}
-  uint64_t Size() const override { return Inner.Size(); }
-  bool ReadOnly() const override { return Inner.ReadOnly(); }
-  bool ReadAt(uint64_t offset, void* buffer, size_t length) override {
-    return Inner.ReadAt(offset, buffer, length);
-  }
-  bool WriteAt(uint64_t offset, const void* data, size_t length) override {
-    return Inner.WriteAt(offset, data, length);
-  }
-  bool Sync() override { return Inner.Sync(); }
-
-private:
-  BlockDevice& Inner;
 };
 
 } // namespace quillo::test
