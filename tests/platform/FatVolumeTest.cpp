@@ -138,6 +138,20 @@ TEST_F(FatVolumeRead, DirectoriesOpenOnlyWithBackupSemantics) {
   Volume->CloseHandle(dir);
 }
 
+TEST_F(FatVolumeRead, ClosedHandlesStayInvalidWhenTheirPlaceIsReused) {
+  Handle first = Volume->CreateFile("C:\\README.TXT", kGenericRead, kFileShareRead, 0);
+  ASSERT_NE(first, kInvalidHandle);
+  Volume->CloseHandle(first);
+  Handle second = Volume->CreateFile("C:\\empty.txt", kGenericRead, kFileShareRead, 0);
+  ASSERT_NE(second, kInvalidHandle);
+  EXPECT_NE(second, first);
+  FileInformation info;
+  EXPECT_FALSE(Volume->GetFileInformationByHandle(first, info));
+  EXPECT_TRUE(Volume->GetFileInformationByHandle(second, info));
+  EXPECT_FALSE(Volume->GetFileInformationByHandle(kInvalidHandle, info));
+  Volume->CloseHandle(second);
+}
+
 TEST_F(FatVolumeRead, RetrievalPointersFollowTheChainsMtoolsSees) {
   CheckResult mtools = CheckImage(Image, FixtureManifest("small"), true);
   ASSERT_FALSE(Expected.Fragmented.empty());

@@ -111,9 +111,12 @@ void FatVolume::Record(const std::u16string& path, const std::string& what) {
 }
 
 bool FatVolume::OnThisVolume(const std::string& path) const {
-  return path.size() >= VolumeName.size() &&
-         Lower(path.substr(0, VolumeName.size())) == Lower(VolumeName) &&
-         (path.size() == VolumeName.size() || path[VolumeName.size()] == '\\');
+  if (path.size() < VolumeName.size()) return false;
+  for (size_t i = 0; i < VolumeName.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(path[i])) !=
+        std::tolower(static_cast<unsigned char>(VolumeName[i])))
+      return false;
+  return path.size() == VolumeName.size() || path[VolumeName.size()] == '\\';
 }
 
 FatVolume::Resolution FatVolume::Corrupt(const std::string& path, const std::string& problem) {
@@ -190,16 +193,12 @@ FatVolume::Resolution FatVolume::Resolve(const std::string& path,
   return Corrupt(parentPath, problem);
 }
 
-Handle FatVolume::NewHandle(OpenEntry entry) {
-  Handle handle = NextHandle++;
-  Handles.emplace(handle, std::move(entry));
-  return handle;
-}
+Handle FatVolume::NewHandle(OpenEntry entry) { return Handles.Add(std::move(entry)); }
 
 FatVolume::OpenEntry* FatVolume::FindHandle(Handle handle, bool wantVolume) {
-  auto it = Handles.find(handle);
-  if (it == Handles.end() || it->second.IsVolume != wantVolume) return nullptr;
-  return &it->second;
+  OpenEntry* entry = Handles.Find(handle);
+  if (!entry || entry->IsVolume != wantVolume) return nullptr;
+  return entry;
 }
 
 // --- VolumeDevice ---
@@ -338,19 +337,19 @@ void FatVolume::FollowMove(const Location& moved, const MoveOutcome& outcome) {
   uint32_t oldFirst = moved.Entry.FirstCluster;
   uint32_t newFirst = outcome.NewFirstCluster;
   if (oldFirst == newFirst) return;
-  for (auto& [handle, open] : Handles) {
-    if (open.IsVolume || open.Where->IsRoot) continue;
+  Handles.ForEach([&](OpenEntry& open) {
+    if (open.IsVolume || open.Where->IsRoot) return;
     const Location& where = *open.Where;
     bool itself = where.ParentCluster == moved.ParentCluster && where.Entry.Slot == moved.Entry.Slot;
     bool inside = where.ParentCluster == oldFirst; // its directory moved
-    if (!itself && !inside) continue;
+    if (!itself && !inside) return;
     auto updated = std::make_shared<Location>(where);
     if (itself)
       updated->Entry.FirstCluster = newFirst;
     else
       updated->ParentCluster = newFirst;
     open.Where = std::move(updated);
-  }
+  });
 }
 
 NtStatus FatVolume::MoveFile(Handle volume, const MoveFileData& data, IoStatusBlock& iosb) {
@@ -421,7 +420,7 @@ bool FatVolume::ListDirectory(const std::string& directoryPath, std::vector<Dire
 
 void FatVolume::CloseHandle(Handle handle) {
   std::lock_guard<std::mutex> guard(Lock);
-  Handles.erase(handle);
+  Handles.Remove(handle);
 }
 
 void FatVolume::EndWriteSession() {

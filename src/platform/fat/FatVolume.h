@@ -11,7 +11,6 @@
 #include <mutex>
 #include <set>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "engine/VolumeDevice.h"
@@ -21,6 +20,7 @@
 #include "platform/fat/FatNamespace.h"
 #include "platform/fat/FatTable.h"
 #include "platform/fat/FatWriteSession.h"
+#include "platform/fat/HandleTable.h"
 
 namespace quillo::fat {
 
@@ -92,8 +92,7 @@ private:
   FatNamespace Names;
   FatWriteSession Session;
   FatMover Mover;
-  std::unordered_map<Handle, OpenEntry> Handles;
-  Handle NextHandle = 100;
+  HandleTable<OpenEntry> Handles;
   // The last path resolved and its directory: the walk asks for the
   // attributes of an entry, then opens it, twice, before going on to the
   // next entry of the same directory. Moves clear both.
