@@ -4,6 +4,7 @@
 // coming and going with drives.ini.
 #include <gtest/gtest.h>
 
+#include <QCryptographicHash>
 #include <QProcess>
 #include <QTest>
 #include <QTimer>
@@ -147,6 +148,60 @@ TEST(FixtureRunTest, DefragAndOptimizeOnAFat32ImageEndsInTheReportWindow) {
   EXPECT_EQ(fsck, 0) << *check;
   EXPECT_GT(good, 0);
   EXPECT_EQ(bad, 0) << *check;
+}
+
+// The NTFS fixture image is made once per build by the NTFS tests' target.
+TEST(FixtureRunTest, NtfsImageAnalysedAndDefraggedThroughTheWindow) {
+  const fs::path fixture = QUILLO_NTFS_FIXTURE_DIR;
+  FixtureWorld world;
+  fs::path image = world.Dir.Path() / "ntfs.img";
+  fs::copy_file(fixture / "volume.img", image);
+  world.WriteDrives("D=" + image.string() + "\n");
+
+  FormRig rig;
+  DriveTableCatalog catalog(world.Environment);
+  FormServices services = rig.Services();
+  services.Catalog = &catalog;
+  auto form = std::make_unique<TMainForm>(services);
+  ASSERT_TRUE(form->StartedWithVolumes());
+  EXPECT_EQ(RowTexts(form->manualdefrag->manulist, 0)[2], "NTFS");
+  form->show();
+  TDefragThread& job = form->Volumes().Job(0);
+
+  QTest::mouseClick(form->manualdefrag->ManuAnalyzeBtn, Qt::LeftButton);
+  ASSERT_TRUE(PumpUntil([&] { return rig.Reports.Openings == 1; }));
+  EXPECT_EQ(rig.Reports.States.front(), std::vector<uint8_t>{dsAnalyzed});
+  EXPECT_FALSE(rig.Reports.Entries.front().front().empty());
+
+  QTest::mouseClick(form->manualdefrag->ManuDefragBtn, Qt::LeftButton);
+  ASSERT_TRUE(PumpUntil([&] { return rig.Reports.Openings == 2; }));
+  EXPECT_EQ(int(job.State()), int(dsDefragged));
+  EXPECT_NE(rig.StoredSettings()->LastDefragTime[size_t(TSetting::DriveIndex('D'))], 0);
+  form.reset();
+
+  // ntfsfix finds nothing to mend, and every file reads back as written.
+  EXPECT_TRUE(RunTool(QStringLiteral("ntfsfix"),
+                      {"--no-action", QString::fromStdString(image.string())}));
+  std::ifstream manifest(fixture / "manifest.txt");
+  std::string line;
+  int files = 0;
+  while (std::getline(manifest, line)) {
+    std::istringstream fields(line);
+    std::string digest, crc, size, kind;
+    fields >> digest >> crc >> size >> kind;
+    std::string path;
+    std::getline(fields >> std::ws, path);
+    std::optional<std::string> content =
+        RunTool(QStringLiteral("ntfscat"), {QString::fromStdString(image.string()),
+                                            QString::fromStdString(path)});
+    ASSERT_TRUE(content) << path;
+    QByteArray bytes = QByteArray::fromStdString(*content);
+    EXPECT_EQ(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex().toStdString(),
+              digest)
+        << path;
+    ++files;
+  }
+  EXPECT_GT(files, 0);
 }
 
 TEST(FixtureRunTest, VolumesComeAndGoWithTheDriveTable) {
