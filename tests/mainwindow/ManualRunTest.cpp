@@ -6,11 +6,15 @@
 #include <QTest>
 
 #include "WindowTestSupport.h"
+#include <fstream>
+
 #include "engine/DateTime.h"
 #include "mainwindow/StatusTexts.h"
 
 namespace quillo::test {
 namespace {
+
+namespace fs = std::filesystem;
 
 class ManualRunTest : public ::testing::Test {
 protected:
@@ -91,6 +95,22 @@ TEST_F(ManualRunTest, DefragAndOptimizeRunsUntilTheReportOpens) {
   EXPECT_EQ(Page->Guage_Progress->value(), int(JobC().Engine().Map->GetProgressBar()));
   EXPECT_TRUE(Page->ViewReportBtn->isEnabled());
   EXPECT_EQ(Form->Tray->IconIndex(), TrayIcon::kRestingIcon);
+}
+
+TEST_F(ManualRunTest, SettingsThatCannotBeSavedAreReportedAndTheTickEnds) {
+  fs::path blocked = Rig.Folder.Path() / "blocked";
+  std::ofstream(blocked) << "a file, not a folder\n";
+  Rig.SettingsFileOverride = blocked / "config.ini";
+  Start();
+  // Already the first save, at start, cannot be written.
+  ASSERT_EQ(Rig.Messages.Messages().size(), 1u);
+  EXPECT_EQ(Rig.Messages.Messages().front().Text, "Unable to write to " + (blocked / "config.ini").string());
+  Form->show();
+  QTest::mouseClick(Page->ManuDefragBtn, Qt::LeftButton);
+  ASSERT_TRUE(PumpUntil([&] { return Rig.Messages.Messages().size() == 2; }));
+  EXPECT_EQ(Rig.Messages.Messages().back().Text, "Unable to write to " + (blocked / "config.ini").string());
+  // The rest of that tick did not run: no report was opened.
+  EXPECT_EQ(Rig.Reports.Openings, 0);
 }
 
 TEST_F(ManualRunTest, FastRunRecordsOnlyTheDefragTime) {

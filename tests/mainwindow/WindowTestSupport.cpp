@@ -140,7 +140,7 @@ FormServices FormRig::Services() {
   services.Messages = &Messages;
   services.Reports = &Reports;
   services.PowerOff = &PowerOff;
-  services.SettingsFile = SettingsFile();
+  services.SettingsFile = SettingsFileOverride.empty() ? SettingsFile() : SettingsFileOverride;
   services.LanguageFolder = SourceDir() / "language";
   services.Arguments = Arguments;
   return services;

@@ -95,6 +95,8 @@ public:
   uint8_t LineStatus = 1;
   EngineFactory* Engines = nullptr;
   std::vector<std::string> Arguments;
+  // Where the window keeps its settings instead of SettingsFile().
+  std::filesystem::path SettingsFileOverride;
 
   std::filesystem::path SettingsFile() const { return Folder.Path() / "config.ini"; }
   // Changes config.ini before the window starts.
