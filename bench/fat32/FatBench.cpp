@@ -216,6 +216,8 @@ int main(int argc, char** argv) {
   // The fast pass on a copy, against dd moving as many bytes in it.
   fs::path work = dir / "work.img";
   Run("cp --sparse=always " + Quote(image.string()) + " " + Quote(work.string()));
+  // The copy's own write-back must not land in the first flushes of the pass.
+  Run("sync " + Quote(work.string()));
   Services services;
   auto timed = std::make_shared<TimedVolume>(OpenVolume(work, false));
   auto engine = std::make_unique<TFatDefrag>("C:", timed, services.Get());
