@@ -12,6 +12,7 @@
 #include "jobs/DefragThread.h"
 #include "mainwindow/PowerOffWindow.h"
 #include "mainwindow/ReportWindowHost.h"
+#include "mainwindow/TaskLibrary.h"
 #include "mainwindow/VolumeCatalog.h"
 #include "monitor/ActivityCounters.h"
 
@@ -35,6 +36,9 @@ struct FormServices {
   ReportWindowHost* Reports = nullptr;
   // Null: no power-off window.
   PowerOffWindow* PowerOff = nullptr;
+  // Null: the task library libjobsched (the user's own timers and
+  // autostart entries).
+  TaskLibrary* Tasks = nullptr;
   // Empty: config.ini in the configuration folder, the language folder.
   std::filesystem::path SettingsFile;
   std::filesystem::path LanguageFolder;

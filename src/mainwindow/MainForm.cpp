@@ -10,6 +10,7 @@
 #include <exception>
 #include <iostream>
 
+#include "mainwindow/JobSchedLibrary.h"
 #include "mainwindow/Pictures.h"
 #include "mainwindow/ProgramIdentity.h"
 #include "settings/MessageText.h"
@@ -38,6 +39,7 @@ QWidget* PageIn(QStackedWidget* pages, QWidget* page) {
 } // namespace
 
 TMainForm::TMainForm(const FormServices& services) : Service(services) {
+  if (!Service.Tasks) Service.Tasks = &JobSchedLibrary::Instance();
   CreateFrame();
   FormCreate();
 }
@@ -74,6 +76,7 @@ void TMainForm::CreateFrame() {
   schedule = static_cast<SchedulePage*>(PageIn(PageControl, new SchedulePage(PageControl)));
   Option = static_cast<OptionPage*>(PageIn(PageControl, new OptionPage(PageControl)));
   connect(Side, &SideBar::TileClicked, this, &TMainForm::SideBarTileClick);
+  schedule->Bind(Tasks(), SystemClock(), [this] { return Settings && Settings->EnableSchedule; });
 
   Timer_GetDefragRuntimeData = new QTimer(this);
   Timer_GetDefragRuntimeData->setObjectName(QStringLiteral("Timer_GetDefragRuntimeData"));

@@ -74,6 +74,8 @@ public:
   VolumeList& Volumes() { return *VolumeRows; }
   const FormServices& Services() const { return Service; }
   Clock& SystemClock() { return *Service.SystemClock; }
+  // The weekly and log-on tasks go through it.
+  TaskLibrary& Tasks() { return *Service.Tasks; }
   // Shows a message box carrying the text (errors of handlers included).
   void ShowPlainMessage(const std::string& text);
   // The report window, modally, and whether it is showing.

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "mainwindow/SchedulePage.h"
 
+#include <QMouseEvent>
+
 namespace quillo {
 
 SchedulePage::SchedulePage(QWidget* parent) : QWidget(parent) {
@@ -45,6 +47,66 @@ SchedulePage::SchedulePage(QWidget* parent) : QWidget(parent) {
   ScheduleConfigBtn = MakeButton(GroupBox_ScheduleOptions, "ScheduleConfigBtn", "Schedule Config",
                                  QRect(400, 94, 120, 25));
   ScheduleConfigBtn->setEnabled(false);
+
+  scheduletimelabel->installEventFilter(this);
+  ScheduleList->viewport()->installEventFilter(this);
+  connect(ScheduleCheck, &QCheckBox::clicked, this, &SchedulePage::ScheduleCheckClick);
+  connect(ScheduleConfigBtn, &QPushButton::clicked, this, &SchedulePage::ScheduleConfigBtnClick);
+  // Only the user's choice counts: the apply step sets the index itself.
+  connect(ComboBox_Action, &QComboBox::activated, this, &SchedulePage::ComboBox_ActionChange);
+}
+
+SchedulePage::~SchedulePage() = default;
+
+void SchedulePage::Bind(TaskLibrary& tasks, Clock& clock, std::function<bool()> scheduleStored) {
+  WeeklyTask = std::make_unique<ScheduleTask>(tasks, clock, RunningProgramFile());
+  ScheduleStored = std::move(scheduleStored);
+}
+
+void SchedulePage::ScheduleCheckClick() {
+  if (ScheduleCheck->isChecked()) {
+    if (WeeklyTask) {
+      WeeklyTask->CreateIfMissing();
+      scheduletimelabel->setText(QString::fromStdU16String(WeeklyTask->TimeText()));
+    }
+    scheduletimelabel->setEnabled(true);
+    ScheduleConfigBtn->setEnabled(true);
+  } else {
+    scheduletimelabel->setEnabled(false);
+    ScheduleConfigBtn->setEnabled(false);
+  }
+  // The apply step creates or deletes the task to match the box.
+  emit SettingsEdited();
+}
+
+void SchedulePage::scheduletimelabelClick() { EditSchedule(); }
+
+void SchedulePage::ScheduleConfigBtnClick() { EditSchedule(); }
+
+void SchedulePage::EditSchedule() {
+  if (WeeklyTask) scheduletimelabel->setText(QString::fromStdU16String(WeeklyTask->Edit()));
+  emit SettingsEdited();
+}
+
+void SchedulePage::ComboBox_ActionChange() { emit SettingsEdited(); }
+
+void SchedulePage::ScheduleListClick() {
+  // With the schedule off the ticks wait for the next Apply or OK.
+  if (ScheduleStored && ScheduleStored()) emit SettingsEdited();
+}
+
+bool SchedulePage::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::MouseButtonRelease) {
+    if (watched == scheduletimelabel && scheduletimelabel->isEnabled() &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+      // Queued: the dialog must not open inside the label's own event.
+      QMetaObject::invokeMethod(this, &SchedulePage::scheduletimelabelClick, Qt::QueuedConnection);
+    } else if (watched == ScheduleList->viewport()) {
+      // The list's own click handling (check box, selection) comes first.
+      QMetaObject::invokeMethod(this, &SchedulePage::ScheduleListClick, Qt::QueuedConnection);
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 } // namespace quillo
