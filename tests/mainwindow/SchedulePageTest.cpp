@@ -52,17 +52,6 @@ protected:
   SchedulePage* Page = nullptr;
 };
 
-TEST_F(SchedulePageTest, RowsFollowTheVolumeList) {
-  Start();
-  ASSERT_EQ(Page->ScheduleList->topLevelItemCount(), 3);
-  for (int row = 0; row < 3; ++row) {
-    std::vector<std::string> texts = RowTexts(Page->ScheduleList, row);
-    EXPECT_EQ(texts[0], RowTexts(Form->manualdefrag->manulist, row)[0]);
-    EXPECT_EQ(texts[1], "FAT32");
-    EXPECT_EQ(texts[2], RowTexts(Form->manualdefrag->manulist, row)[3]);
-  }
-}
-
 TEST_F(SchedulePageTest, EnablingCreatesTheTaskFromTodayAndShowsItsTime) {
   Start();
   Form->show();
