@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "FixtureWorld.h"
 #include "WindowTestSupport.h"
 #include "mainwindow/DeviceWatch.h"
 #include "mainwindow/DriveTableCatalog.h"
@@ -23,59 +24,6 @@ namespace quillo::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Runs a program to its end; its standard output, or nullopt on failure.
-std::optional<std::string> RunTool(const QString& program, const QStringList& arguments) {
-  QProcess process;
-  process.start(program, arguments);
-  if (!process.waitForFinished(-1) || process.exitStatus() != QProcess::NormalExit ||
-      process.exitCode() != 0) {
-    ADD_FAILURE() << program.toStdString() << " failed: "
-                  << process.readAllStandardError().toStdString();
-    return std::nullopt;
-  }
-  return process.readAllStandardOutput().toStdString();
-}
-
-std::optional<std::string> Fixture(const QStringList& arguments) {
-  return RunTool(QStringLiteral("python3"),
-                 QStringList{QString::fromStdString((SourceDir() / "tests/fixtures/fat32_image.py").string())} +
-                     arguments);
-}
-
-// A drive table in a folder of its own that sees no block device.
-class FixtureWorld {
-public:
-  FixtureWorld() {
-    Environment.ConfigurationFolder = Dir.Path() / "config";
-    Environment.SysClassBlock = Dir.Path() / "sys/class/block";
-    Environment.DeviceFolder = Dir.Path() / "dev";
-    Environment.MountInfo = Dir.Path() / "mountinfo";
-    Environment.Discover = false;
-    fs::create_directories(Environment.ConfigurationFolder);
-    fs::create_directories(Environment.SysClassBlock);
-    fs::create_directories(Environment.DeviceFolder);
-    std::ofstream(Environment.MountInfo).flush();
-  }
-  void WriteDrives(const std::string& lines) {
-    // Written beside and renamed, as an editor saves.
-    fs::path file = Environment.ConfigurationFolder / "drives.ini";
-    fs::path next = Environment.ConfigurationFolder / "drives.ini.new";
-    std::ofstream(next) << "[drives]\n" << lines;
-    fs::rename(next, file);
-  }
-  // An empty FAT32 file system of 40 MiB.
-  fs::path BlankImage(const std::string& name) {
-    fs::path image = Dir.Path() / name;
-    std::ofstream(image).flush();
-    fs::resize_file(image, 40ull << 20);
-    RunTool(QStringLiteral("mkfs.fat"), {"-F", "32", "-S", "512", "-s", "1", QString::fromStdString(image.string())});
-    return image;
-  }
-
-  TempDir Dir;
-  DriveEnvironment Environment;
-};
 
 TEST(FixtureRunTest, DefragAndOptimizeOnAFat32ImageEndsInTheReportWindow) {
   FixtureWorld world;
