@@ -27,17 +27,17 @@ constexpr char kDotDotName[] = "..         ";
 } // namespace
 
 FatMover::FatMover(BlockDevice& device, const FatLayout& layout, FatTable& table,
-                   FatNamespace& names, FatWriteSession& session)
-    : Device(device), Layout(layout), Table(table), Names(names), Session(session) {}
+                   FatNamespace& names, FatWriteSession& session, FatCommitQueue& queue)
+    : Device(device), Layout(layout), Table(table), Names(names), Session(session), Queue(queue) {}
 
 bool FatMover::ReadEntry(uint64_t offset, DirEntry& entry) {
   return Device.ReadAt(offset, &entry, sizeof(entry));
 }
 
-bool FatMover::WriteEntryCluster(const EntrySpot& spot, uint32_t cluster) {
+DirEntry FatMover::WithCluster(const EntrySpot& spot, uint32_t cluster) {
   DirEntry entry = spot.Entry;
   entry.SetFirstCluster(cluster);
-  return Device.WriteAt(spot.Offset, &entry, sizeof(entry));
+  return entry;
 }
 
 NtStatus FatMover::MakePlan(const MoveSubject& subject, int64_t startingVcn, int64_t startingLcn,
@@ -117,23 +117,24 @@ NtStatus FatMover::CopyData(const Plan& plan) {
   return kStatusSuccess;
 }
 
-bool FatMover::WriteNewChain(const Plan& plan) {
+void FatMover::WriteNewChain(const Plan& plan) {
   uint32_t count = uint32_t(plan.End - plan.Begin);
   uint32_t after = plan.End < plan.Chain.size() ? plan.Chain[plan.End] : kFatEndOfChain;
   for (uint32_t i = 0; i < count; ++i)
     Table.Set(plan.Target + i, i + 1 < count ? plan.Target + i + 1 : after);
-  return Table.Flush(Device);
 }
 
-bool FatMover::SwitchLink(const Plan& plan) {
-  if (plan.SwitchEntry) return WriteEntryCluster(plan.Entry, plan.Target);
-  Table.Set(plan.Chain[plan.Begin - 1], plan.Target);
-  return Table.Flush(Device);
+void FatMover::SwitchLink(const Plan& plan) {
+  if (plan.SwitchEntry)
+    Queue.SwitchEntry(plan.Entry.Offset, WithCluster(plan.Entry, plan.Target));
+  else
+    Queue.SwitchFatLink(plan.Chain[plan.Begin - 1], plan.Target);
+  for (const EntrySpot& spot : plan.ChildDotDots)
+    Queue.FollowEntry(spot.Offset, WithCluster(spot, plan.Target));
 }
 
-bool FatMover::FreeOld(const Plan& plan) {
-  for (size_t i = plan.Begin; i < plan.End; ++i) Table.Set(plan.Chain[i], kFatFree);
-  return Table.Flush(Device);
+void FatMover::FreeOld(const Plan& plan) {
+  for (size_t i = plan.Begin; i < plan.End; ++i) Queue.Release(plan.Chain[i]);
 }
 
 NtStatus FatMover::Move(const MoveSubject& subject, int64_t startingVcn, int64_t startingLcn,
@@ -143,28 +144,28 @@ NtStatus FatMover::Move(const MoveSubject& subject, int64_t startingVcn, int64_t
   if (status != kStatusSuccess) return status;
   status = Session.Begin();
   if (status != kStatusSuccess) return status;
-
-  // 1. The data, into clusters nothing refers to yet.
-  status = CopyData(plan);
-  if (status != kStatusSuccess) return status;
   auto failed = [&] {
     Session.Fail();
     return kStatusUnsuccessful;
   };
-  if (!Device.Sync()) return failed();
-  // 2. Their chain entries, still unreachable.
-  if (!WriteNewChain(plan) || !Device.Sync()) return failed();
-  // 3. The one link that makes them reachable.
-  if (!SwitchLink(plan) || !Device.Sync()) return failed();
-  if (!plan.ChildDotDots.empty()) {
-    for (const EntrySpot& spot : plan.ChildDotDots)
-      if (!WriteEntryCluster(spot, plan.Target)) return failed();
-    if (!Device.Sync()) return failed();
+  // The target may hold clusters a pending move released: the disk still
+  // gives them to the old file until that move is committed.
+  if (Queue.Quarantined(plan.Target, count) && !Queue.Commit()) return failed();
+
+  // 1. The data, into clusters nothing refers to yet.
+  status = CopyData(plan);
+  if (status != kStatusSuccess) {
+    // What is pending is made durable all the same.
+    if (Session.IsOpen() && !Queue.Commit()) Session.Fail();
+    return status;
   }
-  // 4. The old clusters, now unreachable. Their release needs no flush of
-  // its own: until it is durable they are lost clusters, and the next
-  // move's first flush, or the end of the session, makes it durable.
-  if (!FreeOld(plan)) return failed();
+  // 2. Their chain entries, still unreachable; written with the next flush.
+  WriteNewChain(plan);
+  // 3. and 4., in the queue.
+  SwitchLink(plan);
+  FreeOld(plan);
+  Queue.Moved(uint64_t(count) * Layout.BytesPerCluster);
+  if (Queue.Due() && !Queue.Commit()) return failed();
 
   if (subject.IsDirectory) Names.Forget(subject.FirstCluster);
   if (plan.SwitchEntry) Names.Forget(subject.ParentCluster);

@@ -6,6 +6,7 @@
 
 #include "engine/VolumeDevice.h"
 #include "platform/BlockDevice.h"
+#include "platform/fat/FatCommitQueue.h"
 #include "platform/fat/FatLayout.h"
 #include "platform/fat/FatNamespace.h"
 #include "platform/fat/FatTable.h"
@@ -29,18 +30,21 @@ struct MoveOutcome {
 
 // Moves a range of a chain's clusters to free clusters, in an order that
 // leaves every file readable with its old or its new clusters whenever the
-// writes stop, with a durable flush (fdatasync) between the steps:
+// writes stop:
 //   1. copy the data into the target clusters;
 //   2. write the target's chain entries, not yet reachable;
 //   3. switch the one link that makes them reachable: the predecessor's FAT
 //      entry, or the first cluster in the directory entry (then, for a
 //      directory, the ".." entries of its subdirectories);
 //   4. free the old clusters.
-// A stop between the steps leaves at worst lost clusters.
+// Steps 1 and 2 are written at once; 3 and 4 wait in the commit queue,
+// which makes them durable after the data, for many moves at a time. The
+// volume reads as moved from the start. A stop anywhere leaves at worst
+// lost clusters.
 class FatMover {
 public:
   FatMover(BlockDevice& device, const FatLayout& layout, FatTable& table, FatNamespace& names,
-           FatWriteSession& session);
+           FatWriteSession& session, FatCommitQueue& queue);
 
   NtStatus Move(const MoveSubject& subject, int64_t startingVcn, int64_t startingLcn,
                 uint32_t count, MoveOutcome& outcome);
@@ -65,17 +69,18 @@ private:
   NtStatus MakePlan(const MoveSubject& subject, int64_t startingVcn, int64_t startingLcn,
                     uint32_t count, Plan& plan);
   bool ReadEntry(uint64_t offset, DirEntry& entry);
-  bool WriteEntryCluster(const EntrySpot& spot, uint32_t cluster);
+  static DirEntry WithCluster(const EntrySpot& spot, uint32_t cluster);
   NtStatus CopyData(const Plan& plan);
-  bool WriteNewChain(const Plan& plan);
-  bool SwitchLink(const Plan& plan);
-  bool FreeOld(const Plan& plan);
+  void WriteNewChain(const Plan& plan);
+  void SwitchLink(const Plan& plan);
+  void FreeOld(const Plan& plan);
 
   BlockDevice& Device;
   const FatLayout& Layout;
   FatTable& Table;
   FatNamespace& Names;
   FatWriteSession& Session;
+  FatCommitQueue& Queue;
   std::vector<uint8_t> CopyBuffer;
 };
 

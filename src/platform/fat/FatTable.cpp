@@ -76,8 +76,16 @@ void FatTable::MarkDirty(uint32_t cluster) {
 }
 
 void FatTable::Set(uint32_t cluster, uint32_t value) {
+  bool held = DiskValues.erase(cluster) != 0;
+  if (!held && WithHighBits(cluster, value) == Entries[cluster]) return;
+  Defer(cluster, value);
+  DiskValues.erase(cluster);
+  MarkDirty(cluster);
+}
+
+void FatTable::Defer(uint32_t cluster, uint32_t value) {
   uint32_t old = Entries[cluster];
-  uint32_t updated = (old & ~kFatEntryMask) | (value & kFatEntryMask);
+  uint32_t updated = WithHighBits(cluster, value);
   if (updated == old) return;
   if (cluster >= kFirstDataCluster) {
     bool wasFree = (old & kFatEntryMask) == kFatFree;
@@ -85,7 +93,16 @@ void FatTable::Set(uint32_t cluster, uint32_t value) {
     if (wasFree && !isFree) --Free;
     if (!wasFree && isFree) ++Free;
   }
+  DiskValues.try_emplace(cluster, old);
   Entries[cluster] = updated;
+}
+
+void FatTable::Stage(uint32_t cluster, uint32_t value) {
+  uint32_t onDisk = WithHighBits(cluster, value);
+  if (onDisk == Entries[cluster])
+    DiskValues.erase(cluster);
+  else
+    DiskValues[cluster] = onDisk;
   MarkDirty(cluster);
 }
 
@@ -115,8 +132,13 @@ ChainError FatTable::ReadChain(uint32_t first, std::vector<uint32_t>& clusters) 
 void FatTable::SerializeSectors(uint32_t first, uint32_t last, std::vector<uint8_t>& out) const {
   size_t count = size_t(last - first + 1) * EntriesPerSector;
   out.resize(count * kFatEntryBytes);
-  const uint32_t* from = Entries.data() + size_t(first) * EntriesPerSector;
+  uint32_t base = first * EntriesPerSector;
+  const uint32_t* from = Entries.data() + base;
   for (size_t i = 0; i < count; ++i) WriteLe32(out.data() + i * kFatEntryBytes, from[i]);
+  // Entries whose change the disk may not have yet keep their old value.
+  for (auto held = DiskValues.lower_bound(base);
+       held != DiskValues.end() && held->first < base + count; ++held)
+    WriteLe32(out.data() + size_t(held->first - base) * kFatEntryBytes, held->second);
 }
 
 bool FatTable::Flush(BlockDevice& device) {
@@ -167,6 +189,9 @@ std::string FatTable::CompareCopies(BlockDevice& device) const {
       size_t firstEntry = size_t(done / kFatEntryBytes);
       for (size_t i = 0; i < length / kFatEntryBytes; ++i)
         WriteLe32(active.data() + i * kFatEntryBytes, Entries[firstEntry + i]);
+      for (auto held = DiskValues.lower_bound(uint32_t(firstEntry));
+           held != DiskValues.end() && held->first < firstEntry + length / kFatEntryBytes; ++held)
+        WriteLe32(active.data() + (held->first - firstEntry) * kFatEntryBytes, held->second);
       if (std::memcmp(active.data(), other.data(), length) != 0)
         return "the FAT copies differ";
       done += length;

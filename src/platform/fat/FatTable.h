@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,12 @@ std::string DescribeChainError(ChainError error);
 // The active FAT, held in memory for the life of the volume. Changes are
 // made here first and then written, sector by sector, to every FAT copy
 // the volume keeps in step.
+//
+// An entry can change here before it may change on disk (a link that must
+// wait until the data it leads to is durable): Defer changes the entry as
+// everyone reads it while the disk keeps its value, and Stage later lets
+// the disk have a value. Flush writes only what the disk may have, so a
+// sector written for one change never carries another change too early.
 class FatTable {
 public:
   // Reads the active FAT in large blocks. Returns an empty text, or what is
@@ -34,6 +41,13 @@ public:
   uint32_t Get(uint32_t cluster) const { return Entries[cluster] & kFatEntryMask; }
   // Changes an entry, keeping its reserved high bits, and marks its sector.
   void Set(uint32_t cluster, uint32_t value);
+  // Changes an entry as read here; the disk keeps the value it may have
+  // until Stage lets it have another.
+  void Defer(uint32_t cluster, uint32_t value);
+  // Lets the disk have `value` for an entry (written by the next Flush).
+  void Stage(uint32_t cluster, uint32_t value);
+  // Entries whose disk value still differs from the one read here.
+  size_t DeferredCount() const { return DiskValues.size(); }
   // Entry 1 carries the volume's clean and error flags.
   uint32_t Flags() const { return Entries[1] & kFatEntryMask; }
   void SetFlags(uint32_t value) { Set(1, value); }
@@ -59,11 +73,16 @@ public:
 
 private:
   void MarkDirty(uint32_t cluster);
+  uint32_t WithHighBits(uint32_t cluster, uint32_t value) const {
+    return (Entries[cluster] & ~kFatEntryMask) | (value & kFatEntryMask);
+  }
   // The covered part of the FAT as little-endian bytes, sectors [first, last].
   void SerializeSectors(uint32_t first, uint32_t last, std::vector<uint8_t>& out) const;
 
   FatLayout Layout;
   std::vector<uint32_t> Entries; // every entry of the sectors that map clusters
+  // Raw entries as the disk must keep them, where they differ from Entries.
+  std::map<uint32_t, uint32_t> DiskValues;
   uint32_t EntriesPerSector = 0;
   uint32_t Free = 0;
   std::vector<bool> DirtySectors;

@@ -73,7 +73,7 @@ std::unique_ptr<FatVolume> FatVolume::Open(const std::string& volumeName,
   }
 
   std::unique_ptr<FatVolume> volume(new FatVolume(volumeName, std::move(device), layout));
-  why = volume->Table.Load(*volume->Device, volume->Geometry);
+  why = volume->Table.Load(volume->Device, volume->Geometry);
   if (!why.empty()) return nullptr;
   DirectoryRead root = volume->Names.ReadDirectory(layout.RootCluster);
   if (!root.Data) {
@@ -85,16 +85,26 @@ std::unique_ptr<FatVolume> FatVolume::Open(const std::string& volumeName,
 
 FatVolume::FatVolume(const std::string& volumeName, std::unique_ptr<BlockDevice> device,
                      const FatLayout& layout)
-    : VolumeName(volumeName), Device(std::move(device)), Geometry(layout),
-      Names(*Device, Geometry, Table),
-      Session(*Device, Geometry, Table,
+    : VolumeName(volumeName), Storage(std::move(device)), Geometry(layout),
+      Device(*Storage, layout.BytesPerSector), Names(Device, Geometry, Table),
+      Session(Device, Geometry, Table,
               [this] {
                 FatVolumeCheck check(Names, Table, Geometry);
                 return check.Run();
               }),
-      Mover(*Device, Geometry, Table, Names, Session) {}
+      Commits(Device, Table), Mover(Device, Geometry, Table, Names, Session, Commits) {}
 
-FatVolume::~FatVolume() { Session.End(); }
+FatVolume::~FatVolume() { FinishWrites(); }
+
+void FatVolume::FinishWrites() {
+  if (Session.IsOpen() && !Commits.Commit()) Session.Fail();
+  Session.End();
+}
+
+void FatVolume::SetCommitLimits(const CommitLimits& limits) {
+  std::lock_guard<std::mutex> guard(Lock);
+  Commits.SetLimits(limits);
+}
 
 std::vector<std::string> FatVolume::Problems() const {
   std::lock_guard<std::mutex> guard(Lock);
@@ -245,7 +255,7 @@ bool FatVolume::GetVolumeInformation(const std::string& rootPath, size_t nameCap
   out.SerialNumber = Geometry.VolumeId;
   out.MaximumComponentLength = kMaxComponentLength;
   out.FileSystemFlags = kFileCasePreservedNames | kFileUnicodeOnDisk |
-                        (Device->ReadOnly() ? kFileReadOnlyVolume : 0);
+                        (Device.ReadOnly() ? kFileReadOnlyVolume : 0);
   out.FileSystemName = kFileSystemName;
   return true;
 }
@@ -425,7 +435,7 @@ void FatVolume::CloseHandle(Handle handle) {
 
 void FatVolume::EndWriteSession() {
   std::lock_guard<std::mutex> guard(Lock);
-  Session.End();
+  FinishWrites();
 }
 
 } // namespace quillo::fat

@@ -15,12 +15,14 @@
 
 #include "engine/VolumeDevice.h"
 #include "platform/BlockDevice.h"
+#include "platform/fat/FatCommitQueue.h"
 #include "platform/fat/FatLayout.h"
 #include "platform/fat/FatMover.h"
 #include "platform/fat/FatNamespace.h"
 #include "platform/fat/FatTable.h"
 #include "platform/fat/FatWriteSession.h"
 #include "platform/fat/HandleTable.h"
+#include "platform/fat/HoldingBlockDevice.h"
 
 namespace quillo::fat {
 
@@ -38,6 +40,8 @@ public:
   // Damage met so far (chains that cannot be followed, why writes are
   // refused), each naming the path concerned.
   std::vector<std::string> Problems() const;
+  // How much moved work may wait for one commit (see FatCommitQueue).
+  void SetCommitLimits(const CommitLimits& limits);
 
   // --- VolumeDevice ---
   Handle OpenVolume(const std::string& devicePath) override;
@@ -83,14 +87,19 @@ private:
   Handle NewHandle(OpenEntry entry);
   void Record(const std::u16string& path, const std::string& what);
   void FollowMove(const Location& moved, const MoveOutcome& outcome);
+  // Commits the pending moves and ends the write session.
+  void FinishWrites();
 
   mutable std::mutex Lock;
   std::string VolumeName;
-  std::unique_ptr<BlockDevice> Device;
+  std::unique_ptr<BlockDevice> Storage;
   FatLayout Geometry;
+  // Every read and write of the volume goes through here.
+  HoldingBlockDevice Device;
   FatTable Table;
   FatNamespace Names;
   FatWriteSession Session;
+  FatCommitQueue Commits;
   FatMover Mover;
   HandleTable<OpenEntry> Handles;
   // The last path resolved and its directory: the walk asks for the
