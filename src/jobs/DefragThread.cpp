@@ -2,6 +2,7 @@
 #include "jobs/DefragThread.h"
 
 #include "jobs/StandardEngineFactory.h"
+#include "platform/DriveTable.h"
 #include "platform/ThreadPriority.h"
 
 namespace quillo {
@@ -16,6 +17,7 @@ constexpr const char* kNtfsNames[] = {"NTFS", "ntfs", "Ntfs"};
 constexpr const char* kFat32Names[] = {"FAT32", "Fat32", "fat32"};
 
 constexpr const char* kFileSystemTypeError = "GetFileSystemType Error";
+constexpr const char* kOpenDiskError = "OpenDiskError";
 constexpr const char* kUnknownFileSystemError = "CanNotRecognizeTheFileSystem Error";
 constexpr const char* kCreateError = "CreateDefragThreadError";
 constexpr const char* kAnalyzeBeginError = "AnalyzeBeginState Error!";
@@ -37,12 +39,22 @@ bool PrefixIsOneOf(const std::string& name, const char* const (&candidates)[3]) 
   return false;
 }
 
+// A volume whose file system cannot be told is a "GetFileSystemType Error";
+// one that is there but refused to us (mounted, locked or held by another
+// program) cannot be opened: "OpenDiskError", as the engine says it.
 std::shared_ptr<VolumeDevice> DeviceFromProvider(VolumeProvider& provider,
                                                  const std::string& volumeName) {
   std::string why;
   std::shared_ptr<VolumeDevice> device = provider.OpenDevice(volumeName, why);
-  if (!device) throw DefragError(kFileSystemTypeError);
-  return device;
+  if (device) return device;
+  // The drive table answers the volume information without opening the
+  // volume for work; other providers can only say that they refused it.
+  if (auto* table = dynamic_cast<DriveTable*>(&provider)) {
+    VolumeInformation information;
+    if (!table->GetVolumeInformation(volumeName + "\\", kFileSystemNameCapacity, information))
+      throw DefragError(kFileSystemTypeError);
+  }
+  throw DefragError(kOpenDiskError);
 }
 
 // Sets the engine's throttle for an automatic run and clears it on every way

@@ -32,8 +32,9 @@ struct DefragThreadOptions {
 class TDefragThread {
 public:
   // For a volume name such as "C:". Raises "GetFileSystemType Error" when the
-  // volume's information cannot be read (or the provider has no usable
-  // device), "CreateDefragThreadError" when no engine can be made for it
+  // volume's information cannot be read, "OpenDiskError" when the provider
+  // refuses to open the volume for work (mounted, locked, held by another
+  // program), "CreateDefragThreadError" when no engine can be made for it
   // (a file system other than NTFS and FAT32, or an engine construction
   // error). The services and the factory must outlive the job.
   TDefragThread(const std::string& volumeName, VolumeProvider& provider,

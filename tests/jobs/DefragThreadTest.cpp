@@ -136,7 +136,7 @@ TEST(DefragThreadConstruction, VolumeInformationFailureIsGetFileSystemTypeError)
   EXPECT_EQ(ErrorOf([&] { longName.Start(); }), "GetFileSystemType Error");
 }
 
-TEST(DefragThreadConstruction, ProviderWithoutDeviceIsGetFileSystemTypeError) {
+TEST(DefragThreadConstruction, ProviderThatRefusesTheVolumeIsOpenDiskError) {
   class NoVolumes final : public VolumeProvider {
   public:
     std::shared_ptr<VolumeDevice> OpenDevice(const std::string&, std::string& why) override {
@@ -152,7 +152,7 @@ TEST(DefragThreadConstruction, ProviderWithoutDeviceIsGetFileSystemTypeError) {
       ErrorOf([&] {
         TDefragThread job("C:", provider, EngineServices{time, dispatcher, notifier}, factory);
       }),
-      "GetFileSystemType Error");
+      "OpenDiskError");
 }
 
 TEST(DefragThreadConstruction, EngineConstructionErrorsBecomeCreateDefragThreadError) {

@@ -1,17 +1,25 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
-// Power cuts during a whole defragmentation. The image lives in memory and
-// loses every write after the k-th one; for every k the image that is left
-// must pass fsck.fat with nothing worse than the traces of an open write
-// session, and every file must still hold its bytes.
+// Power cuts during a whole defragmentation, and during a scripted series
+// of moves that reuse the clusters other moves released. The image lives in
+// memory and loses every write after the k-th one; for every k the image
+// that is left must pass fsck.fat with nothing worse than the traces of an
+// open write session, and every file must still hold its bytes. Moves are
+// committed in groups: the passes run with the usual group size (the whole
+// pass in one group on this small image) and with groups of two moves, so
+// cuts fall between the steps of one group and between groups.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
+#include <iterator>
 
 #include "BorrowedBlockDevice.h"
 #include "FatEngineRig.h"
 #include "FatImageKit.h"
 #include "MemoryBlockDevice.h"
 #include "TestSupport.h"
+#include "VolumeMover.h"
 #include "platform/fat/FatLayout.h"
 
 namespace quillo::test {
@@ -36,17 +44,97 @@ struct CutOutcome {
   std::vector<uint8_t> Image;
 };
 
-// One defragmentation of the crash image with the power cut after
-// `cutAfter` writes; the engine is told to stop at the cut, as nothing it
-// does afterwards reaches the image anyway.
-CutOutcome RunWithCut(const std::vector<uint8_t>& base, uint8_t mode, uint64_t cutAfter) {
-  MemoryBlockDevice memory(base);
-  CutOutcome outcome;
-  {
+// Work on the crash image: `strict` when no cut is planned (the work may
+// then check what it sees).
+using Work = std::function<void(MemoryBlockDevice& memory, bool strict)>;
+
+struct Scenario {
+  const char* Name;
+  Work Run;
+  bool Defragments; // the work defragments the whole volume
+};
+
+// A defragmentation of the crash image; the engine is told to stop at the
+// cut, as nothing it does afterwards reaches the image anyway.
+Work EnginePass(uint8_t mode, uint32_t movesPerCommit) {
+  return [mode, movesPerCommit](MemoryBlockDevice& memory, bool) {
     FatEngineRig rig(std::make_unique<BorrowedBlockDevice>(memory));
-    memory.CutPowerAfter(cutAfter, [&] { rig.Engine->State = dsStopping; });
+    if (movesPerCommit != 0) {
+      fat::CommitLimits limits;
+      limits.Moves = movesPerCommit;
+      rig.Volume->SetCommitLimits(limits);
+    }
+    memory.SetCutCallback([&] { rig.Engine->State = dsStopping; });
     rig.Run(mode, true);
+  };
+}
+
+// Moves through the device, in one group except where a target holds
+// clusters that a pending move released (which commits the group first):
+// a file moved in two requests, a file then its directory then the parent
+// directory (whose subdirectories' ".." follow), another file into the
+// clusters the first one left, the first file's middle moved again, and a
+// third file into the clusters that move released.
+void ScriptedMoves(MemoryBlockDevice& memory, bool strict) {
+  std::string why;
+  auto volume = fat::FatVolume::Open("C:", std::make_unique<BorrowedBlockDevice>(memory), why);
+  ASSERT_TRUE(volume) << why;
+  VolumeMover mover(*volume);
+  auto expect = [&](NtStatus status, const char* what) {
+    if (strict) {
+      EXPECT_EQ(status, kStatusSuccess) << what;
+    }
+  };
+  const std::string crowded = "C:\\Frag\\Crowded Directory";
+  Handle first = mover.Open("C:\\Frag\\Large\\large_000.bin");
+  Handle second = mover.Open("C:\\Frag\\Large\\large_001.bin");
+  Handle third = mover.Open("C:\\Frag\\Large\\large_003.bin");
+  Handle inside = mover.Open(crowded + "\\Sub 0\\inside.bin");
+  Handle sub = mover.Open(crowded + "\\Sub 0");
+  Handle dir = mover.Open(crowded);
+
+  std::vector<Extent> firstBefore = mover.Extents(first);
+  int64_t firstTotal = Total(firstBefore);
+  int64_t target = mover.FreeRunFromTheEnd(firstTotal);
+  int64_t half = firstTotal / 2;
+  expect(mover.Move(first, 0, target, uint32_t(half)), "first file, first half");
+  expect(mover.Move(first, half, target + half, uint32_t(firstTotal - half)),
+         "first file, second half");
+  for (Handle h : {inside, sub, dir}) {
+    int64_t clusters = Total(mover.Extents(h));
+    expect(mover.Move(h, 0, mover.FreeRunFromTheEnd(clusters), uint32_t(clusters)),
+           "file, then its directory, then the parent");
   }
+  // Into the first run the first file left.
+  int64_t reused = std::min(firstBefore[0].Length, Total(mover.Extents(second)));
+  expect(mover.Move(second, 0, firstBefore[0].Lcn, uint32_t(reused)), "into released clusters");
+  if (strict) {
+    EXPECT_EQ(mover.Extents(second).front().Lcn, firstBefore[0].Lcn);
+  }
+  // The first file's middle again, then into what that released.
+  int64_t middle = firstTotal - 2;
+  expect(mover.Move(first, 1, mover.FreeRunFromTheEnd(middle), uint32_t(middle)),
+         "middle moved again");
+  int64_t thirdClusters = std::min<int64_t>(middle, Total(mover.Extents(third)));
+  expect(mover.Move(third, 0, target + 1, uint32_t(thirdClusters)),
+         "into clusters released in this group");
+  for (Handle h : {first, second, third, inside, sub, dir}) volume->CloseHandle(h);
+}
+
+const Scenario kScenarios[] = {
+    {"Fast", EnginePass(dmFast, 0), true},
+    {"Optimize", EnginePass(dmOptimize, 0), true},
+    {"FastPairs", EnginePass(dmFast, 2), true},
+    {"OptimizePairs", EnginePass(dmOptimize, 2), true},
+    {"ScriptedMoves", ScriptedMoves, false},
+};
+
+CutOutcome RunWithCut(const std::vector<uint8_t>& base, const Scenario& scenario,
+                      uint64_t cutAfter) {
+  MemoryBlockDevice memory(base);
+  memory.CutPowerAfter(cutAfter);
+  scenario.Run(memory, cutAfter == UINT64_MAX);
+  CutOutcome outcome;
   outcome.Cut = memory.PowerCut();
   outcome.Writes = memory.WriteCount();
   outcome.Image = memory.Image();
@@ -105,33 +193,37 @@ void ExpectSurvivable(const std::vector<uint8_t>& image, const std::filesystem::
   }
 }
 
-// The mode, and the shard of cut points (k = shard, shard + kShards, ...).
-class FatPowerCut : public ::testing::TestWithParam<std::tuple<uint8_t, int>> {};
+// The scenario, and the shard of cut points (k = shard, shard + kShards, ...).
+class FatPowerCut : public ::testing::TestWithParam<std::tuple<size_t, int>> {};
 
 TEST_P(FatPowerCut, EveryCutPointLeavesAReadableVolume) {
-  const auto [mode, shard] = GetParam();
+  const auto [which, shard] = GetParam();
+  const Scenario& scenario = kScenarios[which];
   const std::vector<uint8_t> base = ReadWholeFile(FixtureImage("crash"));
-  CutOutcome whole = RunWithCut(base, mode, UINT64_MAX);
+  CutOutcome whole = RunWithCut(base, scenario, UINT64_MAX);
+  ASSERT_FALSE(HasFailure());
   ASSERT_FALSE(whole.Cut);
   ASSERT_GT(whole.Writes, 20u) << "the crash image gives the pass too little to do";
 
   TempDir dir;
   CutTally tally;
   for (uint64_t k = uint64_t(shard); k < whole.Writes; k += kShards) {
-    CutOutcome cut = RunWithCut(base, mode, k);
+    CutOutcome cut = RunWithCut(base, scenario, k);
     ASSERT_TRUE(cut.Cut) << "cut after " << k;
     ExpectSurvivable(cut.Image, dir.Path(), "cut after write " + std::to_string(k), tally);
     if (HasFailure()) break;
   }
   if (shard == 0) {
-    // Without a cut the volume ends clean and defragmented.
+    // Without a cut the volume ends clean (and defragmented by a pass).
     std::filesystem::path file = dir.Path() / "whole.img";
     WriteWholeFile(file, whole.Image);
-    CheckResult check = CheckImage(file, FixtureManifest("crash"), true);
+    CheckResult check = CheckImage(file, FixtureManifest("crash"), scenario.Defragments);
     EXPECT_TRUE(check.FsckClean()) << check.Summary();
     EXPECT_EQ(check.FilesBad, 0);
-    for (const std::string& path : ReadManifest(FixtureManifest("crash")).Fragmented)
-      EXPECT_EQ(check.Runs.at(path), 1) << path;
+    if (scenario.Defragments) {
+      for (const std::string& path : ReadManifest(FixtureManifest("crash")).Fragmented)
+        EXPECT_EQ(check.Runs.at(path), 1) << path;
+    }
   }
   RecordProperty("CutPoints", tally.Tried);
   std::printf("writes in the whole pass: %llu; cut points in this shard: %d (clean %d, "
@@ -144,7 +236,7 @@ TEST_P(FatPowerCut, EveryCutPointLeavesAReadableVolume) {
 // every flush epoch of a whole pass, every mix of its writes that is not a
 // prefix (the prefixes are the cut points above) must leave a readable
 // volume too: this is what proves the flushes sit where they must.
-class FatWriteReordering : public ::testing::TestWithParam<uint8_t> {};
+class FatWriteReordering : public ::testing::TestWithParam<size_t> {};
 
 TEST_P(FatWriteReordering, EveryMixOfAnEpochsWritesLeavesAReadableVolume) {
   // Epochs longer than this are tried with each single write left out.
@@ -152,10 +244,8 @@ TEST_P(FatWriteReordering, EveryMixOfAnEpochsWritesLeavesAReadableVolume) {
   const std::vector<uint8_t> base = ReadWholeFile(FixtureImage("crash"));
   MemoryBlockDevice memory(base);
   memory.KeepLog();
-  {
-    FatEngineRig rig(std::make_unique<BorrowedBlockDevice>(memory));
-    rig.Run(GetParam(), true);
-  }
+  kScenarios[GetParam()].Run(memory, true);
+  ASSERT_FALSE(HasFailure());
   const auto& log = memory.Log();
   ASSERT_FALSE(log.empty());
 
@@ -199,14 +289,16 @@ TEST_P(FatWriteReordering, EveryMixOfAnEpochsWritesLeavesAReadableVolume) {
               tally.StaleDotDot);
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, FatWriteReordering, ::testing::Values(dmFast, dmOptimize),
-                         [](const auto& info) { return info.param == dmFast ? "Fast" : "Optimize"; });
+constexpr size_t kScenarioCount = std::size(kScenarios);
 
-INSTANTIATE_TEST_SUITE_P(ModesAndShards, FatPowerCut,
-                         ::testing::Combine(::testing::Values(dmFast, dmOptimize),
+INSTANTIATE_TEST_SUITE_P(Scenarios, FatWriteReordering, ::testing::Range<size_t>(0, kScenarioCount),
+                         [](const auto& info) { return std::string(kScenarios[info.param].Name); });
+
+INSTANTIATE_TEST_SUITE_P(ScenariosAndShards, FatPowerCut,
+                         ::testing::Combine(::testing::Range<size_t>(0, kScenarioCount),
                                             ::testing::Range(0, kShards)),
                          [](const auto& info) {
-                           return std::string(std::get<0>(info.param) == dmFast ? "Fast" : "Optimize") +
+                           return std::string(kScenarios[std::get<0>(info.param)].Name) +
                                   "Shard" + std::to_string(std::get<1>(info.param));
                          });
 

@@ -4,13 +4,16 @@
 // dirty bit and FSInfo; read-only images; analyses that write nothing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 #include "FatEngineRig.h"
 #include "FatImageEditor.h"
 #include "FatImageKit.h"
 #include "RecordingBlockDevice.h"
 #include "TestSupport.h"
+#include "VolumeMover.h"
 #include "platform/fat/FatVolume.h"
 
 namespace quillo::test {
@@ -21,18 +24,13 @@ using fat::FatVolume;
 constexpr const char* kLarge = "C:\\Frag\\Large\\large_000.bin";
 constexpr const char* kCrowded = "C:\\Frag\\Crowded Directory";
 
-struct Extent {
-  int64_t Lcn;
-  int64_t Length;
-};
-
 class FatMove : public ::testing::Test {
 protected:
   void SetUp() override {
     Image = CopyFixture("small", Dir.Path());
     std::string why;
     auto device = OpenImage(Image, false);
-    Volume = FatVolume::Open("C:", std::make_unique<RecordingBlockDevice>(std::move(device), Writes), why);
+    Volume = FatVolume::Open("C:", std::make_unique<RecordingBlockDevice>(std::move(device), Writes, &Syncs), why);
     ASSERT_TRUE(Volume) << why;
     VolumeHandle = Volume->OpenVolume("\\\\.\\C:");
     DiskGeometry geometry;
@@ -40,41 +38,15 @@ protected:
     Clusters = geometry.TotalNumberOfClusters;
   }
 
-  Handle Open(const std::string& path) {
-    Handle handle =
-        Volume->CreateFile(path, kGenericRead, kFileShareRead, kFileFlagBackupSemantics);
-    EXPECT_NE(handle, kInvalidHandle) << path;
-    return handle;
-  }
-
-  std::vector<Extent> Extents(Handle file) {
-    std::vector<Extent> out;
-    RetrievalPointersBuffer answer{};
-    IoStatusBlock iosb;
-    int64_t vcn = 0;
-    while (true) {
-      NtStatus status = Volume->GetRetrievalPointers(file, vcn, answer, iosb);
-      if (status != kStatusSuccess && status != kStatusBufferOverflow) break;
-      int64_t previous = answer.StartingVcn;
-      for (uint32_t i = 0; i < answer.ExtentCount; ++i) {
-        out.push_back({answer.Extents[i].Lcn, answer.Extents[i].NextVcn - previous});
-        previous = answer.Extents[i].NextVcn;
-      }
-      if (status == kStatusSuccess) break;
-      vcn = previous;
-    }
-    return out;
-  }
-
-  static int64_t Total(const std::vector<Extent>& extents) {
-    int64_t total = 0;
-    for (const Extent& e : extents) total += e.Length;
-    return total;
-  }
-
+  Handle Open(const std::string& path) { return Mover().Open(path); }
+  std::vector<Extent> Extents(Handle file) { return Mover().Extents(file); }
   NtStatus Move(Handle file, int64_t vcn, int64_t lcn, uint32_t count) {
     IoStatusBlock iosb;
     return Volume->MoveFile(VolumeHandle, MoveFileData{file, vcn, lcn, count}, iosb);
+  }
+  VolumeMover& Mover() {
+    if (!Moves) Moves = std::make_unique<VolumeMover>(*Volume);
+    return *Moves;
   }
 
   // The first LCN of a free run of `length` clusters near the end.
@@ -90,6 +62,7 @@ protected:
 
   // Closes the volume (ending its write session) and checks the image.
   CheckResult Finish() {
+    Moves.reset();
     Volume->CloseHandle(VolumeHandle);
     Volume.reset();
     return CheckImage(Image, FixtureManifest("small"), true);
@@ -98,7 +71,9 @@ protected:
   TempDir Dir;
   std::filesystem::path Image;
   uint64_t Writes = 0;
+  uint64_t Syncs = 0;
   std::unique_ptr<FatVolume> Volume;
+  std::unique_ptr<VolumeMover> Moves;
   Handle VolumeHandle = kInvalidHandle;
   uint32_t Clusters = 0;
 };
@@ -169,6 +144,59 @@ TEST_F(FatMove, DirectoryWithSubdirectoriesMovesWithItsDotAndDotDotEntries) {
   EXPECT_EQ(check.Runs.at("Frag/Crowded Directory"), 1);
 }
 
+// The image as it is on disk in the middle of a session: a power cut now
+// would leave it so.
+void ExpectSoundOnDisk(const std::filesystem::path& image, const std::filesystem::path& dir,
+                       const std::string& when) {
+  std::filesystem::path copy = dir / "now.img";
+  std::filesystem::copy_file(image, copy, std::filesystem::copy_options::overwrite_existing);
+  CheckResult check = CheckImage(copy, FixtureManifest("small"), false);
+  std::string unexpected;
+  bool staleDotDot = false;
+  EXPECT_TRUE(check.FsckOnlyCrashTraces(unexpected, staleDotDot))
+      << when << ": " << unexpected << "\n" << check.Summary();
+  EXPECT_FALSE(staleDotDot) << when;
+  EXPECT_EQ(check.FilesBad, 0) << when << "\n" << check.Summary();
+}
+
+TEST_F(FatMove, MovesAreMadeDurableInGroupsAndReusedClustersWaitForTheirCommit) {
+  const char* files[] = {"C:\\Frag\\Large\\large_000.bin", "C:\\Frag\\Large\\large_001.bin",
+                         "C:\\Frag\\Large\\large_002.bin"};
+  std::vector<Handle> handles;
+  std::vector<std::vector<Extent>> before;
+  for (const char* path : files) {
+    handles.push_back(Open(path));
+    before.push_back(Extents(handles.back()));
+  }
+  // The first two files move away: read as moved at once, but nothing is
+  // flushed beyond the start of the write session.
+  for (size_t i = 0; i < 2; ++i) {
+    int64_t clusters = Total(before[i]);
+    int64_t target = Mover().FreeRunFromTheEnd(clusters);
+    ASSERT_EQ(Move(handles[i], 0, target, uint32_t(clusters)), kStatusSuccess);
+    ASSERT_EQ(Extents(handles[i]).size(), 1u);
+    EXPECT_EQ(Extents(handles[i]).front().Lcn, target);
+  }
+  uint64_t syncsAtStart = Syncs;
+  EXPECT_LE(syncsAtStart, 1u);
+  ExpectSoundOnDisk(Image, Dir.Path(), "two moves pending");
+
+  // The third file into the first run the first file left: that move
+  // commits the two pending ones before it writes a byte.
+  int64_t reused = std::min(before[0].front().Length, Total(before[2]));
+  ASSERT_EQ(Move(handles[2], 0, before[0].front().Lcn, uint32_t(reused)), kStatusSuccess);
+  EXPECT_EQ(Extents(handles[2]).front().Lcn, before[0].front().Lcn);
+  EXPECT_GE(Syncs, syncsAtStart + 2);
+  ExpectSoundOnDisk(Image, Dir.Path(), "a move into released clusters pending");
+
+  for (Handle h : handles) Volume->CloseHandle(h);
+  CheckResult check = Finish();
+  EXPECT_TRUE(check.FsckClean()) << check.Summary();
+  EXPECT_EQ(check.FilesBad, 0) << check.Summary();
+  EXPECT_EQ(check.Runs.at("Frag/Large/large_000.bin"), 1);
+  EXPECT_EQ(check.Runs.at("Frag/Large/large_001.bin"), 1);
+}
+
 TEST_F(FatMove, RefusedRequestsChangeNothing) {
   Handle file = Open(kLarge);
   Handle root = Open("C:\\");
@@ -196,6 +224,7 @@ TEST_F(FatMove, RefusedRequestsChangeNothing) {
   EXPECT_EQ(Writes, 0u);
   for (Handle h : {file, root}) Volume->CloseHandle(h);
   std::vector<uint8_t> untouched = ReadWholeFile(FixtureImage("small"));
+  Moves.reset();
   Volume.reset();
   EXPECT_EQ(ReadWholeFile(Image), untouched);
 }

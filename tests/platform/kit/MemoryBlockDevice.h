@@ -22,6 +22,8 @@ public:
   // Writes after the first `writes` are lost; `onCut` runs once, at the
   // first lost write.
   void CutPowerAfter(uint64_t writes, std::function<void()> onCut = {});
+  // What runs at the first lost write, set once its owner exists.
+  void SetCutCallback(std::function<void()> onCut) { OnCut = std::move(onCut); }
 
   uint64_t Size() const override { return Bytes.size(); }
   bool ReadOnly() const override { return IsReadOnly; }
