@@ -45,8 +45,10 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   python3 tests/fixtures/make_ntfs_image.py --tool "$work/ntfs_fixture_tool" "$work/ntfs" > /dev/null
   printf '[drives]\nC=%s\nD=%s\n' "$image" "$work/ntfs/volume.img" > "$QUILLODEFRAG_HOME/drives.ini"
   echo "== quillodefrag on C: (FAT32) and D: (NTFS), images in $work"
-  # Only the two images: no disk of the machine is offered.
-  QUILLODEFRAG_DISCOVER=0 "$window"
+  # Only the two images: no disk of the machine is offered. The log-on and
+  # weekly tasks the window registers stay in the temporary folder as well,
+  # and no service manager is asked.
+  XDG_CONFIG_HOME="$work/xdg" JOBSCHED_SYSTEMCTL= QUILLODEFRAG_DISCOVER=0 "$window"
   check_fat32
   echo
   echo "== the NTFS image afterwards: ntfsfix --no-action"
