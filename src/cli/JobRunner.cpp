@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "cli/JobRunner.h"
 
+#include <algorithm>
+
 #include "cli/StatusText.h"
 
 namespace quillo {
@@ -37,6 +39,7 @@ void JobRunner::StartOne(VolumeRun& run) {
     Finish(run, Outcome::Refused, run.Target.Refusal);
     return;
   }
+  CollectNotices(run);
   if (run.Target.ReadOnly && Line.Command == Subcommand::Defrag) {
     Finish(run, Outcome::Refused, "opened read-only: it can be analysed, not defragmented");
     return;
@@ -68,6 +71,14 @@ void JobRunner::Finish(VolumeRun& run, Outcome outcome, const std::string& error
   run.Done = true;
   run.Result = outcome;
   run.Error = error;
+  CollectNotices(run);
+}
+
+void JobRunner::CollectNotices(VolumeRun& run) {
+  if (!run.Target.Device) return;
+  for (std::string& notice : run.Target.Device->Notices())
+    if (std::find(run.Notices.begin(), run.Notices.end(), notice) == run.Notices.end())
+      run.Notices.push_back(std::move(notice));
 }
 
 void JobRunner::Poll() {
@@ -152,6 +163,15 @@ std::vector<std::string> JobRunner::TakeMessages() {
   return messages;
 }
 
+std::vector<std::string> JobRunner::TakeNotices() {
+  std::vector<std::string> notices;
+  for (auto& run : Runs) {
+    for (; run->NoticesTaken < run->Notices.size(); ++run->NoticesTaken)
+      notices.push_back(run->Target.Target + ": " + run->Notices[run->NoticesTaken]);
+  }
+  return notices;
+}
+
 std::string JobRunner::ContentProblem(const VolumeRun& run) const {
   const MemoryVolume& volume = *run.Target.Demo;
   std::string problem = volume.CheckConsistency();
@@ -172,6 +192,7 @@ std::vector<VolumeSummary> JobRunner::Summaries(bool withMap, SortKey sort) cons
     summary.FileSystem = run.Target.FileSystem;
     summary.Result = run.Result;
     summary.Error = run.Error;
+    summary.Notices = run.Notices;
     if (run.Job) {
       FillFromJob(summary, *run.Job, withMap);
       SortEntries(summary.Entries, sort);

@@ -39,6 +39,9 @@ public:
   std::vector<ProgressItem> Progress() const;
   // Messages of the job threads since the last call, each with its volume.
   std::vector<std::string> TakeMessages();
+  // What the devices told since the last call (when opened, and when their
+  // job ended), each with its target.
+  std::vector<std::string> TakeNotices();
   // The figures of every volume; the jobs must have ended.
   std::vector<VolumeSummary> Summaries(bool withMap, SortKey sort) const;
 
@@ -51,10 +54,15 @@ private:
     Outcome Result = Outcome::Failed;
     std::string Error;
     std::map<uint32_t, std::vector<uint64_t>> DemoContent;
+    std::vector<std::string> Notices;
+    size_t NoticesTaken = 0;
   };
 
   void StartOne(VolumeRun& run);
   void Finish(VolumeRun& run, Outcome outcome, const std::string& error = "");
+  // Adds the device's notices not known yet. Only while its job is not at
+  // work, so that asking never waits for a move.
+  void CollectNotices(VolumeRun& run);
   std::string ContentProblem(const VolumeRun& run) const;
 
   const CommandLine& Line;

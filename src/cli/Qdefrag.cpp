@@ -106,6 +106,12 @@ int RunVolumes(const CommandLine& line) {
   {
     JobRunner runner(line, targets, clock, dispatcher);
     runner.Start();
+    auto tellNotices = [&] {
+      // Shown even when quiet, as warnings are: they concern the volume.
+      for (const std::string& notice : runner.TakeNotices())
+        progress.Message(std::string(kProgram) + ": " + notice);
+    };
+    tellNotices();
     auto nextPoll = std::chrono::steady_clock::now();
     while (!runner.Finished()) {
       // Until the next poll this thread runs the jobs' map changes, so a
@@ -113,6 +119,7 @@ int RunVolumes(const CommandLine& line) {
       nextPoll += kPollInterval;
       dispatcher.RunUntil(nextPoll);
       runner.Poll();
+      tellNotices();
       for (const std::string& message : runner.TakeMessages())
         progress.Message(std::string(kProgram) + ": " + message);
       if (!line.Quiet) progress.Show(runner.Progress(), std::chrono::steady_clock::now());

@@ -120,6 +120,9 @@ void WriteJsonReport(std::ostream& out, const RunFacts& facts,
       json.Key("error").Null();
     else
       json.Key("error").String(volume.Error);
+    json.Key("notices").BeginArray();
+    for (const std::string& notice : volume.Notices) json.String(notice);
+    json.EndArray();
     if (volume.HasFigures) {
       const VolumeFigures& figures = volume.Figures;
       json.Key("state").Integer(volume.State);

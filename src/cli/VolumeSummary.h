@@ -41,6 +41,8 @@ struct VolumeSummary {
   std::string FileSystem;
   Outcome Result = Outcome::Failed;
   std::string Error;
+  // What the device told: repairs on opening, damage met, refused writes.
+  std::vector<std::string> Notices;
   // Nothing below is known for a failed or refused target.
   bool HasFigures = false;
   uint8_t State = dsIdle;

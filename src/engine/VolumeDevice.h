@@ -254,6 +254,11 @@ public:
   // volume marked clean. Called when a pass ends and when the volume is
   // released. Devices that have nothing to do ignore it.
   virtual void EndWriteSession() {}
+
+  // What the device found that the user should be told, as plain texts of
+  // a sentence or two: the repair of an interrupted run, damage met on the
+  // way, why writes were refused. Empty when there is nothing to tell.
+  virtual std::vector<std::string> Notices() const { return {}; }
 };
 
 } // namespace quillo

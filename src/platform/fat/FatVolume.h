@@ -66,6 +66,7 @@ public:
   bool ListDirectory(const std::string& directoryPath, std::vector<DirectoryEntry>& out) override;
   void CloseHandle(Handle handle) override;
   void EndWriteSession() override;
+  std::vector<std::string> Notices() const override { return Problems(); }
 
 private:
   struct OpenEntry {

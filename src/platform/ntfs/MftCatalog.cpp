@@ -8,6 +8,8 @@
 #include <cstring>
 #include <memory>
 
+#include "engine/VolumeDevice.h"
+#include "platform/ntfs/KeptRecords.h"
 #include "platform/ntfs/LibraryLog.h"
 #include "platform/ntfs/NtfsLibrary.h"
 
@@ -23,6 +25,10 @@ constexpr uint64_t kLargestRecordCount = UINT32_MAX;
 constexpr uint8_t kI30Length = 4;
 // $STANDARD_INFORMATION of NTFS 1.2, the smallest there is.
 constexpr uint32_t kStandardInformationBytes = 48;
+// Room for names made up front: a typical name's length in UTF-16 units.
+constexpr size_t kNameUnitsPerRecord = 16;
+// A record answer carries at most this much of a record.
+constexpr size_t kRecordAnswerBytes = sizeof(NtfsFileRecordOutputBuffer::FileRecordBuffer);
 
 // Name preference: Win32 (with or without a DOS twin), then POSIX; a DOS
 // name is never used.
@@ -103,7 +109,7 @@ const CatalogEntry* MftCatalog::Entry(uint64_t record) const {
 }
 
 void MftCatalog::AddName(uint64_t owner, uint64_t parentReference, uint8_t nameSpace,
-                         const char16_t* name, uint8_t length) {
+                         const uint8_t* name, uint8_t length) {
   uint8_t rank = RankOf(nameSpace);
   if (owner >= Entries.size() || rank <= Entries[owner].NameRank) return;
   CatalogEntry& entry = Entries[owner];
@@ -112,7 +118,17 @@ void MftCatalog::AddName(uint64_t owner, uint64_t parentReference, uint8_t nameS
   entry.ParentSequence = uint16_t(MSEQNO(parentReference));
   entry.NameOffset = uint32_t(Names.size());
   entry.NameLength = length;
-  Names.append(name, length);
+  // Names are UTF-16LE on disk, as char16_t is on this host.
+  size_t at = Names.size();
+  Names.resize(at + length);
+  std::memcpy(Names.data() + at, name, size_t(length) * sizeof(char16_t));
+}
+
+uint32_t MftCatalog::AddRuns(const std::vector<ClusterRun>& runs, uint32_t& count) {
+  size_t first = RunPool.size();
+  MovePlan::JoinInto(runs, RunPool);
+  count = uint32_t(RunPool.size() - first);
+  return uint32_t(first);
 }
 
 bool MftCatalog::ScanRecord(ntfs_volume* volume, uint64_t record, void* data, bool inBitmap,
@@ -161,15 +177,15 @@ bool MftCatalog::ScanRecord(ntfs_volume* volume, uint64_t record, void* data, bo
     bool analysed = !entry.Extent && entry.Stream != StreamKind::Unknown &&
                     IsAnalysedStream(attribute, entry.Directory);
     if (attribute->non_resident) {
-      std::vector<ClusterRun> held;
-      if (!CheckRunlist(volume, attribute, held, why)) {
+      Held.clear();
+      if (!CheckRunlist(volume, attribute, Held, why)) {
         error = RecordText(record) + ": attribute " + HexText(le32_to_cpu(attribute->type)) +
                 " " + why;
         sound = false;
       } else if (analysed) {
         entry.Stream = StreamKind::NonResident;
         entry.DataSize = uint64_t(sle64_to_cpu(attribute->data_size));
-        StreamRuns[uint32_t(record)] = MovePlan::Join(held);
+        entry.RunOffset = AddRuns(Held, entry.RunCount);
       }
     } else if (analysed) {
       entry.Stream = StreamKind::Resident;
@@ -190,12 +206,10 @@ bool MftCatalog::ScanRecord(ntfs_volume* volume, uint64_t record, void* data, bo
         error = RecordText(record) + " has a truncated file name";
         sound = false;
       } else {
-        // Names are UTF-16LE on disk, as char16_t is on this host.
-        std::u16string text(name->file_name_length, u'\0');
-        std::memcpy(text.data(), name->file_name, text.size() * sizeof(char16_t));
         AddName(owner, MREF_LE(name->parent_directory) |
                            (uint64_t(MSEQNO_LE(name->parent_directory)) << 48),
-                name->file_name_type, text.data(), name->file_name_length);
+                name->file_name_type, reinterpret_cast<const uint8_t*>(name->file_name),
+                name->file_name_length);
       }
     }
   }
@@ -209,16 +223,17 @@ bool MftCatalog::ScanRecord(ntfs_volume* volume, uint64_t record, void* data, bo
   return sound;
 }
 
-bool MftCatalog::Build(ntfs_volume* volume, std::string& error) {
+bool MftCatalog::Build(ntfs_volume* volume, std::string& error, KeptRecords* kept) {
   Entries.clear();
   Names.clear();
-  StreamRuns.clear();
+  RunPool.clear();
   uint64_t count = uint64_t(volume->mft_na->initialized_size) >> volume->mft_record_size_bits;
   if (count > kLargestRecordCount) {
     error = "the MFT is larger than this program handles";
     return false;
   }
   Entries.resize(count);
+  Names.reserve(size_t(count) * kNameUnitsPerRecord);
 
   // The MFT bitmap tells which records must be sound.
   std::vector<uint8_t> inUse(size_t(std::max<s64>(volume->mftbmp_na->data_size, 0)));
@@ -229,6 +244,7 @@ bool MftCatalog::Build(ntfs_volume* volume, std::string& error) {
   }
 
   size_t recordBytes = volume->mft_record_size;
+  if (kept) kept->Reset(count, std::min(recordBytes, kRecordAnswerBytes));
   std::unique_ptr<uint8_t[]> batch(new uint8_t[kBatchRecords * recordBytes]);
   for (uint64_t start = 0; start < count; start += kBatchRecords) {
     uint64_t take = std::min(kBatchRecords, count - start);
@@ -241,9 +257,14 @@ bool MftCatalog::Build(ntfs_volume* volume, std::string& error) {
       return false;
     }
     for (uint64_t i = 0; i < take; ++i) {
-      if (!ScanRecord(volume, start + i, batch.get() + i * recordBytes, BitSet(inUse, start + i),
-                      error))
-        return false;
+      uint8_t* data = batch.get() + i * recordBytes;
+      bool inBitmap = BitSet(inUse, start + i);
+      if (!ScanRecord(volume, start + i, data, inBitmap, error)) return false;
+      if (kept && inBitmap && Entries[start + i].InUse) {
+        const auto* header = reinterpret_cast<const MFT_RECORD*>(data);
+        kept->Keep(start + i, data,
+                   std::max<size_t>(le32_to_cpu(header->bytes_in_use), sizeof(MFT_RECORD)));
+      }
     }
   }
   return true;
@@ -254,9 +275,10 @@ const CatalogEntry* MftCatalog::Current(uint64_t record) const {
   return entry && !entry->Changed ? entry : nullptr;
 }
 
-const std::vector<ClusterRun>* MftCatalog::Runs(uint64_t record) const {
-  auto it = StreamRuns.find(uint32_t(record));
-  return it == StreamRuns.end() ? nullptr : &it->second;
+std::span<const ClusterRun> MftCatalog::Runs(uint64_t record) const {
+  const CatalogEntry* entry = Entry(record);
+  if (!entry || entry->RunCount == 0) return {};
+  return std::span<const ClusterRun>(RunPool).subspan(entry->RunOffset, entry->RunCount);
 }
 
 void MftCatalog::MarkChanged(uint64_t record) {

@@ -2,8 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/ntfs/MovePlan.h"
@@ -11,6 +11,8 @@
 typedef struct _ntfs_volume ntfs_volume;
 
 namespace quillo {
+
+class KeptRecords;
 
 enum class StreamKind : uint8_t {
   None,        // no unnamed $DATA (for a directory: no $I30 allocation)
@@ -28,6 +30,8 @@ struct CatalogEntry {
   uint32_t FileAttributes = 0;
   uint32_t Parent = 0;
   uint32_t NameOffset = 0; // into the name pool
+  uint32_t RunOffset = 0;  // into the run pool, for a non-resident stream
+  uint32_t RunCount = 0;
   uint16_t NameLength = 0; // UTF-16 units
   uint16_t Sequence = 0;
   uint16_t ParentSequence = 0;
@@ -48,7 +52,8 @@ class MftCatalog {
 public:
   // False when the MFT cannot be read or a record in use is damaged; `error`
   // then names the record and the damage.
-  bool Build(ntfs_volume* volume, std::string& error);
+  // The records in use that pass go to `kept` when one is given.
+  bool Build(ntfs_volume* volume, std::string& error, KeptRecords* kept = nullptr);
 
   uint64_t RecordCount() const { return Entries.size(); }
   const CatalogEntry* Entry(uint64_t record) const;
@@ -60,20 +65,25 @@ public:
   bool IsUnderExtend(uint64_t record) const;
   // The entry as the pass read it, or null once the record has changed.
   const CatalogEntry* Current(uint64_t record) const;
-  // The runs of a non-resident stream (joined; Lcn -1 for holes).
-  const std::vector<ClusterRun>* Runs(uint64_t record) const;
+  // The runs of a non-resident stream (joined; Lcn -1 for holes); empty
+  // when the catalog holds none.
+  std::span<const ClusterRun> Runs(uint64_t record) const;
   // A move rewrote the record: its entry no longer tells its runs.
   void MarkChanged(uint64_t record);
 
 private:
   bool ScanRecord(ntfs_volume* volume, uint64_t record, void* data, bool inBitmap,
                   std::string& error);
-  void AddName(uint64_t owner, uint64_t parentReference, uint8_t nameSpace, const char16_t* name,
+  // `name` points to `length` UTF-16LE units inside a record.
+  void AddName(uint64_t owner, uint64_t parentReference, uint8_t nameSpace, const uint8_t* name,
                uint8_t length);
+  // Appends the runs, joined, to the pool; where they start.
+  uint32_t AddRuns(const std::vector<ClusterRun>& runs, uint32_t& count);
 
   std::vector<CatalogEntry> Entries;
   std::u16string Names;
-  std::unordered_map<uint32_t, std::vector<ClusterRun>> StreamRuns;
+  std::vector<ClusterRun> RunPool;
+  std::vector<ClusterRun> Held; // scratch: the runs one attribute holds
 };
 
 } // namespace quillo

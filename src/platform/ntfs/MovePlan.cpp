@@ -47,10 +47,16 @@ MovePlan::MovePlan(const std::vector<ClusterRun>& runs, int64_t startVcn, int64_
 
 std::vector<ClusterRun> MovePlan::Join(const std::vector<ClusterRun>& runs) {
   std::vector<ClusterRun> joined;
+  JoinInto(runs, joined);
+  return joined;
+}
+
+void MovePlan::JoinInto(std::span<const ClusterRun> runs, std::vector<ClusterRun>& out) {
+  size_t first = out.size();
   for (const ClusterRun& run : runs) {
     if (run.Length == 0) continue;
-    if (!joined.empty()) {
-      ClusterRun& last = joined.back();
+    if (out.size() > first) {
+      ClusterRun& last = out.back();
       bool bothHoles = last.Lcn < 0 && run.Lcn < 0;
       bool continues = last.Lcn >= 0 && run.Lcn >= 0 && last.Lcn + last.Length == run.Lcn;
       if (bothHoles || continues) {
@@ -58,9 +64,8 @@ std::vector<ClusterRun> MovePlan::Join(const std::vector<ClusterRun>& runs) {
         continue;
       }
     }
-    joined.push_back(run);
+    out.push_back(run);
   }
-  return joined;
 }
 
 } // namespace quillo

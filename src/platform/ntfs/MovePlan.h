@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace quillo {
@@ -39,6 +40,9 @@ public:
 
   // Joins neighbouring runs that continue each other, and neighbouring holes.
   static std::vector<ClusterRun> Join(const std::vector<ClusterRun>& runs);
+  // The same, appended to `out` (joined among themselves, not with what
+  // `out` already holds).
+  static void JoinInto(std::span<const ClusterRun> runs, std::vector<ClusterRun>& out);
 
 private:
   bool IsValid = false;

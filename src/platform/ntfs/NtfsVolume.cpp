@@ -96,7 +96,7 @@ bool NtfsVolume::Initialise(std::string& why) {
     why = "The volume has more clusters than this program handles.";
     return false;
   }
-  if (!Catalog.Build(Library(), error)) {
+  if (!Catalog.Build(Library(), error, &Kept)) {
     why = "The volume is damaged: " + error + ". Run chkdsk; nothing was written.";
     return false;
   }
@@ -154,6 +154,16 @@ std::string NtfsVolume::LastProblem() const {
   return Problem;
 }
 
+std::vector<std::string> NtfsVolume::Notices() const {
+  std::lock_guard<std::mutex> guard(Lock);
+  std::vector<std::string> notices;
+  if (!Recovery.empty())
+    notices.push_back("An earlier run was interrupted; the volume was repaired from its journal. " +
+                      Recovery);
+  if (!Problem.empty()) notices.push_back(Problem);
+  return notices;
+}
+
 // --- Mounts and sessions ---
 
 bool NtfsVolume::Remount(bool writable, std::string& error) {
@@ -172,6 +182,8 @@ void NtfsVolume::MarkBroken(const std::string& why) {
 
 bool NtfsVolume::BeginWriteSession() {
   if (Session->Active()) return true;
+  // Moves rewrite records: from now on they are read from the volume.
+  Kept.Release();
   if (!Options.Storage->Writable()) {
     Problem = "The volume is open read-only: nothing can be moved.";
     return false;
@@ -395,11 +407,11 @@ NtStatus NtfsVolume::GetRetrievalPointers(Handle handle, int64_t startingVcn,
   HandleEntry* entry = FileOfHandle(handle);
   if (!entry) return kStatusInvalidHandle;
   std::vector<ClusterRun> mapped;
-  const std::vector<ClusterRun>* known = nullptr;
+  std::span<const ClusterRun> runs;
   if (const CatalogEntry* catalogued = KnownStream(*entry)) {
     // No stream, or data inside the record: no clusters of its own.
     if (catalogued->Stream != StreamKind::NonResident) return kStatusEndOfFile;
-    known = Catalog.Runs(entry->Record);
+    runs = Catalog.Runs(entry->Record);
   } else {
     OpenFile* file = Opened.Attach(Library(), *entry);
     if (!file || !OpenFiles::AttachStream(*file)) return kStatusFileCorruptError;
@@ -410,8 +422,8 @@ NtStatus NtfsVolume::GetRetrievalPointers(Handle handle, int64_t startingVcn,
       mapped.push_back({run->vcn, run->lcn < 0 ? -1 : run->lcn, run->length});
     }
     mapped = MovePlan::Join(mapped);
+    runs = mapped;
   }
-  const std::vector<ClusterRun>& runs = known ? *known : mapped;
   if (runs.empty()) return kStatusEndOfFile;
   int64_t totalVcns = runs.back().Vcn + runs.back().Length;
   if (startingVcn < 0 || startingVcn >= totalVcns) return kStatusEndOfFile;
@@ -529,6 +541,16 @@ NtStatus NtfsVolume::GetNtfsFileRecord(Handle volume, int64_t fileReference,
   uint64_t wanted = std::min<uint64_t>(uint64_t(fileReference) & kRecordNumberMask, count - 1);
   int64_t candidate = Records.InUseAtOrBelow(ntfs, wanted);
   while (candidate >= 0) {
+    size_t keptLength = 0;
+    if (const uint8_t* kept = Kept.Find(uint64_t(candidate), keptLength)) {
+      const auto* record = reinterpret_cast<const MFT_RECORD*>(kept);
+      uint16_t sequence = le16_to_cpu(record->sequence_number);
+      out.FileReferenceNumber = int64_t(uint64_t(candidate) | (uint64_t(sequence) << kSequenceShift));
+      out.FileRecordLength = ntfs->mft_record_size;
+      std::memcpy(out.FileRecordBuffer, kept, keptLength);
+      std::memset(out.FileRecordBuffer + keptLength, 0, sizeof(out.FileRecordBuffer) - keptLength);
+      return kStatusSuccess;
+    }
     const uint8_t* data = Records.Read(ntfs, uint64_t(candidate));
     const auto* record = reinterpret_cast<const MFT_RECORD*>(data);
     if (data && ntfs_is_file_record(record->magic) && (record->flags & MFT_RECORD_IN_USE)) {

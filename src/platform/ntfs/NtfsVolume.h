@@ -17,6 +17,7 @@
 
 #include "engine/VolumeDevice.h"
 #include "platform/ntfs/BlockStorage.h"
+#include "platform/ntfs/KeptRecords.h"
 #include "platform/ntfs/LibraryDevice.h"
 #include "platform/ntfs/MftCatalog.h"
 #include "platform/ntfs/MftRecordReader.h"
@@ -76,6 +77,8 @@ public:
   bool ListDirectory(const std::string& directoryPath, std::vector<DirectoryEntry>& out) override;
   void CloseHandle(Handle handle) override;
   void EndWriteSession() override;
+  // The recovery note and the last problem.
+  std::vector<std::string> Notices() const override;
 
 private:
   explicit NtfsVolume(NtfsVolumeOptions options);
@@ -111,6 +114,7 @@ private:
   std::unique_ptr<UndoJournal> Journal;
   std::unique_ptr<WriteSession> Session;
   MftCatalog Catalog;
+  KeptRecords Kept;
   MftRecordReader Records;
 
   OpenFiles Opened;
