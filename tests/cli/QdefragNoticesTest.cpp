@@ -166,6 +166,8 @@ struct FatFinding {
   const char* Notice; // part of a notice
 };
 
+void PrintTo(const FatFinding& finding, std::ostream* out) { *out << finding.Name; }
+
 class QdefragFatNotices : public ::testing::TestWithParam<FatFinding> {};
 
 TEST_P(QdefragFatNotices, FindingsAreToldAndNothingIsWritten) {

@@ -16,17 +16,19 @@ constexpr size_t kHugePageBytes = size_t(2) << 20;
 
 KeptRecords::~KeptRecords() { Release(); }
 
-void KeptRecords::Reset(uint64_t recordCount, size_t answerBytes) {
+void KeptRecords::Reset(uint64_t recordCount, size_t answerBytes, size_t bound) {
   Release();
   Slots.resize(size_t(recordCount));
   AnswerBytes = answerBytes;
-  Capacity = size_t(std::min<uint64_t>(kByteBound, recordCount * answerBytes));
-  if (Capacity == 0) return;
-  Capacity = (Capacity + kHugePageBytes - 1) / kHugePageBytes * kHugePageBytes;
+  // Offsets into the pool are 32-bit.
+  Limit = size_t(std::min<uint64_t>({bound, recordCount * answerBytes, kNotKept}));
+  if (Limit == 0) return;
+  Capacity = (Limit + kHugePageBytes - 1) / kHugePageBytes * kHugePageBytes;
   void* memory = mmap(nullptr, Capacity, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (memory == MAP_FAILED) {
     // Without room to keep them, records are simply read again.
     Capacity = 0;
+    Limit = 0;
     return;
   }
   madvise(memory, Capacity, MADV_HUGEPAGE);
@@ -36,7 +38,7 @@ void KeptRecords::Reset(uint64_t recordCount, size_t answerBytes) {
 void KeptRecords::Keep(uint64_t record, const uint8_t* data, size_t bytesInUse) {
   if (record >= Slots.size()) return;
   size_t length = std::min(bytesInUse, AnswerBytes);
-  if (Used + length > Capacity) return;
+  if (Used + length > Limit) return;
   Slots[size_t(record)] = {uint32_t(Used), uint32_t(length)};
   std::memcpy(Pool + Used, data, length);
   Used += length;
@@ -54,6 +56,7 @@ void KeptRecords::Release() {
   if (Pool) munmap(Pool, Capacity);
   Pool = nullptr;
   Capacity = 0;
+  Limit = 0;
   Used = 0;
 }
 

@@ -15,15 +15,16 @@ namespace quillo {
 // session begins, since moves rewrite records.
 class KeptRecords {
 public:
-  // At most this many bytes of records are kept.
-  static constexpr size_t kByteBound = size_t(64) << 20;
+  // Enough for the records of about 120,000 files.
+  static constexpr size_t kDefaultBound = size_t(64) << 20;
 
   KeptRecords() = default;
   ~KeptRecords();
   KeptRecords(const KeptRecords&) = delete;
   KeptRecords& operator=(const KeptRecords&) = delete;
 
-  void Reset(uint64_t recordCount, size_t answerBytes);
+  // Forgets everything and makes room for at most `bound` bytes.
+  void Reset(uint64_t recordCount, size_t answerBytes, size_t bound);
   // Keeps a record that passed its checks, while the bound allows.
   void Keep(uint64_t record, const uint8_t* data, size_t bytesInUse);
   // The kept record and its kept length, or null.
@@ -41,6 +42,7 @@ private:
   std::vector<Slot> Slots;
   uint8_t* Pool = nullptr; // mapped for Capacity bytes, Used of them filled
   size_t Capacity = 0;
+  size_t Limit = 0; // of Used
   size_t Used = 0;
   size_t AnswerBytes = 0;
 };

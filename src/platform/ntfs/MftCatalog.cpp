@@ -223,7 +223,8 @@ bool MftCatalog::ScanRecord(ntfs_volume* volume, uint64_t record, void* data, bo
   return sound;
 }
 
-bool MftCatalog::Build(ntfs_volume* volume, std::string& error, KeptRecords* kept) {
+bool MftCatalog::Build(ntfs_volume* volume, std::string& error, KeptRecords* kept,
+                       size_t keptBytes) {
   Entries.clear();
   Names.clear();
   RunPool.clear();
@@ -244,7 +245,7 @@ bool MftCatalog::Build(ntfs_volume* volume, std::string& error, KeptRecords* kep
   }
 
   size_t recordBytes = volume->mft_record_size;
-  if (kept) kept->Reset(count, std::min(recordBytes, kRecordAnswerBytes));
+  if (kept) kept->Reset(count, std::min(recordBytes, kRecordAnswerBytes), keptBytes);
   std::unique_ptr<uint8_t[]> batch(new uint8_t[kBatchRecords * recordBytes]);
   for (uint64_t start = 0; start < count; start += kBatchRecords) {
     uint64_t take = std::min(kBatchRecords, count - start);

@@ -52,8 +52,10 @@ class MftCatalog {
 public:
   // False when the MFT cannot be read or a record in use is damaged; `error`
   // then names the record and the damage.
-  // The records in use that pass go to `kept` when one is given.
-  bool Build(ntfs_volume* volume, std::string& error, KeptRecords* kept = nullptr);
+  // The records in use that pass go to `kept`, when one is given, within
+  // `keptBytes`.
+  bool Build(ntfs_volume* volume, std::string& error, KeptRecords* kept = nullptr,
+             size_t keptBytes = 0);
 
   uint64_t RecordCount() const { return Entries.size(); }
   const CatalogEntry* Entry(uint64_t record) const;

@@ -96,7 +96,7 @@ bool NtfsVolume::Initialise(std::string& why) {
     why = "The volume has more clusters than this program handles.";
     return false;
   }
-  if (!Catalog.Build(Library(), error, &Kept)) {
+  if (!Catalog.Build(Library(), error, &Kept, Options.KeptRecordBytes)) {
     why = "The volume is damaged: " + error + ". Run chkdsk; nothing was written.";
     return false;
   }
@@ -541,28 +541,26 @@ NtStatus NtfsVolume::GetNtfsFileRecord(Handle volume, int64_t fileReference,
   uint64_t wanted = std::min<uint64_t>(uint64_t(fileReference) & kRecordNumberMask, count - 1);
   int64_t candidate = Records.InUseAtOrBelow(ntfs, wanted);
   while (candidate >= 0) {
-    size_t keptLength = 0;
-    if (const uint8_t* kept = Kept.Find(uint64_t(candidate), keptLength)) {
-      const auto* record = reinterpret_cast<const MFT_RECORD*>(kept);
-      uint16_t sequence = le16_to_cpu(record->sequence_number);
-      out.FileReferenceNumber = int64_t(uint64_t(candidate) | (uint64_t(sequence) << kSequenceShift));
-      out.FileRecordLength = ntfs->mft_record_size;
-      std::memcpy(out.FileRecordBuffer, kept, keptLength);
-      std::memset(out.FileRecordBuffer + keptLength, 0, sizeof(out.FileRecordBuffer) - keptLength);
-      return kStatusSuccess;
+    // The record up to the end of its attributes; what lies past
+    // bytes_in_use is unused space, and is answered as zeros. Records kept
+    // from opening passed their checks then, and are kept only that far.
+    size_t length = 0;
+    const uint8_t* data = Kept.Find(uint64_t(candidate), length);
+    if (!data) {
+      data = Records.Read(ntfs, uint64_t(candidate));
+      const auto* record = reinterpret_cast<const MFT_RECORD*>(data);
+      if (data && ntfs_is_file_record(record->magic) && (record->flags & MFT_RECORD_IN_USE))
+        length = std::min<size_t>({ntfs->mft_record_size, sizeof(out.FileRecordBuffer),
+                                   std::max<size_t>(le32_to_cpu(record->bytes_in_use), kRecordHeaderBytes)});
+      else
+        data = nullptr;
     }
-    const uint8_t* data = Records.Read(ntfs, uint64_t(candidate));
-    const auto* record = reinterpret_cast<const MFT_RECORD*>(data);
-    if (data && ntfs_is_file_record(record->magic) && (record->flags & MFT_RECORD_IN_USE)) {
-      uint16_t sequence = le16_to_cpu(record->sequence_number);
+    if (data) {
+      uint16_t sequence = le16_to_cpu(reinterpret_cast<const MFT_RECORD*>(data)->sequence_number);
       out.FileReferenceNumber = int64_t(uint64_t(candidate) | (uint64_t(sequence) << kSequenceShift));
       out.FileRecordLength = ntfs->mft_record_size;
-      // The record up to the end of its attributes; what lies past
-      // bytes_in_use is unused space, and is answered as zeros.
-      size_t copied = std::min<size_t>({ntfs->mft_record_size, sizeof(out.FileRecordBuffer),
-                                        std::max<size_t>(le32_to_cpu(record->bytes_in_use), kRecordHeaderBytes)});
-      std::memcpy(out.FileRecordBuffer, data, copied);
-      std::memset(out.FileRecordBuffer + copied, 0, sizeof(out.FileRecordBuffer) - copied);
+      std::memcpy(out.FileRecordBuffer, data, length);
+      std::memset(out.FileRecordBuffer + length, 0, sizeof(out.FileRecordBuffer) - length);
       return kStatusSuccess;
     }
     if (candidate == 0) break;

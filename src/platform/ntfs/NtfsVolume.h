@@ -37,6 +37,9 @@ struct NtfsVolumeOptions {
   std::unique_ptr<BlockStorage> Storage;
   std::filesystem::path JournalFolder;
   StorageOpener JournalOpener; // empty: ImageFile::Open
+  // Memory for the MFT records that opening reads and the analysis is
+  // answered from; records beyond it are read again when asked for.
+  size_t KeptRecordBytes = KeptRecords::kDefaultBound;
 };
 
 class NtfsVolume final : public VolumeDevice {

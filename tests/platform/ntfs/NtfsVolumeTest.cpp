@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <set>
@@ -11,6 +12,7 @@
 
 #include "NtfsTestImage.h"
 #include "engine/TextCodec.h"
+#include "platform/ntfs/ImageFile.h"
 #include "platform/ntfs/NtfsLibrary.h"
 
 namespace quillo::test {
@@ -429,6 +431,62 @@ TEST_F(NtfsVolumeTest, AnAnalysisWritesNothing) {
   EXPECT_EQ(ImageDigest(Image), before);
   EXPECT_FALSE(std::filesystem::exists(Dir.Path() / "journal"));
 }
+
+// The records that opening reads answer the analysis, as far as the memory
+// set aside for them goes; the others are read again. Either way an answer
+// is the record as libntfs-3g reads it, up to the end of its attributes.
+class NtfsRecordAnswers : public ::testing::TestWithParam<size_t> {};
+
+TEST_P(NtfsRecordAnswers, AreTheRecordsAsTheLibraryReadsThem) {
+  TempDir dir;
+  std::filesystem::path image = CopyFixtureImage(dir.Path());
+  ntfs_volume* direct = ntfs_mount(image.c_str(), NTFS_MNT_RDONLY);
+  ASSERT_NE(direct, nullptr);
+  int64_t count = direct->mft_na->initialized_size >> direct->mft_record_size_bits;
+  size_t recordBytes = direct->mft_record_size;
+  std::vector<uint8_t> records(size_t(count) * recordBytes);
+  std::vector<uint8_t> inUse(size_t(direct->mftbmp_na->data_size));
+  bool read = ntfs_mft_records_read(direct, 0, count, reinterpret_cast<MFT_RECORD*>(records.data())) == 0 &&
+              ntfs_attr_pread(direct->mftbmp_na, 0, s64(inUse.size()), inUse.data()) == s64(inUse.size());
+  ntfs_umount(direct, FALSE);
+  ASSERT_TRUE(read);
+
+  NtfsVolumeOptions options;
+  options.DeviceName = image.string();
+  std::string why;
+  options.Storage = ImageFile::Open(image, StorageMode::ReadWrite, why);
+  options.JournalFolder = dir.Path() / "journal";
+  options.KeptRecordBytes = GetParam();
+  std::shared_ptr<NtfsVolume> volume = NtfsVolume::Open(std::move(options), why);
+  ASSERT_TRUE(volume) << why;
+  Handle handle = volume->OpenVolume("\\\\.\\C:");
+  int compared = 0;
+  for (int64_t r = 0; r < count; ++r) {
+    const uint8_t* record = records.data() + size_t(r) * recordBytes;
+    const auto* header = reinterpret_cast<const MFT_RECORD*>(record);
+    if (!((inUse[size_t(r / 8)] >> (r % 8)) & 1) || !ntfs_is_file_record(header->magic) ||
+        !(header->flags & MFT_RECORD_IN_USE))
+      continue;
+    NtfsFileRecordOutputBuffer answer{};
+    ASSERT_EQ(volume->GetNtfsFileRecord(handle, r, answer), kStatusSuccess) << r;
+    ASSERT_EQ(int64_t(uint64_t(answer.FileReferenceNumber) & kRecordMask), r);
+    size_t length = std::min<size_t>(le32_to_cpu(header->bytes_in_use), sizeof(answer.FileRecordBuffer));
+    ASSERT_EQ(std::memcmp(answer.FileRecordBuffer, record, length), 0) << "record " << r;
+    ASSERT_TRUE(std::all_of(answer.FileRecordBuffer + length, std::end(answer.FileRecordBuffer),
+                            [](uint8_t byte) { return byte == 0; }))
+        << "record " << r;
+    ++compared;
+  }
+  EXPECT_GT(compared, 40);
+}
+
+INSTANTIATE_TEST_SUITE_P(KeptBytes, NtfsRecordAnswers,
+                         ::testing::Values(KeptRecords::kDefaultBound, size_t(16) << 10, size_t(0)),
+                         [](const auto& info) {
+                           return info.param == KeptRecords::kDefaultBound ? std::string("AllKept")
+                                  : info.param == 0                         ? std::string("NoneKept")
+                                                                            : std::string("SomeKept");
+                         });
 
 } // namespace
 } // namespace quillo::test
