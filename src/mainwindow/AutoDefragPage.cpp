@@ -3,8 +3,13 @@
 
 #include <QImage>
 #include <QPixmap>
+#include <QSignalBlocker>
+
+#include <algorithm>
 
 #include "mainwindow/Pictures.h"
+#include "mainwindow/StatusTexts.h"
+#include "settings/MessageText.h"
 
 namespace quillo {
 
@@ -14,6 +19,8 @@ constexpr int kStatusIconSize = 17;
 constexpr int kCpuLimitPositions = 8;
 constexpr int kIdleMinutesFirst = 1;
 constexpr int kIdleMinutesLast = 10;
+constexpr int kPercentPerStep = 10;
+constexpr int kStepsBelowFirst = 2; // 20 % is position 0
 
 QFrame* GraphFrame(QWidget* parent, const char* name, int top) {
   auto* frame = new QFrame(parent);
@@ -54,6 +61,9 @@ AutoDefragPage::AutoDefragPage(QWidget* parent) : QWidget(parent) {
   Label_LastAutoDefrag =
       MakeLabel(this, "Label_LastAutoDefrag", "Last Auto Defrag:", QRect(370, 162, 210, 17));
   Label_LastAutoDefrag->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  Label_NoSystemVolume =
+      MakeLabel(this, "Label_NoSystemVolume", QString(), QRect(42, 178, 520, 12));
+  Label_NoSystemVolume->hide();
   imgok = MakePicture(this, "imgok", ok, QRect(0, 0, kStatusIconSize, kStatusIconSize));
   imgattention =
       MakePicture(this, "imgattention", attention, QRect(0, 0, kStatusIconSize, kStatusIconSize));
@@ -88,7 +98,105 @@ AutoDefragPage::AutoDefragPage(QWidget* parent) : QWidget(parent) {
   AutoCancelBtn = MakeButton(this, "AutoCancelBtn", "Cancel", QRect(420, 398, 75, 25));
   AutoApplyBtn = MakeButton(this, "AutoApplyBtn", "Apply", QRect(505, 398, 75, 25));
   AutoApplyBtn->setEnabled(false);
+
+  // A box set to another state by the program counts as clicked, as a
+  // trackbar moved by the program counts as changed.
+  connect(EnableQuilloCheck, &QCheckBox::toggled, this, &AutoDefragPage::EnableQuilloCheckClick);
+  connect(CheckBox_CpuLimit, &QCheckBox::toggled, this, &AutoDefragPage::OptionCheckClick);
+  connect(CheckBox_Start_AutoDefrag, &QCheckBox::toggled, this, &AutoDefragPage::OptionCheckClick);
+  connect(TrackBar_StopDefrag_CPUuage, &QSlider::valueChanged, this,
+          &AutoDefragPage::TrackBar_StopDefrag_CPUuageChange);
+  connect(TrackBar_StartAuto_Time, &QSlider::valueChanged, this,
+          &AutoDefragPage::TrackBar_StartAuto_TimeChange);
+  connect(Button_Optimal_Settings, &QPushButton::clicked, this,
+          &AutoDefragPage::Button_Optimal_SettingsClick);
+  connect(AutoApplyBtn, &QPushButton::clicked, this, &AutoDefragPage::AutoApplyBtnClick);
+  connect(AutoCancelBtn, &QPushButton::clicked, this, &AutoDefragPage::AutoCancelBtnClick);
 }
+
+std::string AutoDefragPage::Text(const MessageText& text) {
+  return Texts ? Texts->Lookup(text) : std::string(text.Default);
+}
+
+int AutoDefragPage::CpuLimitPosition(int percent) {
+  int position = percent / kPercentPerStep - kStepsBelowFirst;
+  return std::clamp(position, 0, int(CpuLimitSteps.size()) - 1);
+}
+
+void AutoDefragPage::ShowStatusLine(bool enabled) {
+  autoimg->setPixmap((enabled ? imgok : imgattention)->pixmap());
+  autoimglabel->setText(QString::fromStdString(
+      Text(enabled ? messages::kAutoDefragActive : messages::kAutoDefragDisable)));
+}
+
+void AutoDefragPage::ShowSystemVolumeNotice(bool missing) {
+  QString text = missing ? QString::fromStdString(Text(messages::kNoSystemVolume)) : QString();
+  if (Label_NoSystemVolume->text() != text) Label_NoSystemVolume->setText(text);
+  if (Label_NoSystemVolume->isHidden() == missing) Label_NoSystemVolume->setVisible(missing);
+}
+
+void AutoDefragPage::PageOpened() {
+  emit SettingsReapplyRequested();
+  AutoApplyBtn->setEnabled(false);
+}
+
+void AutoDefragPage::EnableQuilloCheckClick() {
+  AutoApplyBtn->setEnabled(true);
+  bool enabled = EnableQuilloCheck->isChecked();
+  CheckBox_CpuLimit->setEnabled(enabled);
+  CheckBox_Start_AutoDefrag->setEnabled(enabled);
+  Button_Optimal_Settings->setEnabled(enabled);
+}
+
+void AutoDefragPage::SetLanguage(TLanguage* language) {
+  Texts = language;
+  WriteCpuLimitCaption();
+  WriteIdleTimeCaption();
+}
+
+void AutoDefragPage::WriteCpuLimitCaption() {
+  int percent = CpuLimitSteps[size_t(TrackBar_StopDefrag_CPUuage->value())];
+  CheckBox_CpuLimit->setText(
+      QString::fromStdString(FormatWithInteger(Text(messages::kCpuLimit), percent)));
+}
+
+void AutoDefragPage::WriteIdleTimeCaption() {
+  CheckBox_Start_AutoDefrag->setText(QString::fromStdString(
+      FormatWithInteger(Text(messages::kStartAutoDefrag), TrackBar_StartAuto_Time->value())));
+}
+
+void AutoDefragPage::TrackBar_StopDefrag_CPUuageChange() {
+  WriteCpuLimitCaption();
+  AutoApplyBtn->setEnabled(true);
+}
+
+void AutoDefragPage::TrackBar_StartAuto_TimeChange() {
+  WriteIdleTimeCaption();
+  AutoApplyBtn->setEnabled(true);
+}
+
+void AutoDefragPage::OptionCheckClick() { AutoApplyBtn->setEnabled(true); }
+
+void AutoDefragPage::Button_Optimal_SettingsClick() {
+  {
+    // Each change handler runs once below, moved or not.
+    const QSignalBlocker cpu(TrackBar_StopDefrag_CPUuage);
+    const QSignalBlocker idle(TrackBar_StartAuto_Time);
+    TrackBar_StopDefrag_CPUuage->setValue(kOptimalCpuLimitPosition);
+    TrackBar_StartAuto_Time->setValue(kOptimalIdleMinutes);
+  }
+  TrackBar_StopDefrag_CPUuageChange();
+  TrackBar_StartAuto_TimeChange();
+  AutoApplyBtn->setEnabled(true);
+}
+
+void AutoDefragPage::AutoApplyBtnClick() {
+  emit SettingsEdited();
+  // Applying the settings ticks boxes, which enables Apply again.
+  AutoApplyBtn->setEnabled(false);
+}
+
+void AutoDefragPage::AutoCancelBtnClick() { emit ManualPageRequested(); }
 
 void AutoDefragPage::ShowGraph(QLabel* image, const QImage& picture) {
   image->setPixmap(QPixmap::fromImage(picture));

@@ -16,6 +16,7 @@ public:
   std::shared_ptr<VolumeDevice> OpenDevice(const std::string& volumeName, std::string& why) override;
   void Rescan() override { Table.Refresh(); }
   std::filesystem::path WatchedFile() override { return DrivesFile; }
+  char SystemVolumeLetter() override { return Table.SystemLetter(); }
 
   // Problems with drives.ini met by the last look.
   std::vector<std::string> Warnings() const { return Table.Warnings(); }

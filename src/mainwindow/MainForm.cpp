@@ -9,10 +9,12 @@
 #include <cctype>
 #include <exception>
 #include <iostream>
+#include <optional>
 
 #include "mainwindow/JobSchedLibrary.h"
 #include "mainwindow/Pictures.h"
 #include "mainwindow/ProgramIdentity.h"
+#include "mainwindow/ThreadAutoDefragJob.h"
 #include "settings/MessageText.h"
 
 namespace quillo {
@@ -38,7 +40,8 @@ QWidget* PageIn(QStackedWidget* pages, QWidget* page) {
 
 } // namespace
 
-TMainForm::TMainForm(const FormServices& services) : Service(services) {
+TMainForm::TMainForm(const FormServices& services)
+    : AutoDefrag(*services.SystemClock), Service(services) {
   if (!Service.Tasks) Service.Tasks = &JobSchedLibrary::Instance();
   CreateFrame();
   FormCreate();
@@ -77,6 +80,8 @@ void TMainForm::CreateFrame() {
   Option = static_cast<OptionPage*>(PageIn(PageControl, new OptionPage(PageControl)));
   connect(Side, &SideBar::TileClicked, this, &TMainForm::SideBarTileClick);
   schedule->Bind(Tasks(), SystemClock(), [this] { return Settings && Settings->EnableSchedule; });
+  connect(autodefrag, &AutoDefragPage::ManualPageRequested, this,
+          [this] { ShowPage(SideBar::kDefragNow); });
 
   Timer_GetDefragRuntimeData = new QTimer(this);
   Timer_GetDefragRuntimeData->setObjectName(QStringLiteral("Timer_GetDefragRuntimeData"));
@@ -118,6 +123,7 @@ void TMainForm::FormCreate() {
                  ? std::make_unique<TSetting>()
                  : std::make_unique<TSetting>(Service.SettingsFile, Service.LanguageFolder);
   Settings->Load();
+  autodefrag->SetLanguage(&Settings->Translator);
   try {
     // Written back at once, so that the file holds every key.
     Settings->Save();
@@ -214,9 +220,24 @@ void TMainForm::ShowPowerOffWindow() {
   if (Service.PowerOff) Service.PowerOff->ShowModal();
 }
 
-// Idle-time automatic defragmentation comes with the auto-defrag page's
-// logic; until then a tick starts nothing by itself.
-void TMainForm::AutoDefragStep() {}
+void TMainForm::AutoDefragStep() {
+  AutoDefragScheduler::SystemVolume system;
+  std::optional<ThreadAutoDefragJob> job;
+  if (int row = SystemVolumeRow(); row >= 0) {
+    job.emplace(VolumeRows->Job(row));
+    system.Job = &*job;
+    int letter = TSetting::DriveIndex(VolumeRows->Letter(row));
+    if (letter >= 0) system.LastDefragTime = Settings->LastDefragTime[size_t(letter)];
+  }
+  if (AutoDefrag.Step(CpuPercent, DiskPercent, *Settings, system) ==
+          AutoDefragScheduler::Outcome::Started &&
+      Settings->EnableTrayPrompt)
+    ShowPromptBalloon(Language().Lookup(messages::kAutoDefragBalloon));
+}
+
+int TMainForm::SystemVolumeRow() {
+  return FindSystemVolumeRow(Service.Catalog->SystemVolumeLetter(), VolumeRows->ListedVolumes());
+}
 
 std::vector<TDefragThread*> TMainForm::TickedJobs() { return VolumeRows->TickedJobs(); }
 
@@ -314,6 +335,7 @@ void TMainForm::ShowPage(int tile) {
 void TMainForm::SideBarTileClick(int tile) {
   // Donate opens the purchase page once the program's links are in place.
   if (tile != SideBar::kDonate) ShowPage(tile);
+  if (tile == SideBar::kAutoDefrag) autodefrag->PageOpened();
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) { FormClose(event); }

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "mainwindow/AutoDefragPage.h"
+#include "mainwindow/AutoDefragScheduler.h"
 #include "mainwindow/FormServices.h"
 #include "mainwindow/HeaderStrip.h"
 #include "mainwindow/InstanceMessage.h"
@@ -54,8 +55,8 @@ public:
   int32_t CpuPercent = 0;
   int32_t DiskPercent = 0;
   std::unique_ptr<TSetting> Settings;
-  int32_t IdleTicks = 0;
-  int32_t AutoDefragRunning = 0;
+  // IdleTicks and AutoDefragRunning with the decisions that use them.
+  AutoDefragScheduler AutoDefrag;
   int32_t AutoDefragFileCount = 0;
   int32_t CurrentVolumeIndex = 0;
 
@@ -89,6 +90,9 @@ public:
   void ShowPowerOffWindow();
   // The auto-defrag step of each tick.
   void AutoDefragStep();
+  // The row of the system volume, the only one defragmented automatically;
+  // -1 for none.
+  int SystemVolumeRow();
   // Hides into the tray, or minimises where there is no tray.
   void HideToTray();
   // Shows the page of a side-bar tile.

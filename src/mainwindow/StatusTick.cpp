@@ -173,6 +173,7 @@ void StatusTick::ShowAutoPageLabels() {
                    QString::fromStdString(AutoDefragCountText(Form.AutoDefragFileCount, language)));
   WriteWhenChanged(page.Label_LastAutoDefrag, QString::fromStdString(LastAutoDefragText(
                                                   Form.Settings->LastAutoDefrag, language)));
+  page.ShowSystemVolumeNotice(Form.SystemVolumeRow() < 0);
 }
 
 } // namespace quillo

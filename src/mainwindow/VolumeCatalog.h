@@ -26,6 +26,9 @@ public:
   // A file whose changes add or remove volumes (the drive table's
   // drives.ini); empty when there is none.
   virtual std::filesystem::path WatchedFile() { return {}; }
+  // The letter the configuration gives the Windows system volume; 0 when it
+  // names none, and the volumes' own contents decide.
+  virtual char SystemVolumeLetter() { return 0; }
 };
 
 } // namespace quillo

@@ -18,6 +18,8 @@ namespace {
 constexpr size_t kFileSystemNameCapacity = 255;
 constexpr const char* kInitialStatus = "Idle";
 constexpr const char* kUnsupportedError = "CreateDefragThreadError";
+// The directory that marks the Windows system volume, at the root.
+constexpr const char* kWindowsDirectory = "Windows";
 
 // Columns of the manual list and of the schedule list.
 enum ManualColumn : int { kManualVolume = 0, kManualStatus, kManualFileSystem, kManualCapacity, kManualTime };
@@ -69,6 +71,12 @@ std::vector<TDefragThread*> VolumeList::Jobs() const {
   return jobs;
 }
 
+std::vector<ListedVolume> VolumeList::ListedVolumes() const {
+  std::vector<ListedVolume> volumes;
+  for (int i = 0; i < Count(); ++i) volumes.push_back({Letter(i), Rows[size_t(i)].HoldsWindows});
+  return volumes;
+}
+
 void VolumeList::Refuse(const std::string& root, const std::string& why) {
   RefusalLines.push_back(root + " " + why);
 }
@@ -90,7 +98,11 @@ bool VolumeList::Probe(const std::string& root, Candidate& out) {
     Refuse(root, "size cannot be read");
     return false;
   }
-  out = {root, information.FileSystemName, space.TotalNumberOfBytes, std::move(device)};
+  // Looked at once, read-only, before any job works on the volume.
+  uint32_t attributes = device->GetFileAttributes(root + kWindowsDirectory);
+  bool holdsWindows =
+      attributes != kInvalidFileAttributes && (attributes & kFileAttributeDirectory) != 0;
+  out = {root, information.FileSystemName, space.TotalNumberOfBytes, std::move(device), holdsWindows};
   return true;
 }
 
@@ -114,7 +126,7 @@ void VolumeList::AddRows(const Candidate& candidate) {
     ScheduleList->addTopLevelItem(item);
     item->setCheckState(0, Qt::Unchecked);
   }
-  Rows.push_back({candidate.Root, candidate.Device, nullptr, nullptr});
+  Rows.push_back({candidate.Root, candidate.Device, nullptr, nullptr, candidate.HoldsWindows});
 }
 
 void VolumeList::RemoveRow(size_t index) {

@@ -12,6 +12,7 @@
 
 #include "engine/DefragClass.h"
 #include "jobs/DefragThread.h"
+#include "mainwindow/SystemVolumeRule.h"
 #include "mainwindow/VolumeCatalog.h"
 #include "mainwindow/VolumeMapView.h"
 
@@ -63,6 +64,9 @@ public:
   std::vector<TDefragThread*> TickedJobs() const;
   // Every job, row order.
   std::vector<TDefragThread*> Jobs() const;
+  // Each row's letter and whether its volume held a "Windows" directory at
+  // its root when it was listed, row order.
+  std::vector<ListedVolume> ListedVolumes() const;
 
   // Why volumes were left out (one line each: "D:\ mounted"), for the
   // message shown when none is left.
@@ -78,12 +82,14 @@ private:
     std::shared_ptr<VolumeDevice> Device; // until the job takes it
     std::unique_ptr<TDefragThread> Job;
     std::unique_ptr<VolumeMapView> View;
+    bool HoldsWindows = false;
   };
   struct Candidate {
     std::string Root;
     std::string FileSystem;
     uint64_t TotalBytes = 0;
     std::shared_ptr<VolumeDevice> Device;
+    bool HoldsWindows = false;
   };
 
   // The volume behind a fixed root, or a refusal line.

@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <set>
+#include <string>
 
 #include "settings/ProfileWriteError.h"
 
@@ -12,6 +13,14 @@ namespace {
 
 constexpr const char* kDrivesSection = "drives";
 constexpr const char* kLettersSection = "letters";
+constexpr const char* kSystemKey = "system";
+
+bool SameKey(const std::string& key, const char* name) {
+  if (key.size() != std::char_traits<char>::length(name)) return false;
+  for (size_t i = 0; i < key.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(key[i])) != name[i]) return false;
+  return true;
+}
 
 } // namespace
 
@@ -34,7 +43,12 @@ DriveConfig DriveConfig::Load(const std::filesystem::path& folder) {
   for (const std::string& key : config.Profile.Keys(kDrivesSection)) {
     char letter = ParseDriveLetter(key);
     std::string location = config.Profile.ReadString(kDrivesSection, key, "");
-    if (letter == 0) {
+    if (SameKey(key, kSystemKey)) {
+      config.System = ParseDriveLetter(location);
+      if (config.System == 0)
+        config.Problems.push_back(std::string(kFileName) + ": system=\"" + location +
+                                  "\" is not a drive letter");
+    } else if (letter == 0) {
       config.Problems.push_back(std::string(kFileName) + ": \"" + key + "\" is not a drive letter");
     } else if (location.empty()) {
       config.Problems.push_back(std::string(kFileName) + ": " + letter + ": names no volume");

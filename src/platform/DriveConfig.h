@@ -13,7 +13,8 @@ namespace quillo {
 // drives.ini in the configuration folder. Section "drives" maps letters to
 // volumes ("C=/srv/win.img", "D=/dev/sdb1", "E=/srv/disk.img#2"); section
 // "letters" remembers the letters given to discovered volumes, by their
-// file-system UUID.
+// file-system UUID. The key "system" of section "drives" names the letter of
+// the Windows system volume ("system=C"), the one automatic runs work on.
 class DriveConfig {
 public:
   static constexpr const char* kFileName = "drives.ini";
@@ -29,6 +30,8 @@ public:
   // Lines that could not be used, and why.
   const std::vector<std::string>& Warnings() const { return Problems; }
   const std::map<std::string, char>& RememberedLetters() const { return Remembered; }
+  // The system volume's letter; 0 when the file names none.
+  char SystemLetter() const { return System; }
 
   void Remember(const std::string& uuid, char letter);
   // Writes what was remembered since loading, if anything. False with `why`
@@ -41,6 +44,7 @@ private:
   std::vector<Drive> Configured;
   std::vector<std::string> Problems;
   std::map<std::string, char> Remembered;
+  char System = 0;
   bool Changed = false;
 };
 

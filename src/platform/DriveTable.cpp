@@ -102,6 +102,7 @@ void DriveTable::Refresh() {
   }
   Entries = std::move(entries);
   Problems = std::move(problems);
+  System = config.SystemLetter();
 }
 
 std::vector<DriveTable::Drive> DriveTable::Drives() const {
@@ -114,6 +115,11 @@ std::vector<DriveTable::Drive> DriveTable::Drives() const {
 std::vector<std::string> DriveTable::Warnings() const {
   std::lock_guard<std::mutex> guard(Lock);
   return Problems;
+}
+
+char DriveTable::SystemLetter() const {
+  std::lock_guard<std::mutex> guard(Lock);
+  return System;
 }
 
 const DriveTable::Entry* DriveTable::Find(const std::string& path) const {

@@ -36,6 +36,9 @@ public:
   std::vector<Drive> Drives() const;
   // Problems with the configuration met by the last refresh.
   std::vector<std::string> Warnings() const;
+  // The letter drives.ini gives the Windows system volume ("system=C"); 0
+  // when it names none. The letter need not be in the table.
+  char SystemLetter() const;
 
   // GetLogicalDriveStrings: "C:\", "D:\", ... each followed by a NUL, and a
   // final NUL.
@@ -74,6 +77,7 @@ private:
   DriveEnvironment Environment;
   std::vector<Entry> Entries; // in letter order
   std::vector<std::string> Problems;
+  char System = 0;
 };
 
 } // namespace quillo

@@ -45,6 +45,8 @@ inline constexpr MessageText kMinimize{"Minimize", "QuilloDefrag is still runnin
 inline constexpr MessageText kNeverDefragVolume{"NeverDefrag", "Never defrag the volume"};
 inline constexpr MessageText kNeverDefragAuto{"NeverDefrag", "Never defragged"};
 inline constexpr MessageText kNoSpace{"NoSpace", "NoSpace"};
+// Under the auto page's status line when automatic runs cannot start.
+inline constexpr MessageText kNoSystemVolume{"NoSystemVolume", "No Windows system volume found"};
 inline constexpr MessageText kNotNeedDefrag{"NotNeedDefrag", "Not need to defrag"};
 inline constexpr MessageText kOptimizeIntroduction{
     "OptimizeIntroduction", "Defrag && Optimize:Improve the efficiency of the whole disk"};
@@ -80,6 +82,7 @@ inline constexpr std::array kAllMessageTexts = {
     messages::kPause,             messages::kStartAutoDefrag,   messages::kStartSchedule,
     messages::kStartUp,           messages::kStopping,          messages::kTurnoff,
     messages::kUnmovable,
+    messages::kNoSystemVolume,
 };
 
 } // namespace quillo

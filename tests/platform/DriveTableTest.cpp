@@ -154,6 +154,26 @@ TEST(DriveTable, AnswersThePlatformQueriesFromDrivesIni) {
   EXPECT_FALSE(table.GetFreeSpace("H:\\", space));
 }
 
+TEST(DriveTable, SystemKeyNamesTheSystemVolumesLetter) {
+  TableWorld world;
+  fs::path image = CopyFixture("small", world.Dir.Path());
+  struct Case {
+    const char* Line;
+    char Letter;
+    size_t Warnings;
+  };
+  for (const Case& c : {Case{"", 0, 0}, Case{"system=d\n", 'D', 0}, Case{"SYSTEM=E:\n", 'E', 0},
+                        Case{"system=\n", 0, 1}, Case{"system=/dev/sda1\n", 0, 1}}) {
+    SCOPED_TRACE(c.Line);
+    world.Configure(std::string(c.Line) + "C=" + image.string() + "\n");
+    DriveTable table(world.Environment);
+    EXPECT_EQ(table.SystemLetter(), c.Letter);
+    EXPECT_EQ(table.Warnings().size(), c.Warnings);
+    // The key names no volume of its own.
+    EXPECT_EQ(table.LogicalDriveStrings(), std::string("C:\\\0\0", 5));
+  }
+}
+
 TEST(DriveTable, OpensEachVolumeForOneUserOnly) {
   TableWorld world;
   fs::path image = CopyFixture("small", world.Dir.Path());
