@@ -48,8 +48,8 @@ AutoDefragScheduler::Outcome AutoDefragScheduler::Wait(int32_t cpuPercent, int32
   try {
     system.Job->DefragDeal(jcAutoDefrag, dmFast);
   } catch (const DefragError&) {
-    // The job refused (it took a command meanwhile, or its thread has
-    // ended): nothing starts, as for a busy volume.
+    // The job refused (a command is under way or handed over, or its
+    // thread has ended): nothing starts, as for a busy volume.
     return Outcome::Nothing;
   }
   AutoDefragRunning = -1;
@@ -61,7 +61,8 @@ bool AutoDefragScheduler::MayStartOn(const SystemVolume& system) {
   if (system.LastDefragTime != 0 &&
       WholeHoursBetween(Time->Now(), system.LastDefragTime) < kMinimumHoursBetweenRuns)
     return false;
-  return system.Job && IsAtRest(system.Job->State()) && system.Job->IsSettled();
+  // A job still busy in all but its state refuses the command itself.
+  return system.Job && IsAtRest(system.Job->State());
 }
 
 void AutoDefragScheduler::Supervise(int32_t cpuPercent, int32_t diskPercent,

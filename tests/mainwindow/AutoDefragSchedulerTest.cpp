@@ -323,6 +323,8 @@ TEST_F(SchedulerTest, RunIsLetGoWhenItEndsOrAManualCommandTakesTheJob) {
     EXPECT_EQ(Job.Count("PauseDeal"), 0u);
   }
   // The system volume left the list.
+  Job = ScriptedJob();
+  Scheduler = AutoDefragScheduler(Time);
   StartRun();
   Scheduler.Step(0, 0, Settings, {nullptr, 0});
   EXPECT_EQ(Scheduler.AutoDefragRunning, 0);
