@@ -6,11 +6,9 @@
 
 #include <QCryptographicHash>
 #include <QFile>
-#include <QProcess>
 #include <QSignalSpy>
 
-#include <fstream>
-
+#include "FixtureWorld.h"
 #include "WindowTestSupport.h"
 #include "mainwindow/DriveTableCatalog.h"
 #include "settings/MessageText.h"
@@ -283,66 +281,32 @@ TEST_F(AutoDefragPageTest, BusyTicksPauseTheAutomaticRunAndCalmOnesResumeIt) {
   EXPECT_EQ(job.State(), dsDefragged);
 }
 
-// FAT32 images in a drive table of their own that sees no block device.
-class ImageWorld {
-public:
-  ImageWorld() {
-    Environment.ConfigurationFolder = Dir.Path() / "config";
-    Environment.SysClassBlock = Dir.Path() / "sys/class/block";
-    Environment.DeviceFolder = Dir.Path() / "dev";
-    Environment.MountInfo = Dir.Path() / "mountinfo";
-    Environment.Discover = false;
-    for (const auto& folder : {Environment.ConfigurationFolder, Environment.SysClassBlock,
-                               Environment.DeviceFolder})
-      std::filesystem::create_directories(folder);
-    std::ofstream(Environment.MountInfo).flush();
-  }
-  void WriteDrives(const std::string& lines) {
-    std::filesystem::path next = Environment.ConfigurationFolder / "drives.ini.new";
-    std::ofstream(next) << "[drives]\n" << lines;
-    std::filesystem::rename(next, Environment.ConfigurationFolder / "drives.ini");
-  }
-  // An empty FAT32 file system of 40 MiB, with the directories given made
-  // at its root by mtools.
-  std::string Image(const std::string& name, const QStringList& directories) {
-    std::filesystem::path image = Dir.Path() / name;
-    std::ofstream(image).flush();
-    std::filesystem::resize_file(image, 40ull << 20);
-    QString path = QString::fromStdString(image.string());
-    EXPECT_TRUE(Run(QStringLiteral("mkfs.fat"), {"-F", "32", "-S", "512", "-s", "1", path}));
-    for (const QString& directory : directories)
-      EXPECT_TRUE(Run(QStringLiteral("mmd"), {"-i", path, "::/" + directory}));
-    return image.string();
-  }
-  static QByteArray Digest(const std::string& path) {
-    QFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::ReadOnly)) return {};
-    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
-  }
+// An empty FAT32 image with the directories given made at its root by
+// mtools.
+std::string ImageWithDirectories(FixtureWorld& world, const std::string& name,
+                                 const QStringList& directories) {
+  std::filesystem::path image = world.BlankImage(name);
+  for (const QString& directory : directories)
+    RunTool(QStringLiteral("mmd"), {"-i", QString::fromStdString(image.string()), "::/" + directory});
+  return image.string();
+}
 
-  TempDir Dir;
-  DriveEnvironment Environment;
-
-private:
-  static bool Run(const QString& program, const QStringList& arguments) {
-    QProcess process;
-    process.start(program, arguments);
-    return process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit &&
-           process.exitCode() == 0;
-  }
-};
+QByteArray Digest(const std::string& path) {
+  QFile file(QString::fromStdString(path));
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+}
 
 TEST(SystemVolumeOnImagesTest, WindowsDirectoryOrTheDriveTableNamesTheSystemVolume) {
-  ImageWorld world;
-  std::string plain = world.Image("plain.img", {"Users"});
-  std::string windows = world.Image("windows.img", {"Windows", "Program Files"});
-  std::string lowerCase = world.Image("lower.img", {"windows"});
-  std::string file = world.Image("file.img", {});
-  EXPECT_TRUE(QProcess::execute(QStringLiteral("mcopy"),
-                                {"-i", QString::fromStdString(file),
-                                 QString::fromStdString((SourceDir() / "LICENSE").string()),
-                                 "::/WINDOWS"}) == 0);
-  QByteArray before = ImageWorld::Digest(windows);
+  FixtureWorld world;
+  std::string plain = ImageWithDirectories(world, "plain.img", {"Users"});
+  std::string windows = ImageWithDirectories(world, "windows.img", {"Windows", "Program Files"});
+  std::string lowerCase = ImageWithDirectories(world, "lower.img", {"windows"});
+  std::string file = ImageWithDirectories(world, "file.img", {});
+  RunTool(QStringLiteral("mcopy"), {"-i", QString::fromStdString(file),
+                                    QString::fromStdString((SourceDir() / "LICENSE").string()),
+                                    "::/WINDOWS"});
+  QByteArray before = Digest(windows);
   world.WriteDrives("C=" + plain + "\nD=" + file + "\nE=" + windows + "\nF=" + lowerCase + "\n");
 
   FormRig rig;
@@ -379,7 +343,7 @@ TEST(SystemVolumeOnImagesTest, WindowsDirectoryOrTheDriveTableNamesTheSystemVolu
     EXPECT_NE(catalog.Warnings()[0].find("system=\"CD\" is not a drive letter"), std::string::npos);
   }
   // Looking was reading only.
-  EXPECT_EQ(ImageWorld::Digest(windows), before);
+  EXPECT_EQ(Digest(windows), before);
 }
 
 } // namespace
