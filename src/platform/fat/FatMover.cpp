@@ -168,7 +168,12 @@ NtStatus FatMover::Move(const MoveSubject& subject, int64_t startingVcn, int64_t
   if (Queue.Due() && !Queue.Commit()) return failed();
 
   if (subject.IsDirectory) Names.Forget(subject.FirstCluster);
-  if (plan.SwitchEntry) Names.Forget(subject.ParentCluster);
+  if (plan.SwitchEntry) {
+    if (subject.IsDirectory)
+      Names.Forget(subject.ParentCluster);
+    else
+      Names.FollowFirstCluster(subject.ParentCluster, subject.Slot, plan.Target);
+  }
   outcome.NewFirstCluster = plan.Begin == 0 ? plan.Target : plan.Chain[0];
   return kStatusSuccess;
 }

@@ -48,6 +48,20 @@ std::string DirectoryRead::Describe() const {
 FatNamespace::FatNamespace(BlockDevice& device, const FatLayout& layout, const FatTable& table)
     : Device(device), Layout(layout), Table(table) {}
 
+void FatNamespace::FollowFirstCluster(uint32_t directoryCluster, uint32_t slot,
+                                      uint32_t firstCluster) {
+  auto cached = Cache.find(directoryCluster);
+  if (cached == Cache.end()) return;
+  // Entries are in slot order.
+  std::vector<FatDirEntry>& entries = cached->second->Parsed.Entries;
+  auto entry = std::lower_bound(entries.begin(), entries.end(), slot,
+                                [](const FatDirEntry& e, uint32_t s) { return e.Slot < s; });
+  if (entry != entries.end() && entry->Slot == slot)
+    entry->FirstCluster = firstCluster;
+  else
+    Cache.erase(cached);
+}
+
 DirectoryRead FatNamespace::ReadDirectory(uint32_t firstCluster) {
   DirectoryRead result;
   auto cached = Cache.find(firstCluster);

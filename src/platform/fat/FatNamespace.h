@@ -75,13 +75,16 @@ public:
   Location Root() const;
 
   void Forget(uint32_t firstCluster) { Cache.erase(firstCluster); }
+  // The entry at `slot` of a cached directory now starts at `firstCluster`
+  // (its file moved): cheaper than reading the directory again.
+  void FollowFirstCluster(uint32_t directoryCluster, uint32_t slot, uint32_t firstCluster);
   void ForgetAll() { Cache.clear(); CachedEntries = 0; }
 
 private:
   BlockDevice& Device;
   const FatLayout& Layout;
   const FatTable& Table;
-  std::unordered_map<uint32_t, std::shared_ptr<const DirectoryData>> Cache;
+  std::unordered_map<uint32_t, std::shared_ptr<DirectoryData>> Cache;
   size_t CachedEntries = 0;
 };
 

@@ -377,7 +377,8 @@ NtStatus FatVolume::MoveFile(Handle volume, const MoveFileData& data, IoStatusBl
   MoveOutcome outcome;
   NtStatus status = Mover.Move(subject, data.StartingVcn, data.StartingLcn, data.ClusterCount, outcome);
   if (status == kStatusSuccess) {
-    LastParentValid = false;
+    // A file's move leaves its directory where it was.
+    if (subject.IsDirectory) LastParentValid = false;
     LastLocation.reset();
     FollowMove(where, outcome);
   }
