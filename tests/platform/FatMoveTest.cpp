@@ -197,6 +197,68 @@ TEST_F(FatMove, MovesAreMadeDurableInGroupsAndReusedClustersWaitForTheirCommit) 
   EXPECT_EQ(check.Runs.at("Frag/Large/large_001.bin"), 1);
 }
 
+// Passes everything on, until told to fail every flush.
+class FlakyFlushDevice final : public BlockDevice {
+public:
+  FlakyFlushDevice(std::unique_ptr<BlockDevice> inner, bool& failFlushes)
+      : Inner(std::move(inner)), FailFlushes(failFlushes) {}
+  uint64_t Size() const override { return Inner->Size(); }
+  bool ReadOnly() const override { return Inner->ReadOnly(); }
+  bool ReadAt(uint64_t offset, void* buffer, size_t length) override {
+    return Inner->ReadAt(offset, buffer, length);
+  }
+  bool WriteAt(uint64_t offset, const void* data, size_t length) override {
+    return Inner->WriteAt(offset, data, length);
+  }
+  bool Sync() override { return !FailFlushes && Inner->Sync(); }
+
+private:
+  std::unique_ptr<BlockDevice> Inner;
+  bool& FailFlushes;
+};
+
+TEST(FatMoveCommit, AFailedFlushEndsTheWritesAndLeavesEveryFileWhereItWas) {
+  TempDir dir;
+  std::filesystem::path image = CopyFixture("small", dir.Path());
+  bool failFlushes = false;
+  std::string why;
+  auto volume = FatVolume::Open(
+      "C:", std::make_unique<FlakyFlushDevice>(OpenImage(image, false), failFlushes), why);
+  ASSERT_TRUE(volume) << why;
+  fat::CommitLimits limits;
+  limits.Moves = 2;
+  volume->SetCommitLimits(limits);
+  {
+    VolumeMover mover(*volume);
+    std::vector<Handle> files;
+    for (const char* path : {"C:\\Frag\\Large\\large_000.bin", "C:\\Frag\\Large\\large_001.bin",
+                             "C:\\Frag\\Large\\large_002.bin"})
+      files.push_back(mover.Open(path));
+    auto moveAway = [&](Handle file) {
+      int64_t clusters = Total(mover.Extents(file));
+      return mover.Move(file, 0, mover.FreeRunFromTheEnd(clusters), uint32_t(clusters));
+    };
+    EXPECT_EQ(moveAway(files[0]), kStatusSuccess);
+    failFlushes = true;
+    // The second move fills the group; its commit cannot flush.
+    EXPECT_EQ(moveAway(files[1]), kStatusUnsuccessful);
+    EXPECT_EQ(moveAway(files[2]), kStatusUnsuccessful);
+    for (Handle h : files) volume->CloseHandle(h);
+  }
+  std::vector<std::string> problems = volume->Problems();
+  EXPECT_NE(std::find(problems.begin(), problems.end(),
+                      "a write to the volume failed; it stays marked dirty"),
+            problems.end());
+  volume.reset();
+
+  CheckResult check = CheckImage(image, FixtureManifest("small"), false);
+  std::string unexpected;
+  bool staleDotDot = false;
+  EXPECT_TRUE(check.FsckOnlyCrashTraces(unexpected, staleDotDot)) << unexpected << "\n"
+                                                                  << check.Summary();
+  EXPECT_EQ(check.FilesBad, 0) << check.Summary();
+}
+
 TEST_F(FatMove, RefusedRequestsChangeNothing) {
   Handle file = Open(kLarge);
   Handle root = Open("C:\\");

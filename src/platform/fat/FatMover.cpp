@@ -165,8 +165,8 @@ NtStatus FatMover::Move(const MoveSubject& subject, int64_t startingVcn, int64_t
   SwitchLink(plan);
   FreeOld(plan);
   Queue.Moved(uint64_t(count) * Layout.BytesPerCluster);
-  if (Queue.Due() && !Queue.Commit()) return failed();
 
+  // The volume reads as moved from here on, whatever the commit below does.
   if (subject.IsDirectory) Names.Forget(subject.FirstCluster);
   if (plan.SwitchEntry) {
     if (subject.IsDirectory)
@@ -174,7 +174,9 @@ NtStatus FatMover::Move(const MoveSubject& subject, int64_t startingVcn, int64_t
     else
       Names.FollowFirstCluster(subject.ParentCluster, subject.Slot, plan.Target);
   }
+  outcome.Applied = true;
   outcome.NewFirstCluster = plan.Begin == 0 ? plan.Target : plan.Chain[0];
+  if (Queue.Due() && !Queue.Commit()) return failed();
   return kStatusSuccess;
 }
 

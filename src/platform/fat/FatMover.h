@@ -25,6 +25,8 @@ struct MoveSubject {
 
 // What a move changed that open handles must follow.
 struct MoveOutcome {
+  // The move is made in memory (even when the commit it started then failed).
+  bool Applied = false;
   uint32_t NewFirstCluster = 0; // differs from the old one when VCN 0 moved
 };
 

@@ -376,13 +376,13 @@ NtStatus FatVolume::MoveFile(Handle volume, const MoveFileData& data, IoStatusBl
   subject.FirstCluster = where.Entry.FirstCluster;
   MoveOutcome outcome;
   NtStatus status = Mover.Move(subject, data.StartingVcn, data.StartingLcn, data.ClusterCount, outcome);
-  if (status == kStatusSuccess) {
+  if (outcome.Applied) {
     // A file's move leaves its directory where it was.
     if (subject.IsDirectory) LastParentValid = false;
     LastLocation.reset();
     FollowMove(where, outcome);
   }
-  else if (status == kStatusFileCorruptError)
+  if (status == kStatusFileCorruptError)
     Record(where.Path, "its clusters or directory entry are not as expected; not moved");
   iosb.Status = status;
   return status;
