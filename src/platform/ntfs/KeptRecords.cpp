@@ -18,7 +18,6 @@ KeptRecords::~KeptRecords() { Release(); }
 
 void KeptRecords::Reset(uint64_t recordCount, size_t answerBytes, size_t bound) {
   Release();
-  Slots.resize(size_t(recordCount));
   AnswerBytes = answerBytes;
   // Offsets into the pool are 32-bit.
   Limit = size_t(std::min<uint64_t>({bound, recordCount * answerBytes, kNotKept}));
@@ -33,6 +32,7 @@ void KeptRecords::Reset(uint64_t recordCount, size_t answerBytes, size_t bound) 
   }
   madvise(memory, Capacity, MADV_HUGEPAGE);
   Pool = static_cast<uint8_t*>(memory);
+  Slots.resize(size_t(recordCount));
 }
 
 void KeptRecords::Keep(uint64_t record, const uint8_t* data, size_t bytesInUse) {
