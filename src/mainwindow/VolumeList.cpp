@@ -4,7 +4,9 @@
 #include <QLocale>
 
 #include <algorithm>
+#include <cctype>
 #include <exception>
+#include <string_view>
 
 #include "mainwindow/ManualPage.h"
 #include "mainwindow/StatusTexts.h"
@@ -20,6 +22,7 @@ constexpr const char* kInitialStatus = "Idle";
 constexpr const char* kUnsupportedError = "CreateDefragThreadError";
 // The directory that marks the Windows system volume, at the root.
 constexpr const char* kWindowsDirectory = "Windows";
+constexpr const char* kAllEntries = "*.*";
 
 // Columns of the manual list and of the schedule list.
 enum ManualColumn : int { kManualVolume = 0, kManualStatus, kManualFileSystem, kManualCapacity, kManualTime };
@@ -29,6 +32,26 @@ std::string VolumeNameOf(const std::string& root) { return root.substr(0, 2); }
 
 bool SameLetter(const std::string& a, const std::string& b) {
   return !a.empty() && !b.empty() && a.front() == b.front();
+}
+
+// The root listing is searched rather than the path opened: Windows names
+// the directory "Windows" or "WINDOWS", and not every file system here
+// looks names up without regard to case.
+bool HoldsWindowsDirectory(VolumeDevice& device, const std::string& root) {
+  std::vector<DirectoryEntry> entries;
+  if (!device.ListDirectory(root + kAllEntries, entries)) return false;
+  const std::string_view wanted = kWindowsDirectory;
+  for (const DirectoryEntry& entry : entries) {
+    if (!(entry.FileAttributes & kFileAttributeDirectory) || entry.Name.size() != wanted.size())
+      continue;
+    bool same = true;
+    for (size_t i = 0; i < wanted.size() && same; ++i) {
+      char16_t c = entry.Name[i];
+      same = c < 0x80 && std::tolower(int(c)) == std::tolower(int(wanted[i]));
+    }
+    if (same) return true;
+  }
+  return false;
 }
 
 QTreeWidgetItem* NewCheckedRow(const QStringList& texts, const QIcon& icon) {
@@ -99,9 +122,7 @@ bool VolumeList::Probe(const std::string& root, Candidate& out) {
     return false;
   }
   // Looked at once, read-only, before any job works on the volume.
-  uint32_t attributes = device->GetFileAttributes(root + kWindowsDirectory);
-  bool holdsWindows =
-      attributes != kInvalidFileAttributes && (attributes & kFileAttributeDirectory) != 0;
+  bool holdsWindows = HoldsWindowsDirectory(*device, root);
   out = {root, information.FileSystemName, space.TotalNumberOfBytes, std::move(device), holdsWindows};
   return true;
 }

@@ -291,6 +291,19 @@ std::string ImageWithDirectories(FixtureWorld& world, const std::string& name,
   return image.string();
 }
 
+// An empty NTFS image of 16 MiB with a "WINDOWS" directory at its root, as
+// older Windows names it.
+std::string NtfsImageWithWindows(FixtureWorld& world) {
+  std::filesystem::path image = world.Dir.Path() / "ntfs.img";
+  std::ofstream(image).flush();
+  std::filesystem::resize_file(image, 16ull << 20);
+  QString path = QString::fromStdString(image.string());
+  RunTool(QStringLiteral("mkntfs"), {"-F", "-Q", "-q", "-c", "4096", "-p", "0", "-H", "0", "-S",
+                                     "0", path});
+  RunTool(QStringLiteral(QUILLO_NTFS_FIXTURE_TOOL), {path, "mkdir", "/WINDOWS"});
+  return image.string();
+}
+
 QByteArray Digest(const std::string& path) {
   QFile file(QString::fromStdString(path));
   if (!file.open(QIODevice::ReadOnly)) return {};
@@ -344,6 +357,25 @@ TEST(SystemVolumeOnImagesTest, WindowsDirectoryOrTheDriveTableNamesTheSystemVolu
   }
   // Looking was reading only.
   EXPECT_EQ(Digest(windows), before);
+}
+
+TEST(SystemVolumeOnImagesTest, UpperCaseWindowsDirectoryOnNtfs) {
+  FixtureWorld world;
+  std::string plain = ImageWithDirectories(world, "plain.img", {"Users"});
+  std::string ntfs = NtfsImageWithWindows(world);
+  QByteArray before = Digest(ntfs);
+  world.WriteDrives("C=" + plain + "\nD=" + ntfs + "\n");
+  FormRig rig;
+  DriveTableCatalog catalog(world.Environment);
+  FormServices services = rig.Services();
+  services.Catalog = &catalog;
+  {
+    TMainForm form(services);
+    ASSERT_EQ(form.Volumes().Count(), 2);
+    EXPECT_EQ(RowTexts(form.manualdefrag->manulist, 1)[2], "NTFS");
+    EXPECT_EQ(form.SystemVolumeRow(), 1);
+  }
+  EXPECT_EQ(Digest(ntfs), before);
 }
 
 } // namespace
