@@ -42,6 +42,8 @@ struct FormServices {
   // Empty: config.ini in the configuration folder, the language folder.
   std::filesystem::path SettingsFile;
   std::filesystem::path LanguageFolder;
+  // Opens a link in the user's browser; null: QDesktopServices::openUrl.
+  std::function<void(const std::string&)> OpenLink;
   // The command-line arguments after the program's name.
   std::vector<std::string> Arguments;
 };

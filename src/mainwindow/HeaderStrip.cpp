@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "mainwindow/HeaderStrip.h"
 
+#include <QMouseEvent>
+
 #include "mainwindow/FormControls.h"
 #include "mainwindow/Pictures.h"
 #include "mainwindow/ProgramIdentity.h"
@@ -41,7 +43,18 @@ HeaderStrip::HeaderStrip(QWidget* parent) : QWidget(parent) {
   for (QLabel* link : {LabelCheckUpdate, LabelLanguage, LabelFeedBack}) {
     MakeWhite(link);
     link->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    link->installEventFilter(this);
   }
+}
+
+bool HeaderStrip::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::MouseButtonRelease &&
+      static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+    if (watched == LabelCheckUpdate) emit LinkClicked(kCheckUpdate);
+    if (watched == LabelLanguage) emit LinkClicked(kLanguage);
+    if (watched == LabelFeedBack) emit LinkClicked(kFeedBack);
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 } // namespace quillo

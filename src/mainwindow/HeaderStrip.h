@@ -12,6 +12,7 @@ class HeaderStrip final : public QWidget {
   Q_OBJECT
 
 public:
+  enum Link : int { kCheckUpdate = 0, kLanguage, kFeedBack };
   static constexpr int kWidth = 748;
   static constexpr int kHeight = 66;
 
@@ -23,6 +24,13 @@ public:
   QLabel* LabelCheckUpdate;
   QLabel* LabelLanguage;
   QLabel* LabelFeedBack;
+
+signals:
+  // A left click on one of the three links.
+  void LinkClicked(int link);
+
+protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
 };
 
 } // namespace quillo

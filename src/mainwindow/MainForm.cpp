@@ -11,6 +11,7 @@
 #include <iostream>
 #include <optional>
 
+#include "mainwindow/FormSettings.h"
 #include "mainwindow/JobSchedLibrary.h"
 #include "mainwindow/Pictures.h"
 #include "mainwindow/ProgramIdentity.h"
@@ -130,6 +131,7 @@ void TMainForm::FormCreate() {
   } catch (const std::exception& error) {
     ShowPlainMessage(error.what());
   }
+  ConnectOptions();
 
   VolumeRows->ListVolumes();
   PageControl->setCurrentWidget(manualdefrag);
@@ -309,6 +311,8 @@ void TMainForm::RefreshVolumes() {
   Service.Catalog->Rescan();
   VolumeRows->ReleaseRetiredJobs();
   VolumeRows->AddArrivedVolumes();
+  // A volume that arrives gets the large-file limit of the others.
+  ApplySizeLimits();
   int32_t current = CurrentVolumeIndex;
   bool currentRemoved = VolumeRows->RemoveDepartedVolumes(current);
   CurrentVolumeIndex = current;
@@ -330,12 +334,6 @@ void TMainForm::ShowPage(int tile) {
   if (tile < 0 || tile >= int(std::size(pages))) return;
   PageControl->setCurrentWidget(pages[tile]);
   Side->LightOnly(tile);
-}
-
-void TMainForm::SideBarTileClick(int tile) {
-  // Donate opens the purchase page once the program's links are in place.
-  if (tile != SideBar::kDonate) ShowPage(tile);
-  if (tile == SideBar::kAutoDefrag) autodefrag->PageOpened();
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) { FormClose(event); }

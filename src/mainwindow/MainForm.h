@@ -34,6 +34,9 @@
 
 namespace quillo {
 
+class FormSettings;
+class Tswitchlangform;
+
 class TMainForm final : public QWidget, public ManualPageHost {
   Q_OBJECT
 
@@ -98,6 +101,24 @@ public:
   // Shows the page of a side-bar tile.
   void ShowPage(int tile);
 
+  // --- Settings on the window (FormSettings.h), links, language chooser ---
+  void ReadFromWindow();
+  void ApplyToWindow();
+  // ReadFromWindow, Save, ApplyToWindow; false when the settings file could
+  // not be written (the error is shown and nothing is applied).
+  bool StoreFromWindow();
+  // Save, ApplyToWindow; false as above.
+  bool SaveAndApply();
+  // Every engine's large-file limit from the settings.
+  void ApplySizeLimits();
+  // Translates the window and its tray menu from the current language.
+  void Translate();
+  // Opens an address in the user's browser or mail program (ProgramLinks.h).
+  void OpenLink(const std::string& link);
+  // The chooser the header link "Language" shows; null for none.
+  void SetLanguageChooser(Tswitchlangform* chooser) { LanguageChooser = chooser; }
+  void ShowLanguageChooser();
+
   // ManualPageHost
   std::vector<TDefragThread*> TickedJobs() override;
   void RunStatusTick() override { Timer_GetDefragRuntimeDataTimer(); }
@@ -127,6 +148,7 @@ private:
   bool HasSingleArgument(const char* argument) const;
   void SampleActivity();
   void PaintFrequentSquare();
+  void ConnectOptions();
 
   FormServices Service;
   PlainMessageBox PlainBoxes;
@@ -135,6 +157,8 @@ private:
   std::unique_ptr<VolumeList> VolumeRows;
   StatusTick Tick{*this};
   bool Started = false;
+  std::unique_ptr<FormSettings> WindowSettings;
+  Tswitchlangform* LanguageChooser = nullptr;
 };
 
 } // namespace quillo

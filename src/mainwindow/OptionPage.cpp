@@ -1,10 +1,14 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "mainwindow/OptionPage.h"
 
+#include "settings/ExcludeSizeSteps.h"
+#include "settings/Language.h"
+#include "settings/MessageText.h"
+
 namespace quillo {
 
 namespace {
-constexpr int kExcludeSteps = 6;
+constexpr int kExcludeSteps = int(ExcludeSizeSteps.size()) - 1;
 constexpr int kRowHeight = 20;
 constexpr int kBoxWidth = 560;
 } // namespace
@@ -45,6 +49,29 @@ OptionPage::OptionPage(QWidget* parent) : QWidget(parent) {
   SettingCancelBtn = MakeButton(this, "SettingCancelBtn", "Cancel", QRect(455, 398, 75, 25));
   SettingApplyBtn = MakeButton(this, "SettingApplyBtn", "Apply", QRect(540, 398, 75, 25));
   SettingApplyBtn->setEnabled(false);
+
+  // A box set by program counts as a click, as the settings rely on.
+  for (QCheckBox* box : {CloseSetCheck, AutoLoadCheck, AutoUpdateCheck, TrayCheck, SilentCheck,
+                         BatteryCheck, CheckBox_Exclude_largefile})
+    connect(box, &QCheckBox::toggled, this, &OptionPage::OptionBoxClick);
+  connect(ComboBox_Language, &QComboBox::currentIndexChanged, this,
+          &OptionPage::ComboBox_LanguageChange);
+  connect(TrackBar_Exclude_largefile, &QSlider::valueChanged, this,
+          &OptionPage::TrackBar_Exclude_largefileChange);
+}
+
+void OptionPage::OptionBoxClick() { SettingApplyBtn->setEnabled(true); }
+
+void OptionPage::ComboBox_LanguageChange() { SettingApplyBtn->setEnabled(true); }
+
+void OptionPage::TrackBar_Exclude_largefileChange() {
+  const std::string caption =
+      Translator ? Translator->Lookup(messages::kExcludeLargefile)
+                 : std::string(messages::kExcludeLargefile.Default);
+  const int32_t megabytes = ExcludeSizeAt(TrackBar_Exclude_largefile->value()) / kKilobytesPerMegabyte;
+  CheckBox_Exclude_largefile->setText(
+      QString::fromStdString(caption + " " + FormatMegabytes(megabytes)));
+  SettingApplyBtn->setEnabled(true);
 }
 
 } // namespace quillo

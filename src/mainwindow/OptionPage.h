@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The options page ("Option"): the general and defragmentation options with
-// OK, Cancel and Apply.
+// OK, Cancel and Apply. The page enables Apply when an option changes; what
+// OK, Cancel and Apply do is the main window's.
 #pragma once
 
 #include <QWidget>
@@ -9,11 +10,23 @@
 
 namespace quillo {
 
+class TLanguage;
+
 class OptionPage final : public QWidget {
   Q_OBJECT
 
 public:
   explicit OptionPage(QWidget* parent);
+
+  // The language of the trackbar's caption; must outlive the page.
+  void UseLanguage(TLanguage& language) { Translator = &language; }
+
+  // Handlers. A click of an option box or a change of the language enables
+  // Apply; a move of the trackbar also rewrites the exclusion caption with
+  // the size of its position.
+  void OptionBoxClick();
+  void ComboBox_LanguageChange();
+  void TrackBar_Exclude_largefileChange();
 
   QGroupBox* GroupBox_General;
   QCheckBox* CloseSetCheck;
@@ -30,6 +43,9 @@ public:
   QPushButton* SettingOkBtn;
   QPushButton* SettingCancelBtn;
   QPushButton* SettingApplyBtn;
+
+private:
+  TLanguage* Translator = nullptr;
 };
 
 } // namespace quillo

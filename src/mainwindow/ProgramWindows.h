@@ -6,13 +6,15 @@
 #include "mainwindow/FormServices.h"
 #include "mainwindow/MainForm.h"
 #include "mainwindow/ReportFormHost.h"
+#include "mainwindow/SwitchLangForm.h"
 #include "reportwindow/ReportForm.h"
 
 namespace quillo {
 
 // The program's windows, created in their order: the main window (which
 // lists the volumes and makes their jobs), then the report window, which
-// reads the main window's settings and ticked volumes.
+// reads the main window's settings and ticked volumes, then the language
+// chooser, whose creation applies the settings to all of them.
 class ProgramWindows {
 public:
   explicit ProgramWindows(const FormServices& services);
@@ -22,11 +24,13 @@ public:
 
   TMainForm& MainForm() { return *MainWindow; }
   TReportForm& ReportForm() { return *ReportWindow; }
+  Tswitchlangform& LanguageChooser() { return *Chooser; }
 
 private:
   std::unique_ptr<TMainForm> MainWindow;
   std::unique_ptr<TReportForm> ReportWindow;
   std::unique_ptr<ReportFormHost> ReportHost;
+  std::unique_ptr<Tswitchlangform> Chooser;
 };
 
 } // namespace quillo

@@ -5,7 +5,7 @@
 // tool's in-memory demo volumes (C: NTFS, D: FAT32); nothing is written to
 // any disk, and the settings live in a temporary folder.
 //
-//   quillo_mainwindow_screenshot [--output DIR]
+//   quillo_mainwindow_screenshot [--output DIR] [--language NAME]
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -19,12 +19,15 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <cstdlib>
+
 #include "cli/DemoDisk.h"
 #include "cli/DemoVolume.h"
 #include "mainwindow/ProgramWindows.h"
 #include "monitor/ProcActivityCounters.h"
 #include "platform/LinuxHostFacts.h"
 #include "platform/SystemClock.h"
+#include "settings/Setting.h"
 
 namespace quillo {
 namespace {
@@ -87,8 +90,12 @@ bool Save(QWidget& window, const QDir& folder, const QString& name) {
   return saved;
 }
 
-int Render(const QDir& output) {
+int Render(const QDir& output, const std::string& language) {
   QTemporaryDir home;
+  // The log-on entry and the weekly task go to the temporary folder, and no
+  // service manager is asked.
+  setenv("XDG_CONFIG_HOME", QDir(home.path()).filePath(QStringLiteral("xdg")).toLocal8Bit().constData(), 1);
+  setenv("JOBSCHED_SYSTEMCTL", "", 1);
   SystemClock clock;
   LinuxHostFacts host;
   ProcActivityCounters activity("/", host);
@@ -102,6 +109,11 @@ int Render(const QDir& output) {
   services.AcLineStatus = [] { return uint8_t(255); };
   services.SettingsFile = QDir(home.path()).filePath(QStringLiteral("config.ini")).toStdString();
   services.LanguageFolder = QUILLO_LANGUAGE_DIR;
+  {
+    TSetting settings(services.SettingsFile, services.LanguageFolder);
+    settings.Language = language;
+    settings.Save();
+  }
 
   ProgramWindows windows(services);
   TMainForm& form = windows.MainForm();
@@ -143,15 +155,19 @@ int Render(const QDir& output) {
   ok &= Save(form, output, QStringLiteral("manual-optimized"));
 
   // The activity graphs fill once a second.
-  form.ShowPage(SideBar::kAutoDefrag);
+  form.SideBarTileClick(SideBar::kAutoDefrag);
   int samples = 0;
   QObject::connect(form.CpuTimer, &QTimer::timeout, [&] { ++samples; });
   ok &= RunUntil([&] { return samples >= kGraphSamples; });
   ok &= Save(form, output, QStringLiteral("auto-defrag"));
   form.ShowPage(SideBar::kSchedule);
   ok &= Save(form, output, QStringLiteral("schedule"));
-  form.ShowPage(SideBar::kOption);
+  form.SideBarTileClick(SideBar::kOption);
   ok &= Save(form, output, QStringLiteral("options"));
+  Tswitchlangform& chooser = windows.LanguageChooser();
+  chooser.show();
+  ok &= Save(chooser, output, QStringLiteral("language-chooser"));
+  chooser.close();
   return ok ? 0 : 1;
 }
 
@@ -165,11 +181,15 @@ int main(int argc, char** argv) {
   QCommandLineOption outputOption(QStringLiteral("output"), QStringLiteral("Folder of the PNG files."),
                                   QStringLiteral("dir"), QStringLiteral("screenshots"));
   parser.addOption(outputOption);
+  QCommandLineOption languageOption(QStringLiteral("language"),
+                                    QStringLiteral("Language of the windows."),
+                                    QStringLiteral("name"), QStringLiteral("English"));
+  parser.addOption(languageOption);
   parser.process(application);
   QDir output(parser.value(outputOption));
   if (!output.mkpath(QStringLiteral("."))) {
     std::fprintf(stderr, "cannot create %s\n", qPrintable(output.path()));
     return 1;
   }
-  return quillo::Render(output);
+  return quillo::Render(output, parser.value(languageOption).toStdString());
 }

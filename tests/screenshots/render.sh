@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: GPL-2.0-or-later
 # Renders the windows to PNG files for a look at the real thing: the report
-# window, and the main window's pages on the demo volumes.
+# window, and the main window's pages on the demo volumes, and the language
+# chooser, in one of the shipped languages (English, Deutsch, Francais).
 #   tests/screenshots/render.sh [build-dir] [output-dir] [language]
 # Uses Xvfb when it is installed, else Qt's offscreen platform.
 set -euo pipefail
@@ -20,4 +21,4 @@ run() {
   fi
 }
 run "$build/tests/screenshots/quillo_report_screenshot" --output "$out" --language "$language"
-run "$build/tests/screenshots/quillo_mainwindow_screenshot" --output "$out"
+run "$build/tests/screenshots/quillo_mainwindow_screenshot" --output "$out" --language "$language"
