@@ -4,6 +4,7 @@
 // links and the tray menu.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QEnterEvent>
 #include <QEvent>
 #include <QMouseEvent>
