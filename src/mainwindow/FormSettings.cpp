@@ -13,9 +13,6 @@ namespace quillo {
 
 namespace {
 
-constexpr int kScheduleMethodColumn = 3;
-constexpr int kActionOptimize = 1;
-constexpr int kActionFast = 0;
 bool Ticked(const QTreeWidgetItem* item) { return item->checkState(0) == Qt::Checked; }
 
 } // namespace
@@ -43,7 +40,7 @@ void FormSettings::ReadFromWindow() {
 
   const SchedulePage& schedule = *Form.schedule;
   Settings.EnableSchedule = schedule.ScheduleCheck->isChecked();
-  Settings.IsOptDefrag_Task = schedule.ComboBox_Action->currentIndex() == kActionOptimize;
+  Settings.IsOptDefrag_Task = schedule.ComboBox_Action->currentIndex() == SchedulePage::kActionOptimize;
   Settings.scheduledisk.clear();
   for (int row = 0; row < schedule.ScheduleList->topLevelItemCount(); ++row) {
     const QTreeWidgetItem* item = schedule.ScheduleList->topLevelItem(row);
@@ -127,8 +124,8 @@ void FormSettings::ApplySchedule() {
   {
     // Selecting by program is no change of the user's.
     const QSignalBlocker quiet(schedule.ComboBox_Action);
-    schedule.ComboBox_Action->setCurrentIndex(Settings.IsOptDefrag_Task ? kActionOptimize
-                                                                        : kActionFast);
+    schedule.ComboBox_Action->setCurrentIndex(Settings.IsOptDefrag_Task ? SchedulePage::kActionOptimize
+                                                                        : SchedulePage::kActionFast);
   }
 
   const bool on = Settings.EnableSchedule;
@@ -153,7 +150,7 @@ void FormSettings::ApplySchedule() {
       QTreeWidgetItem* item = schedule.ScheduleList->topLevelItem(row);
       if (!item->text(0).startsWith(QChar::fromLatin1(letter), Qt::CaseSensitive)) continue;
       item->setCheckState(0, Qt::Checked);
-      item->setText(kScheduleMethodColumn, method);
+      item->setText(SchedulePage::kMethodColumn, method);
       break;
     }
   }

@@ -46,6 +46,7 @@ void TMainForm::ConnectOptions() {
   connect(Option->SettingApplyBtn, &QPushButton::clicked, this, [this] {
     if (StoreFromWindow()) Option->SettingApplyBtn->setEnabled(false);
   });
+  connect(schedule, &SchedulePage::SettingsEdited, this, [this] { StoreFromWindow(); });
   // Nothing is saved; the page shows the stored settings when next opened.
   connect(Option->SettingCancelBtn, &QPushButton::clicked, this,
           [this] { SideBarTileClick(SideBar::kDefragNow); });

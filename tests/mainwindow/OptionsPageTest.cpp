@@ -262,15 +262,24 @@ TEST_F(OptionsPageTest, TheWeeklyTaskFollowsEnableScheduleAtEveryApply) {
   EXPECT_EQ(schedule.ScheduleList->topLevelItem(1)->checkState(0), Qt::Checked);
   EXPECT_EQ(RowTexts(schedule.ScheduleList, 1)[3], "Opt Defrag");
 
-  OpenOptions();
-  schedule.ScheduleCheck->setChecked(false);
-  Page().SettingApplyBtn->click();
+  // The box's click reads, saves and applies the settings.
+  Form->SideBarTileClick(SideBar::kSchedule);
+  schedule.ScheduleCheck->click();
   EXPECT_FALSE(Windows.Rig.StoredSettings()->EnableSchedule);
   expectScheduleOn(false);
 
-  schedule.ScheduleCheck->setChecked(true);
-  Page().SettingApplyBtn->click();
+  schedule.ScheduleCheck->click();
   EXPECT_EQ(Windows.Rig.StoredSettings()->scheduledisk, "D");
+  expectScheduleOn(true);
+  // The options page's Apply stores the schedule as the page shows it.
+  OpenOptions();
+  schedule.ScheduleCheck->setChecked(false);
+  Page().SettingApplyBtn->setEnabled(true);
+  Page().SettingApplyBtn->click();
+  expectScheduleOn(false);
+  schedule.ScheduleCheck->setChecked(true);
+  Page().SettingApplyBtn->setEnabled(true);
+  Page().SettingApplyBtn->click();
   expectScheduleOn(true);
 
   // A task removed behind the program's back is made again.
