@@ -105,6 +105,9 @@ void TMainForm::ApplySizeLimits() { WindowSettings->ApplySizeLimits(); }
 void TMainForm::Translate() {
   // The tray menu has no parent window but belongs to this one.
   WindowTranslation::Translate(Language(), *this, {Tray->TrayMenu});
+  // Texts of another length need their places again.
+  Side->FitCaptions();
+  manualdefrag->ArrangeTexts();
 }
 
 void TMainForm::OpenLink(const std::string& link) {

@@ -32,6 +32,10 @@ constexpr int kNumberGap = 6;
 constexpr int kNumberWidth = 48;
 // Room of a check box's square and the space after it.
 constexpr int kCheckBoxIndicator = 24;
+// Translated texts too long for the legend or the totals line shrink down
+// to this size at most.
+constexpr int kSmallestFontPixels = 8;
+constexpr int kSmallestLegendGap = 6;
 constexpr int kVolumeIconSize = 16;
 constexpr int kImageListSize = 4;
 
@@ -124,33 +128,15 @@ ManualPage::ManualPage(QWidget* parent, ManualPageHost& host) : QWidget(parent),
 
   CreateLegend();
 
-  // Each number follows its title; the titles are bold.
-  QFont bold = font();
-  bold.setBold(true);
-  QFontMetrics boldMetrics(bold);
-  auto titleWidth = [&](const QString& text) { return boldMetrics.horizontalAdvance(text) + 2; };
-  QString totalTitle = QStringLiteral("Total Files and Dirs:");
-  QString fragmentedTitle = QStringLiteral("Fragmented Files and Dirs:");
-  int x = kLegendLeft;
-  Label_TotalFilesDirs_Title = MakeLabel(this, "Label_TotalFilesDirs_Title", totalTitle,
-                                         QRect(x, kTotalsTop, titleWidth(totalTitle), kTotalsHeight));
-  x += titleWidth(totalTitle) + kNumberGap;
-  TotalFilesDirs = MakeLabel(this, "TotalFilesDirs", "0", QRect(x, kTotalsTop, kNumberWidth, kTotalsHeight));
-  x += kNumberWidth + kNumberGap;
-  Label_FragmentedFilesDir_Title =
-      MakeLabel(this, "Label_FragmentedFilesDir_Title", fragmentedTitle,
-                QRect(x, kTotalsTop, titleWidth(fragmentedTitle), kTotalsHeight));
-  x += titleWidth(fragmentedTitle) + kNumberGap;
-  FragmentedFilesDir =
-      MakeLabel(this, "FragmentedFilesDir", "0", QRect(x, kTotalsTop, kNumberWidth, kTotalsHeight));
-  // The power-off box ends where the list ends.
-  QString powerOff = QStringLiteral("Turn off computer after defragment");
-  int boxWidth = QFontMetrics(font()).horizontalAdvance(powerOff) + kCheckBoxIndicator;
-  CheckBox_auto_shutdown =
-      MakeCheckBox(this, "CheckBox_auto_shutdown", powerOff,
-                   QRect(kLegendLeft + kLegendWidth - boxWidth, kTotalsTop - 2, boxWidth,
-                         kTotalsHeight + 4));
-  for (QLabel* label : {Label_TotalFilesDirs_Title, Label_FragmentedFilesDir_Title}) label->setFont(bold);
+  Label_TotalFilesDirs_Title =
+      MakeLabel(this, "Label_TotalFilesDirs_Title", QStringLiteral("Total Files and Dirs:"), QRect());
+  TotalFilesDirs = MakeLabel(this, "TotalFilesDirs", "0", QRect());
+  Label_FragmentedFilesDir_Title = MakeLabel(this, "Label_FragmentedFilesDir_Title",
+                                             QStringLiteral("Fragmented Files and Dirs:"), QRect());
+  FragmentedFilesDir = MakeLabel(this, "FragmentedFilesDir", "0", QRect());
+  CheckBox_auto_shutdown = MakeCheckBox(this, "CheckBox_auto_shutdown",
+                                        QStringLiteral("Turn off computer after defragment"), QRect());
+  PlaceTotals();
 
   QIcon plain = PictureIcon(QStringLiteral("volume_plain"), kVolumeIconSize);
   for (int i = 0; i < kImageListSize; ++i)
@@ -174,28 +160,88 @@ ManualPage::ManualPage(QWidget* parent, ManualPageHost& host) : QWidget(parent),
 }
 
 void ManualPage::CreateLegend() {
-  // The eight squares and captions share the list's width evenly.
-  QFontMetrics metrics(font());
-  int used = 0;
-  for (const LegendEntry& entry : kLegend)
-    used += kSquareSize + kSquareGap + metrics.horizontalAdvance(QString::fromUtf8(entry.Caption));
-  int gap = (kLegendWidth - used) / (int(std::size(kLegend)) - 1);
-  int x = kLegendLeft;
   for (const LegendEntry& entry : kLegend) {
-    QString caption = QString::fromUtf8(entry.Caption);
-    int textWidth = metrics.horizontalAdvance(caption) + 2;
     QPixmap picture = entry.Picture ? Picture(QString::fromLatin1(entry.Picture), kSquareSize,
                                               kSquareSize)
                                     : QPixmap();
-    this->*entry.Square =
-        MakePicture(this, entry.SquareName, picture,
-                    QRect(x, kLegendTop + (kLegendTextHeight - kSquareSize) / 2, kSquareSize,
-                          kSquareSize));
-    x += kSquareSize + kSquareGap;
+    this->*entry.Square = MakePicture(this, entry.SquareName, picture,
+                                      QRect(0, 0, kSquareSize, kSquareSize));
     this->*entry.Label =
-        MakeLabel(this, entry.LabelName, caption, QRect(x, kLegendTop, textWidth, kLegendTextHeight));
+        MakeLabel(this, entry.LabelName, QString::fromUtf8(entry.Caption), QRect());
+  }
+  PlaceLegend();
+}
+
+void ManualPage::PlaceLegend() {
+  // The eight squares and captions share the list's width evenly; captions
+  // too long for it (a translation) get a smaller font.
+  QFont legendFont = font();
+  auto used = [&](const QFontMetrics& metrics) {
+    int width = 0;
+    for (const LegendEntry& entry : kLegend)
+      width += kSquareSize + kSquareGap + metrics.horizontalAdvance((this->*entry.Label)->text());
+    return width;
+  };
+  const int gaps = int(std::size(kLegend)) - 1;
+  while (legendFont.pixelSize() > kSmallestFontPixels &&
+         used(QFontMetrics(legendFont)) + gaps * kSmallestLegendGap > kLegendWidth)
+    legendFont.setPixelSize(legendFont.pixelSize() - 1);
+  const QFontMetrics metrics(legendFont);
+  const int gap = (kLegendWidth - used(metrics)) / gaps;
+  int x = kLegendLeft;
+  for (const LegendEntry& entry : kLegend) {
+    QLabel* label = this->*entry.Label;
+    if (label->font() != legendFont) label->setFont(legendFont);
+    const int textWidth = metrics.horizontalAdvance(label->text()) + 2;
+    (this->*entry.Square)->move(x, kLegendTop + (kLegendTextHeight - kSquareSize) / 2);
+    x += kSquareSize + kSquareGap;
+    label->setGeometry(x, kLegendTop, textWidth, kLegendTextHeight);
     x += textWidth - 2 + gap;
   }
+}
+
+void ManualPage::PlaceTotals() {
+  // Each number follows its title; the titles are bold. The power-off box
+  // ends where the list ends; a line too long for the width (a
+  // translation) gets a smaller font.
+  QFont plain = font();
+  auto place = [&](bool apply) {
+    QFont bold = plain;
+    bold.setBold(true);
+    const QFontMetrics boldMetrics(bold);
+    auto titleWidth = [&](QLabel* title) { return boldMetrics.horizontalAdvance(title->text()) + 2; };
+    int x = kLegendLeft;
+    const int totalWidth = titleWidth(Label_TotalFilesDirs_Title);
+    const int totalNumber = x + totalWidth + kNumberGap;
+    const int fragmentedTitle = totalNumber + kNumberWidth + kNumberGap;
+    const int fragmentedWidth = titleWidth(Label_FragmentedFilesDir_Title);
+    const int fragmentedNumber = fragmentedTitle + fragmentedWidth + kNumberGap;
+    const int boxWidth =
+        QFontMetrics(plain).horizontalAdvance(CheckBox_auto_shutdown->text()) + kCheckBoxIndicator;
+    const int boxLeft = kLegendLeft + kLegendWidth - boxWidth;
+    if (apply) {
+      for (QLabel* title : {Label_TotalFilesDirs_Title, Label_FragmentedFilesDir_Title})
+        if (title->font() != bold) title->setFont(bold);
+      for (QWidget* other : std::initializer_list<QWidget*>{TotalFilesDirs, FragmentedFilesDir,
+                                                            CheckBox_auto_shutdown})
+        if (other->font() != plain) other->setFont(plain);
+      Label_TotalFilesDirs_Title->setGeometry(x, kTotalsTop, totalWidth, kTotalsHeight);
+      TotalFilesDirs->setGeometry(totalNumber, kTotalsTop, kNumberWidth, kTotalsHeight);
+      Label_FragmentedFilesDir_Title->setGeometry(fragmentedTitle, kTotalsTop, fragmentedWidth,
+                                                  kTotalsHeight);
+      FragmentedFilesDir->setGeometry(fragmentedNumber, kTotalsTop, kNumberWidth, kTotalsHeight);
+      CheckBox_auto_shutdown->setGeometry(boxLeft, kTotalsTop - 2, boxWidth, kTotalsHeight + 4);
+    }
+    return fragmentedNumber + kNumberWidth <= boxLeft;
+  };
+  while (plain.pixelSize() > kSmallestFontPixels && !place(false))
+    plain.setPixelSize(plain.pixelSize() - 1);
+  place(true);
+}
+
+void ManualPage::ArrangeTexts() {
+  PlaceLegend();
+  PlaceTotals();
 }
 
 void ManualPage::ApplyLayout(const ManualLayout& layout) {

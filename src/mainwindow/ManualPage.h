@@ -110,11 +110,18 @@ public slots:
   // A row's label was clicked: the row becomes current when ticked.
   void manulistItemClick(QTreeWidgetItem* item, int column);
 
+public:
+  // Lays the legend and the totals line out again for their current texts
+  // (after a translation).
+  void ArrangeTexts();
+
 protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
   void CreateLegend();
+  void PlaceLegend();
+  void PlaceTotals();
   // Runs `command` on every ticked job, then a tick; an error ends the loop
   // and is shown.
   template <typename Command> void ForEachTickedJob(Command command);

@@ -2,6 +2,7 @@
 #include "mainwindow/SideBar.h"
 
 #include <QEvent>
+#include <QFontMetrics>
 
 #include "mainwindow/FormControls.h"
 #include "mainwindow/Pictures.h"
@@ -19,6 +20,9 @@ constexpr int kIconSize = 40;
 constexpr int kIconTop = 6;
 constexpr int kCaptionTop = 50;
 constexpr int kCaptionHeight = 18;
+// Room for a caption of two lines, between the icon and the tile's foot.
+constexpr int kTwoLineTop = kIconTop + kIconSize;
+constexpr int kSmallestCaptionPixels = 8;
 
 struct TileDesign {
   QWidget* SideBar::*Panel;
@@ -88,7 +92,32 @@ SideBar::SideBar(QWidget* parent, int top, int height) : QWidget(parent) {
                                 QRect(0, 0, kTileWidth, kTileHeight));
     overlay->setCursor(Qt::PointingHandCursor);
     overlay->installEventFilter(this);
-    Tiles[size_t(i)] = {panel, lit, overlay};
+    Tiles[size_t(i)] = {panel, lit, overlay, caption};
+  }
+}
+
+void SideBar::FitCaptions() {
+  for (TileParts& tile : Tiles) {
+    QLabel* caption = tile.Caption;
+    QFont captionFont = font();
+    captionFont.setBold(true);
+    const QString text = caption->text();
+    if (QFontMetrics(captionFont).horizontalAdvance(text) <= kTileWidth) {
+      caption->setWordWrap(false);
+      caption->setGeometry(0, kCaptionTop, kTileWidth, kCaptionHeight);
+    } else {
+      const QRect room(0, kTwoLineTop, kTileWidth, kTileHeight - kTwoLineTop);
+      auto fits = [&](const QFont& candidate) {
+        const QRect needed = QFontMetrics(candidate).boundingRect(
+            room, Qt::AlignCenter | Qt::TextWordWrap, text);
+        return needed.width() <= room.width() && needed.height() <= room.height();
+      };
+      while (captionFont.pixelSize() > kSmallestCaptionPixels && !fits(captionFont))
+        captionFont.setPixelSize(captionFont.pixelSize() - 1);
+      caption->setWordWrap(true);
+      caption->setGeometry(room);
+    }
+    if (caption->font() != captionFont) caption->setFont(captionFont);
   }
 }
 

@@ -22,6 +22,9 @@ public:
   // Lights this tile's highlight only (the tile of the active page).
   void LightOnly(int tile);
   int LitTile() const { return Lit; }
+  // Fits each caption into its tile after its text changed (a translation):
+  // one line where it fits, else two lines, in a smaller font if need be.
+  void FitCaptions();
 
   QWidget* PanelDefrag;
   QWidget* PanelAutoDefrag;
@@ -50,6 +53,7 @@ private:
     QWidget* Panel = nullptr;
     QLabel* Highlight = nullptr;
     QLabel* Overlay = nullptr;
+    QLabel* Caption = nullptr;
   };
   std::array<TileParts, kTileCount> Tiles;
   int Lit = kDefragNow;
