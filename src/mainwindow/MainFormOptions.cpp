@@ -47,6 +47,8 @@ void TMainForm::ConnectOptions() {
     if (StoreFromWindow()) Option->SettingApplyBtn->setEnabled(false);
   });
   connect(schedule, &SchedulePage::SettingsEdited, this, [this] { StoreFromWindow(); });
+  connect(autodefrag, &AutoDefragPage::SettingsEdited, this, [this] { StoreFromWindow(); });
+  connect(autodefrag, &AutoDefragPage::SettingsReapplyRequested, this, [this] { ApplyToWindow(); });
   // Nothing is saved; the page shows the stored settings when next opened.
   connect(Option->SettingCancelBtn, &QPushButton::clicked, this,
           [this] { SideBarTileClick(SideBar::kDefragNow); });
