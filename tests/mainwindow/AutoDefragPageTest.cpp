@@ -99,7 +99,7 @@ TEST_F(AutoDefragPageTest, CaptionsAndNoticeComeFromTheLanguageFile) {
   Form->Settings->Translator.SetLanguage(Form->Settings->Language);
   Page->TrackBar_StopDefrag_CPUuage->setValue(2);
   EXPECT_EQ(Page->CheckBox_CpuLimit->text(),
-            QStringLiteral("Auto-Defragmentierung anhalten, wenn die Auslastung übersteigt (%40)"));
+            QStringLiteral("Anhalten bei Auslastung über (%40)"));
   Form->RunStatusTick();
   EXPECT_EQ(Page->Label_NoSystemVolume->text(), QStringLiteral("Kein Windows-Systemlaufwerk gefunden"));
 }

@@ -220,6 +220,30 @@ TEST_F(OptionsPageTest, AutoPageShowsStoredValuesWithinTheTrackbars) {
   }
 }
 
+TEST_F(OptionsPageTest, AutoPageApplyStoresAndItsTileShowsTheStoredValues) {
+  Start();
+  AutoDefragPage& page = *Form->autodefrag;
+  Form->SideBarTileClick(SideBar::kAutoDefrag);
+  EXPECT_EQ(Form->PageControl->currentWidget(), Form->autodefrag);
+  EXPECT_FALSE(page.AutoApplyBtn->isEnabled());
+  page.TrackBar_StopDefrag_CPUuage->setValue(5);
+  page.EnableQuilloCheck->click();
+  page.AutoApplyBtn->click();
+  const auto stored = Windows.Rig.StoredSettings();
+  EXPECT_EQ(stored->CpuLimitValue, 70);
+  EXPECT_FALSE(stored->EnableQuilloDefrag);
+  EXPECT_EQ(page.autoimglabel->text(), "Auto Defrag is disable");
+  EXPECT_FALSE(page.CheckBox_CpuLimit->isEnabled());
+
+  // Unapplied changes give way to the stored values when the tile is used.
+  page.TrackBar_StopDefrag_CPUuage->setValue(8);
+  page.EnableQuilloCheck->click();
+  Form->SideBarTileClick(SideBar::kAutoDefrag);
+  EXPECT_EQ(page.TrackBar_StopDefrag_CPUuage->value(), 5);
+  EXPECT_FALSE(page.EnableQuilloCheck->isChecked());
+  EXPECT_FALSE(page.AutoApplyBtn->isEnabled());
+}
+
 TEST_F(OptionsPageTest, StartWithWindowsCreatesAndRemovesTheLogOnEntry) {
   Start();
   // On by default: the first application of the settings registers it.
