@@ -16,6 +16,8 @@
 
 #include "OptionsWindowRig.h"
 #include "mainwindow/WindowTranslation.h"
+#include "reportwindow/ReportContent.h"
+#include "reportwindow/ReportTab.h"
 #include "settings/ProfileFile.h"
 #include "settings/TextEncoding.h"
 
@@ -295,6 +297,27 @@ TEST(WindowTranslationTest, ExactClassesInCreationOrderAndNothingElse) {
   EXPECT_EQ(item->text(), "Translated item");
   // A window of its own is translated in its own section.
   EXPECT_EQ(inner->text(), "inner");
+}
+
+TEST(WindowTranslationTest, AReportTabMetOnTheWayIsTranslatedInItsFramesSection) {
+  TempDir folder;
+  WriteFile(folder.Path() / "Probe.lng",
+            "[Probe]\n"
+            "Label_Suggestion_Caption.Caption=Not from this section\n"
+            "[ReportContent]\n"
+            "Label_Suggestion_Caption.Caption=Translated suggestion\n"
+            "ReportList.Column[0].Caption=Translated name\n");
+  TLanguage language(folder.Path());
+  language.Current = "Probe";
+  QWidget window;
+  window.setObjectName("Probe");
+  ReportSortOrder order;
+  auto* tab = new TReportTab(order, &window);
+  EXPECT_EQ(WindowTranslation::DesignClass(*tab), "TReportTab");
+  EXPECT_EQ(WindowTranslation::DesignClass(*tab->Content), "TReportContent");
+  WindowTranslation::Translate(language, window);
+  EXPECT_EQ(tab->Content->Label_Suggestion_Caption->text(), "Translated suggestion");
+  EXPECT_EQ(tab->Content->ReportList->headerItem()->text(0), "Translated name");
 }
 
 } // namespace
