@@ -17,6 +17,13 @@ public:
   // (mounted, unsupported file system, no permission, corrupt, ...).
   virtual std::shared_ptr<VolumeDevice> OpenDevice(const std::string& volumeName,
                                                    std::string& why) = 0;
+  // Whether the volume's file system can be told without opening the volume
+  // for work. Tells a refused volume (mounted, locked, busy) from one whose
+  // file system is unknown. A provider that cannot look says true.
+  virtual bool CanTellFileSystem(const std::string& volumeName) {
+    (void)volumeName;
+    return true;
+  }
 };
 
 } // namespace quillo

@@ -2,7 +2,6 @@
 #include "jobs/DefragThread.h"
 
 #include "jobs/StandardEngineFactory.h"
-#include "platform/DriveTable.h"
 #include "platform/ThreadPriority.h"
 
 namespace quillo {
@@ -47,13 +46,7 @@ std::shared_ptr<VolumeDevice> DeviceFromProvider(VolumeProvider& provider,
   std::string why;
   std::shared_ptr<VolumeDevice> device = provider.OpenDevice(volumeName, why);
   if (device) return device;
-  // The drive table answers the volume information without opening the
-  // volume for work; other providers can only say that they refused it.
-  if (auto* table = dynamic_cast<DriveTable*>(&provider)) {
-    VolumeInformation information;
-    if (!table->GetVolumeInformation(volumeName + "\\", kFileSystemNameCapacity, information))
-      throw DefragError(kFileSystemTypeError);
-  }
+  if (!provider.CanTellFileSystem(volumeName)) throw DefragError(kFileSystemTypeError);
   throw DefragError(kOpenDiskError);
 }
 

@@ -19,6 +19,8 @@ namespace {
 
 constexpr char kFirstDiscoveredLetter = 'C';
 constexpr char kLastLetter = 'Z';
+// Room for "FAT32" or "NTFS" and the terminating zero, as the engine asks.
+constexpr size_t kFileSystemNameCapacity = 10;
 
 // The device number behind a path, when it is a block device.
 bool BlockDeviceNumber(const std::string& path, dev_t& number) {
@@ -163,6 +165,11 @@ std::shared_ptr<VolumeDevice> DriveTable::DeviceForQuery(Entry& entry) {
   if (!storage) return nullptr;
   source.ReadOnly = true;
   return OpenVolumeDevice(source, std::move(storage), why);
+}
+
+bool DriveTable::CanTellFileSystem(const std::string& volumeName) {
+  VolumeInformation information;
+  return GetVolumeInformation(volumeName + "\\", kFileSystemNameCapacity, information);
 }
 
 bool DriveTable::GetVolumeInformation(const std::string& rootPath, size_t nameCapacity,

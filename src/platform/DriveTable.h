@@ -57,6 +57,9 @@ public:
   // are refused. While a device is in use the same one is handed out again.
   std::shared_ptr<VolumeDevice> OpenDevice(const std::string& volumeName,
                                            std::string& why) override;
+  // True when the boot sector names FAT32 or NTFS, read without opening the
+  // volume for work.
+  bool CanTellFileSystem(const std::string& volumeName) override;
 
 private:
   struct Entry {
