@@ -11,6 +11,8 @@
 #include "mainwindow/SingleInstance.h"
 #include "mainwindow/StartupSwitches.h"
 #include "mainwindow/SystemServices.h"
+#include "power/LogindPowerOff.h"
+#include "power/Shutdown.h"
 
 int main(int argc, char** argv) {
   using namespace quillo;
@@ -26,12 +28,15 @@ int main(int argc, char** argv) {
   QApplication::setApplicationDisplayName(QStringLiteral("Quillo Defrag"));
   QApplication::setQuitOnLastWindowClosed(true);
 
-  // (3) The windows, main window first. The language chooser and the
-  // power-off window join them with their own features.
+  // (3) The windows, main window first and the power-off window last. The
+  // language chooser joins them with its own feature.
   SystemServices system(arguments);
   ProgramWindows windows(system.Services());
   TMainForm& mainForm = windows.MainForm();
   if (!mainForm.StartedWithVolumes()) return 1;
+  LogindPowerOff powerOff;
+  TShutdown shutdown(powerOff);
+  mainForm.SetPowerOffWindow(&shutdown);
   QObject::connect(&instance, &SingleInstance::MessageReceived, &mainForm,
                    &TMainForm::InstanceMessageReceived);
   instance.Listen();
@@ -41,5 +46,7 @@ int main(int argc, char** argv) {
   ApplyStartupSwitches(mainForm, arguments);
 
   // (5) The message loop.
-  return QApplication::exec();
+  int exitCode = QApplication::exec();
+  mainForm.SetPowerOffWindow(nullptr);
+  return exitCode;
 }

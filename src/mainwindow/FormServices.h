@@ -15,6 +15,7 @@
 #include "mainwindow/TaskLibrary.h"
 #include "mainwindow/VolumeCatalog.h"
 #include "monitor/ActivityCounters.h"
+#include "update/UpdateCheckServices.h"
 
 namespace quillo {
 
@@ -46,6 +47,8 @@ struct FormServices {
   std::function<void(const std::string&)> OpenLink;
   // The command-line arguments after the program's name.
   std::vector<std::string> Arguments;
+  // The update check at start (AutoCheckUpdate); no address: none.
+  UpdateCheckServices UpdateCheck;
 };
 
 } // namespace quillo

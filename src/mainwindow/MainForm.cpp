@@ -49,6 +49,8 @@ TMainForm::TMainForm(const FormServices& services)
 }
 
 TMainForm::~TMainForm() {
+  // An unfinished update check is dropped, never waited for.
+  UpdateCheck.reset();
   Timer_GetDefragRuntimeData->stop();
   CpuTimer->stop();
   if (VolumeRows) VolumeRows->Shutdown(Dispatcher);
@@ -168,7 +170,9 @@ void TMainForm::FormCreate() {
   }
   if (HasSingleArgument(kStartUpSwitch) && Settings->EnableTrayPrompt)
     ShowPromptBalloon(Language().Lookup(messages::kStartUp));
-  // The update check (AutoCheckUpdate) starts here once the program has one.
+  if (Settings->AutoCheckUpdate && !Service.UpdateCheck.Url.empty())
+    UpdateCheck = std::make_unique<StartupUpdateCheck>(Service.UpdateCheck, Settings->FileName,
+                                                       *Service.SystemClock);
 
   Timer_GetDefragRuntimeData->start();
   Timer_GetDefragRuntimeDataTimer();

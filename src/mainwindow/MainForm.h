@@ -24,6 +24,7 @@
 #include "mainwindow/PlainMessageBox.h"
 #include "mainwindow/SchedulePage.h"
 #include "mainwindow/SideBar.h"
+#include "mainwindow/StartupUpdateCheck.h"
 #include "mainwindow/StatusTick.h"
 #include "mainwindow/TrayIcon.h"
 #include "mainwindow/VolumeList.h"
@@ -91,6 +92,10 @@ public:
   std::vector<ReportVolume> TickedReportVolumes();
   // The power-off countdown, modally.
   void ShowPowerOffWindow();
+  // The update check started at creation; null when none was started.
+  TUpdateThread* UpdateThread() { return UpdateCheck ? &UpdateCheck->Thread() : nullptr; }
+  // The power-off window, created after the main window; null for none.
+  void SetPowerOffWindow(PowerOffWindow* window) { Service.PowerOff = window; }
   // The auto-defrag step of each tick.
   void AutoDefragStep();
   // The row of the system volume, the only one defragmented automatically;
@@ -159,6 +164,7 @@ private:
   bool Started = false;
   std::unique_ptr<FormSettings> WindowSettings;
   Tswitchlangform* LanguageChooser = nullptr;
+  std::unique_ptr<StartupUpdateCheck> UpdateCheck;
 };
 
 } // namespace quillo

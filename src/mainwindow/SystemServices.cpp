@@ -6,6 +6,7 @@
 
 #include "mainwindow/MainForm.h"
 #include "platform/PowerStatus.h"
+#include "update/UpdateAddress.h"
 
 namespace quillo {
 
@@ -37,6 +38,7 @@ FormServices SystemServices::Services() {
   services.Activity = &Activity;
   services.AcLineStatus = [] { return ReadAcLineStatus(); };
   services.Arguments = Arguments;
+  services.UpdateCheck.Url = UpdateFileUrl();
   return services;
 }
 
