@@ -28,8 +28,8 @@ int main(int argc, char** argv) {
   QApplication::setApplicationDisplayName(QStringLiteral("Quillo Defrag"));
   QApplication::setQuitOnLastWindowClosed(true);
 
-  // (3) The windows, main window first and the power-off window last. The
-  // language chooser joins them with its own feature.
+  // (3) The windows: the main window, the report window and the language
+  // chooser, then the power-off window last.
   SystemServices system(arguments);
   ProgramWindows windows(system.Services());
   TMainForm& mainForm = windows.MainForm();
