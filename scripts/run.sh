@@ -47,8 +47,10 @@ if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   echo "== quillodefrag on C: (FAT32) and D: (NTFS), images in $work"
   # Only the two images: no disk of the machine is offered. The log-on and
   # weekly tasks the window registers stay in the temporary folder as well,
-  # and no service manager is asked.
-  XDG_CONFIG_HOME="$work/xdg" JOBSCHED_SYSTEMCTL= QUILLODEFRAG_DISCOVER=0 "$window"
+  # and no service manager is asked. The update check goes to a closed local
+  # port, so the demo sends nothing over the network.
+  XDG_CONFIG_HOME="$work/xdg" JOBSCHED_SYSTEMCTL= QUILLODEFRAG_DISCOVER=0 \
+    QUILLODEFRAG_UPDATE_URL=http://127.0.0.1:9/ "$window"
   check_fat32
   echo
   echo "== the NTFS image afterwards: ntfsfix --no-action"
