@@ -174,6 +174,9 @@ public:
     FlushSeconds += Seconds(start);
     return done;
   }
+  bool CopyWithin(uint64_t from, uint64_t to, size_t length) override {
+    return Inner->CopyWithin(from, to, length);
+  }
 
 private:
   std::unique_ptr<BlockDevice> Inner;

@@ -21,6 +21,10 @@ public:
   virtual bool WriteAt(uint64_t offset, const void* data, size_t length) = 0;
   // Makes every completed write durable (fdatasync).
   virtual bool Sync() = 0;
+  // Copies `length` bytes from `from` to `to` (ranges that do not overlap)
+  // as one read and one write. A device may do it without bringing the
+  // bytes through the caller's memory.
+  virtual bool CopyWithin(uint64_t from, uint64_t to, size_t length);
 };
 
 } // namespace quillo

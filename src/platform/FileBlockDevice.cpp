@@ -70,6 +70,27 @@ bool FileBlockDevice::WriteAt(uint64_t offset, const void* data, size_t length) 
   return true;
 }
 
+bool FileBlockDevice::CopyWithin(uint64_t from, uint64_t to, size_t length) {
+  if (IsReadOnly || !InRange(from, length) || !InRange(to, length)) return false;
+  // Within an image file the kernel copies from page cache to page cache,
+  // one copy instead of a read and a write through our memory.
+  auto in = loff_t(Offset + from);
+  auto out = loff_t(Offset + to);
+  size_t done = 0;
+  while (KernelCopies && done < length) {
+    ssize_t copied = copy_file_range(Fd, &in, Fd, &out, length - done, 0);
+    if (copied < 0 && errno == EINTR) continue;
+    // Block devices and some file systems cannot, for good: they take the
+    // plain way from now on. Other failures take it for what is left.
+    if (copied < 0 && (errno == EINVAL || errno == EXDEV || errno == EOPNOTSUPP ||
+                       errno == ENOSYS || errno == EBADF))
+      KernelCopies = false;
+    if (copied <= 0) break;
+    done += size_t(copied);
+  }
+  return done == length || BlockDevice::CopyWithin(from + done, to + done, length - done);
+}
+
 bool FileBlockDevice::Sync() {
   if (IsReadOnly) return true;
   while (fdatasync(Fd) != 0) {

@@ -29,6 +29,7 @@ public:
   bool ReadAt(uint64_t offset, void* buffer, size_t length) override;
   bool WriteAt(uint64_t offset, const void* data, size_t length) override;
   bool Sync() override;
+  bool CopyWithin(uint64_t from, uint64_t to, size_t length) override;
   int Descriptor() const { return Fd; }
 
 private:
@@ -38,6 +39,8 @@ private:
   uint64_t Offset;
   uint64_t Length;
   bool IsReadOnly;
+  // Cleared once the kernel cannot copy within this descriptor.
+  bool KernelCopies = true;
 };
 
 // The size in bytes of an open image or block device; 0 when unknown.

@@ -1,11 +1,15 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "platform/fat/FatCommitQueue.h"
 
+#include <algorithm>
+
 namespace quillo::fat {
 
 bool FatCommitQueue::Quarantined(uint32_t first, uint32_t count) const {
-  auto at = Quarantine.lower_bound(first);
-  return at != Quarantine.end() && uint64_t(*at) < uint64_t(first) + count;
+  uint64_t end = std::min<uint64_t>(uint64_t(first) + count, Quarantine.size());
+  for (uint64_t cluster = first; cluster < end; ++cluster)
+    if (Quarantine[cluster]) return true;
+  return false;
 }
 
 void FatCommitQueue::SwitchFatLink(uint32_t cluster, uint32_t value) {
@@ -24,7 +28,8 @@ void FatCommitQueue::FollowEntry(uint64_t offset, const DirEntry& entry) {
 void FatCommitQueue::Release(uint32_t cluster) {
   Table.Defer(cluster, kFatFree);
   Released.push_back(cluster);
-  Quarantine.insert(cluster);
+  if (cluster >= Quarantine.size()) Quarantine.resize(size_t(cluster) + 1);
+  Quarantine[cluster] = true;
 }
 
 void FatCommitQueue::Moved(uint64_t bytes) {
@@ -46,10 +51,12 @@ bool FatCommitQueue::Commit() {
       (!Device.Release(HoldingBlockDevice::kFollowStage) || !Device.Sync()))
     return false;
   // 4. The old clusters.
-  for (uint32_t cluster : Released) Table.Stage(cluster, kFatFree);
+  for (uint32_t cluster : Released) {
+    Table.Stage(cluster, kFatFree);
+    Quarantine[cluster] = false;
+  }
   Links.clear();
   Released.clear();
-  Quarantine.clear();
   BytesPending = 0;
   MovesPending = 0;
   return Table.Flush(Device);

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <set>
 #include <utility>
 #include <vector>
 
@@ -61,7 +60,8 @@ private:
   CommitLimits Limits;
   std::vector<std::pair<uint32_t, uint32_t>> Links;
   std::vector<uint32_t> Released;
-  std::set<uint32_t> Quarantine;
+  // Indexed by cluster: released by a pending move.
+  std::vector<bool> Quarantine;
   uint64_t BytesPending = 0;
   uint32_t MovesPending = 0;
 };

@@ -88,14 +88,32 @@ NtStatus FatMover::MakePlan(const MoveSubject& subject, int64_t startingVcn, int
   return kStatusSuccess;
 }
 
+bool FatMover::CopyRuns(const Plan& plan, size_t from, size_t to) {
+  uint64_t target = Layout.ClusterOffset(plan.Target + uint32_t(from - plan.Begin));
+  for (const ClusterRun& run : ToRuns(plan.Chain, from, to)) {
+    size_t bytes = size_t(run.Count) * Layout.BytesPerCluster;
+    if (!Device.CopyWithin(Layout.ClusterOffset(run.First), target, bytes)) return false;
+    target += bytes;
+  }
+  return true;
+}
+
 NtStatus FatMover::CopyData(const Plan& plan) {
   uint32_t clustersPerBlock =
       uint32_t(std::max<size_t>(1, kCopyBlockBytes / Layout.BytesPerCluster));
   size_t total = plan.End - plan.Begin;
-  CopyBuffer.resize(size_t(std::min<size_t>(total, clustersPerBlock)) * Layout.BytesPerCluster);
   for (size_t done = 0; done < total;) {
     size_t clusters = std::min<size_t>(clustersPerBlock, total - done);
     size_t from = plan.Begin + done;
+    // Copied as it is, unless it is a directory's first block (its "."
+    // changes). Should that fail, the way through our buffer below tells a
+    // source that cannot be read from a target that cannot be written.
+    bool asIs = done != 0 || !plan.MovesDirectoryStart;
+    if (asIs && CopyRuns(plan, from, from + clusters)) {
+      done += clusters;
+      continue;
+    }
+    CopyBuffer.resize(size_t(clusters) * Layout.BytesPerCluster);
     if (!ReadChainData(Device, Layout, plan.Chain, from, from + clusters, CopyBuffer.data()))
       return kStatusUnsuccessful;
     if (done == 0 && plan.MovesDirectoryStart) {

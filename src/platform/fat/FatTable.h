@@ -53,6 +53,10 @@ public:
   void SetFlags(uint32_t value) { Set(1, value); }
 
   bool IsFree(uint32_t cluster) const { return Get(cluster) == kFatFree; }
+  // One bit per cluster of [first, first + count), set where the cluster is
+  // in use (bad clusters included), least significant bit first: the
+  // volume bitmap's layout. Fills (count + 7) / 8 bytes of `out`.
+  void AllocationBits(uint32_t first, uint32_t count, uint8_t* out) const;
   uint32_t FreeCount() const { return Free; }
   // The lowest free cluster, or 0 when none is free (the FSInfo hint).
   uint32_t FirstFreeCluster() const;
@@ -73,6 +77,8 @@ public:
 
 private:
   void MarkDirty(uint32_t cluster);
+  // Replaces an entry as read here, keeping the free count.
+  void Change(uint32_t cluster, uint32_t updated);
   uint32_t WithHighBits(uint32_t cluster, uint32_t value) const {
     return (Entries[cluster] & ~kFatEntryMask) | (value & kFatEntryMask);
   }

@@ -272,10 +272,7 @@ NtStatus FatVolume::GetVolumeBitmap(Handle volume, int64_t startingLcn, VolumeBi
   uint32_t count = uint32_t(std::min<int64_t>(remaining, kBitmapCapacityClusters));
   out.StartingLcn = base;
   out.BitmapSize = remaining;
-  std::memset(out.Buffer, 0, (count + kBitsPerByte - 1) / kBitsPerByte);
-  uint32_t firstCluster = uint32_t(base) + kFirstDataCluster;
-  for (uint32_t k = 0; k < count; ++k)
-    if (!Table.IsFree(firstCluster + k)) out.Buffer[k >> 3] |= uint8_t(1u << (k & 7));
+  Table.AllocationBits(uint32_t(base) + kFirstDataCluster, count, out.Buffer);
   NtStatus status = remaining > int64_t(kBitmapCapacityClusters) ? kStatusBufferOverflow
                                                                    : kStatusSuccess;
   iosb.Status = status;

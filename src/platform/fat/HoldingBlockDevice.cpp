@@ -48,6 +48,16 @@ bool HoldingBlockDevice::WriteAt(uint64_t offset, const void* data, size_t lengt
   return Inner.WriteAt(offset, data, length);
 }
 
+bool HoldingBlockDevice::CopyWithin(uint64_t from, uint64_t to, size_t length) {
+  bool touchesHeld = false;
+  auto mark = [&](uint64_t, uint8_t*) { touchesHeld = true; };
+  ForEachOverlap(from, length, mark);
+  ForEachOverlap(to, length, mark);
+  // Held entries must be read as held and updated by the write.
+  if (touchesHeld) return BlockDevice::CopyWithin(from, to, length);
+  return Inner.CopyWithin(from, to, length);
+}
+
 bool HoldingBlockDevice::Release(Stage stage) {
   std::vector<uint8_t> sector(SectorBytes);
   for (auto held = Held.begin(); held != Held.end();) {

@@ -18,6 +18,9 @@ public:
     return Inner.WriteAt(offset, data, length);
   }
   bool Sync() override { return Inner.Sync(); }
+  bool CopyWithin(uint64_t from, uint64_t to, size_t length) override {
+    return Inner.CopyWithin(from, to, length);
+  }
 
 private:
   BlockDevice& Inner;
