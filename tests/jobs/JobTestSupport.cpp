@@ -103,9 +103,10 @@ Handle ScriptedEngine::OpenFile(FILE_INFO& file) {
 }
 
 std::shared_ptr<MemoryVolume> MakeFragmentedVolume(int fragmented, uint32_t extentClusters,
-                                                   const std::string& fileSystem) {
+                                                   const std::string& fileSystem,
+                                                   const std::string& volumeName) {
   MemoryVolume::Options options;
-  options.VolumeName = "C:";
+  options.VolumeName = volumeName;
   options.FileSystemName = fileSystem;
   options.TotalClusters = kVolumeClusters;
   options.SectorsPerCluster = kBytesPerCluster / 512;

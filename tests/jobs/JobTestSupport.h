@@ -237,10 +237,11 @@ private:
   std::shared_ptr<MemoryVolume> Inner;
 };
 
-// A FAT32 volume of 4,096 clusters with a few directories, contiguous files
-// and `fragmented` files of three extents of `extentClusters` each.
+// A volume of 4,096 clusters with a few directories, contiguous files and
+// `fragmented` files of three extents of `extentClusters` each.
 std::shared_ptr<MemoryVolume> MakeFragmentedVolume(int fragmented = 3, uint32_t extentClusters = 8,
-                                                   const std::string& fileSystem = "FAT32");
+                                                   const std::string& fileSystem = "FAT32",
+                                                   const std::string& volumeName = "C:");
 
 // Waits for the job to park, or fails the test.
 void ExpectParks(const TDefragThread& job);

@@ -9,9 +9,6 @@ namespace quillo::test {
 
 namespace {
 constexpr auto kPatience = std::chrono::seconds(60);
-constexpr uint32_t kVolumeClusters = 4096;
-constexpr uint32_t kFirstDataCluster = 16;
-constexpr uint32_t kBytesPerCluster = 4096;
 constexpr uint32_t kExtentClusters = 8;
 } // namespace
 
@@ -66,33 +63,7 @@ void RecordingReports::ShowModalOver(TMainForm& form) {
 
 std::shared_ptr<MemoryVolume> MakeWindowVolume(const std::string& volumeName,
                                                const std::string& fileSystem, int fragmented) {
-  MemoryVolume::Options options;
-  options.VolumeName = volumeName;
-  options.FileSystemName = fileSystem;
-  options.TotalClusters = kVolumeClusters;
-  options.SectorsPerCluster = kBytesPerCluster / 512;
-  options.BytesPerSector = 512;
-  auto volume = std::make_shared<MemoryVolume>(options);
-  volume->Reserve(0, kFirstDataCluster);
-  uint32_t docs = volume->AddDirectory(MemoryVolume::kRootIndex, "docs");
-  volume->SetRuns(docs, {{kFirstDataCluster, 1}});
-  uint32_t next = kFirstDataCluster + 1;
-  for (int i = 0; i < 4; ++i) {
-    volume->AddFile(docs, "plain" + std::to_string(i) + ".txt", {{int64_t(next), 4}},
-                    4 * kBytesPerCluster);
-    next += 4;
-  }
-  for (int i = 0; i < fragmented; ++i) {
-    std::vector<MemoryRun> runs;
-    for (int piece = 0; piece < 3; ++piece) {
-      runs.push_back({int64_t(next), kExtentClusters});
-      next += kExtentClusters + 2;
-    }
-    volume->AddFile(i % 2 == 0 ? MemoryVolume::kRootIndex : docs,
-                    "broken" + std::to_string(i) + ".bin", runs,
-                    uint64_t(3) * kExtentClusters * kBytesPerCluster);
-  }
-  return volume;
+  return MakeFragmentedVolume(fragmented, kExtentClusters, fileSystem, volumeName);
 }
 
 bool AllFilesContiguous(const MemoryVolume& volume) {
