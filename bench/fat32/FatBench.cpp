@@ -24,6 +24,7 @@
 #include "engine/UiDispatcher.h"
 #include "engine/UserNotifier.h"
 #include "platform/FileBlockDevice.h"
+#include "platform/ForwardingBlockDevice.h"
 #include "platform/SystemClock.h"
 #include "platform/fat/FatVolume.h"
 
@@ -155,31 +156,22 @@ struct Services {
 double FlushSeconds = 0;
 
 // Counts the flushes the device asks of the image, and their time.
-class CountingDevice final : public BlockDevice {
+class CountingDevice final : public ForwardingBlockDevice {
 public:
   CountingDevice(std::unique_ptr<BlockDevice> inner, uint64_t& syncs)
-      : Inner(std::move(inner)), Syncs(syncs) {}
-  uint64_t Size() const override { return Inner->Size(); }
-  bool ReadOnly() const override { return Inner->ReadOnly(); }
-  bool ReadAt(uint64_t offset, void* buffer, size_t length) override {
-    return Inner->ReadAt(offset, buffer, length);
-  }
-  bool WriteAt(uint64_t offset, const void* data, size_t length) override {
-    return Inner->WriteAt(offset, data, length);
-  }
+      : ForwardingBlockDevice(std::move(inner)), Syncs(syncs) {}
   bool Sync() override {
     ++Syncs;
     auto start = Timer::now();
-    bool done = Inner->Sync();
+    bool done = Target().Sync();
     FlushSeconds += Seconds(start);
     return done;
   }
   bool CopyWithin(uint64_t from, uint64_t to, size_t length) override {
-    return Inner->CopyWithin(from, to, length);
+    return Target().CopyWithin(from, to, length);
   }
 
 private:
-  std::unique_ptr<BlockDevice> Inner;
   uint64_t& Syncs;
 };
 

@@ -14,6 +14,7 @@
 #include "RecordingBlockDevice.h"
 #include "TestSupport.h"
 #include "VolumeMover.h"
+#include "platform/ForwardingBlockDevice.h"
 #include "platform/fat/FatVolume.h"
 
 namespace quillo::test {
@@ -198,22 +199,13 @@ TEST_F(FatMove, MovesAreMadeDurableInGroupsAndReusedClustersWaitForTheirCommit) 
 }
 
 // Passes everything on, until told to fail every flush.
-class FlakyFlushDevice final : public BlockDevice {
+class FlakyFlushDevice final : public ForwardingBlockDevice {
 public:
   FlakyFlushDevice(std::unique_ptr<BlockDevice> inner, bool& failFlushes)
-      : Inner(std::move(inner)), FailFlushes(failFlushes) {}
-  uint64_t Size() const override { return Inner->Size(); }
-  bool ReadOnly() const override { return Inner->ReadOnly(); }
-  bool ReadAt(uint64_t offset, void* buffer, size_t length) override {
-    return Inner->ReadAt(offset, buffer, length);
-  }
-  bool WriteAt(uint64_t offset, const void* data, size_t length) override {
-    return Inner->WriteAt(offset, data, length);
-  }
-  bool Sync() override { return !FailFlushes && Inner->Sync(); }
+      : ForwardingBlockDevice(std::move(inner)), FailFlushes(failFlushes) {}
+  bool Sync() override { return !FailFlushes && Target().Sync(); }
 
 private:
-  std::unique_ptr<BlockDevice> Inner;
   bool& FailFlushes;
 };
 
