@@ -74,6 +74,23 @@ void JobRunner::Finish(VolumeRun& run, Outcome outcome, const std::string& error
   CollectNotices(run);
 }
 
+void JobRunner::FinishPass(VolumeRun& run) {
+  // A pass whose writes were refused or failed did not defragment the volume,
+  // whatever its files' statuses say.
+  WriteVerdict verdict = run.Target.Device->GetWriteVerdict();
+  switch (verdict.Result) {
+  case WriteVerdict::Kind::Sound:
+    Finish(run, Outcome::Defragmented);
+    return;
+  case WriteVerdict::Kind::Refused:
+    Finish(run, Outcome::Refused, verdict.Reason);
+    return;
+  case WriteVerdict::Kind::Failed:
+    Finish(run, Outcome::Failed, verdict.Reason);
+    return;
+  }
+}
+
 void JobRunner::CollectNotices(VolumeRun& run) {
   if (!run.Target.Device) return;
   for (std::string& notice : run.Target.Device->Notices())
@@ -96,7 +113,7 @@ void JobRunner::Poll() {
     if (code == ncAnalyzed)
       Finish(run, Outcome::Analyzed);
     else if (code == ncDefragged)
-      Finish(run, Outcome::Defragmented);
+      FinishPass(run);
     else if (job.IsParked())
       Finish(run, job.State() == dsIdle ? Outcome::Stopped : Outcome::Dropped,
              job.State() == dsIdle ? "" : "the volume could not be opened");
@@ -136,7 +153,8 @@ std::vector<ProgressItem> JobRunner::Progress() const {
     item.Head = run.Target.VolumeName.empty() ? run.Target.Target
                                               : run.Target.VolumeName + " " + run.Target.Target;
     item.Final = run.Done;
-    if (!run.Job) {
+    bool refusedOrFailed = run.Result == Outcome::Refused || run.Result == Outcome::Failed;
+    if (!run.Job || (run.Done && refusedOrFailed)) {
       item.Status = std::string(OutcomeName(run.Result)) + ": " + run.Error;
     } else {
       const TDefragThread& job = *run.Job;

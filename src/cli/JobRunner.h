@@ -59,6 +59,8 @@ private:
   };
 
   void StartOne(VolumeRun& run);
+  // The end of a pass: done, or refused or failed by the device.
+  void FinishPass(VolumeRun& run);
   void Finish(VolumeRun& run, Outcome outcome, const std::string& error = "");
   // Adds the device's notices not known yet. Only while its job is not at
   // work, so that asking never waits for a move.

@@ -66,9 +66,13 @@ void WriteTextReport(std::ostream& out, const std::vector<VolumeSummary>& volume
       out << Heading(volume) << "  " << OutcomeName(volume.Result) << ": " << volume.Error << "\n";
       continue;
     }
-    out << Heading(volume) << "  " << volume.StateText;
-    if (volume.Result == Outcome::Stopped) out << " (stopped)";
-    if (!volume.Error.empty()) out << "  " << OutcomeName(volume.Result) << ": " << volume.Error;
+    if (volume.Result == Outcome::Refused || volume.Result == Outcome::Failed) {
+      out << Heading(volume) << "  " << OutcomeName(volume.Result) << ": " << volume.Error;
+    } else {
+      out << Heading(volume) << "  " << volume.StateText;
+      if (volume.Result == Outcome::Stopped) out << " (stopped)";
+      if (!volume.Error.empty()) out << "  " << OutcomeName(volume.Result) << ": " << volume.Error;
+    }
     out << "\n";
     const VolumeFigures& figures = volume.Figures;
     Line(out, "Disk size", FormatSize(figures.TotalBytes / kBytesPerKilobyte));

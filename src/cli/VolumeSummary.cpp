@@ -47,6 +47,10 @@ void FillFromJob(VolumeSummary& summary, const TDefragThread& job, bool withMap)
   summary.State = job.State();
   summary.StateText =
       JobStatusText(summary.State, job.Command(), job.Mode(), engine.Map->GetProgressBar());
+  // The job's state may read "Defragged" although the device refused or
+  // failed the writes: the outcome says what happened.
+  if (summary.Result == Outcome::Refused) summary.StateText = "Refused";
+  if (summary.Result == Outcome::Failed) summary.StateText = "Failed";
   summary.Figures = report.GetVolumeFigures();
   if (report.StartTime() != 0) summary.StartTime = TimeOfDayText(report.StartTime());
   if (report.EndTime() != 0) summary.EndTime = TimeOfDayText(report.EndTime());
@@ -76,7 +80,7 @@ void FillFromJob(VolumeSummary& summary, const TDefragThread& job, bool withMap)
   // Shares of the volume's clusters, as the report window computes them.
   uint64_t clusters = uint64_t(summary.Figures.TotalClusters) + 1;
   summary.FragmentationBefore = double(all) * kPercent / double(clusters);
-  if (summary.State == dsDefragged) {
+  if (summary.State == dsDefragged && summary.Result == Outcome::Defragmented) {
     summary.FragmentationAfter = double(notDone) * kPercent / double(clusters);
   } else {
     // No record of earlier optimisations is kept between runs of the tool.

@@ -184,6 +184,17 @@ struct DirectoryEntry {
   uint32_t FileAttributes = 0;
 };
 
+// Whether the device did the writing it was asked for. Refused: it would not
+// write to the volume at all (damage found before the first write, a
+// read-only, dirty or hibernated volume); Failed: writing began and then
+// failed in a way that leaves the volume to be repaired. A pass that met
+// either is not a finished defragmentation, whatever its files' statuses.
+struct WriteVerdict {
+  enum class Kind : uint8_t { Sound, Refused, Failed };
+  Kind Result = Kind::Sound;
+  std::string Reason; // a sentence or two for the user
+};
+
 // All paths are full Windows-style paths that start with the volume name the
 // device serves: "C:\", "C:\dir\file". Names on the engine side are UTF-8.
 class VolumeDevice {
@@ -259,6 +270,9 @@ public:
   // a sentence or two: the repair of an interrupted run, damage met on the
   // way, why writes were refused. Empty when there is nothing to tell.
   virtual std::vector<std::string> Notices() const { return {}; }
+
+  // What became of the writes asked for since the device was opened.
+  virtual WriteVerdict GetWriteVerdict() const { return {}; }
 };
 
 } // namespace quillo

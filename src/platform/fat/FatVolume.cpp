@@ -113,6 +113,11 @@ std::vector<std::string> FatVolume::Problems() const {
   return all;
 }
 
+WriteVerdict FatVolume::GetWriteVerdict() const {
+  std::lock_guard<std::mutex> guard(Lock);
+  return Session.Verdict();
+}
+
 void FatVolume::Record(const std::u16string& path, const std::string& what) {
   std::string utf8;
   if (!Utf16ToUtf8(path, utf8)) utf8 = "(unreadable name)";

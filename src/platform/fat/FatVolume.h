@@ -67,6 +67,7 @@ public:
   void CloseHandle(Handle handle) override;
   void EndWriteSession() override;
   std::vector<std::string> Notices() const override { return Problems(); }
+  WriteVerdict GetWriteVerdict() const override;
 
 private:
   struct OpenEntry {

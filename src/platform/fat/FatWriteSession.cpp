@@ -7,20 +7,30 @@ FatWriteSession::FatWriteSession(BlockDevice& device, const FatLayout& layout, F
                                  Check check)
     : Device(device), Layout(layout), Table(table), RunCheck(std::move(check)) {}
 
-NtStatus FatWriteSession::Refuse(std::string reason) {
+NtStatus FatWriteSession::Refuse(std::string reason, NtStatus status) {
   State = SessionState::Refused;
+  RefusedStatus = status;
   Reasons.push_back(std::move(reason));
-  return kStatusDiskCorruptError;
+  return status;
+}
+
+WriteVerdict FatWriteSession::Verdict() const {
+  if (State != SessionState::Refused && State != SessionState::Failed) return {};
+  std::string reason;
+  for (const std::string& text : Reasons) reason += (reason.empty() ? "" : "; ") + text;
+  return {State == SessionState::Refused ? WriteVerdict::Kind::Refused : WriteVerdict::Kind::Failed,
+          reason};
 }
 
 NtStatus FatWriteSession::Begin() {
   switch (State) {
   case SessionState::Open: return kStatusSuccess;
-  case SessionState::Refused: return kStatusDiskCorruptError;
+  case SessionState::Refused: return RefusedStatus;
   case SessionState::Failed: return kStatusUnsuccessful;
   case SessionState::Closed: break;
   }
-  if (Device.ReadOnly()) return kStatusMediaWriteProtected;
+  if (Device.ReadOnly())
+    return Refuse("the volume is open read-only: nothing can be moved", kStatusMediaWriteProtected);
 
   uint32_t flags = Table.Flags();
   if (!(flags & kFatCleanShutdownBit))

@@ -35,11 +35,13 @@ public:
   bool IsOpen() const { return State == SessionState::Open; }
   // Why writes are refused, when they are.
   const std::vector<std::string>& Refusals() const { return Reasons; }
+  // Refused before the first write, failed after it, or sound.
+  WriteVerdict Verdict() const;
 
 private:
   enum class SessionState { Closed, Open, Refused, Failed };
 
-  NtStatus Refuse(std::string reason);
+  NtStatus Refuse(std::string reason, NtStatus status = kStatusDiskCorruptError);
   bool WriteFsInfo(uint32_t freeCount, uint32_t nextFree);
 
   BlockDevice& Device;
@@ -49,6 +51,7 @@ private:
   SessionState State = SessionState::Closed;
   bool Checked = false;
   uint32_t FlagsAtStart = 0;
+  NtStatus RefusedStatus = kStatusDiskCorruptError;
   std::vector<std::string> Reasons;
 };
 

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/ntfs/ClusterOwners.h"
 #include "platform/ntfs/MovePlan.h"
 #include "platform/ntfs/NtfsLibrary.h"
 
@@ -40,6 +41,8 @@ runlist_element* WriteRuns(const std::vector<ClusterRun>& runs, const runlist_el
 } // namespace
 
 bool ClusterMove::TargetIsFree(int64_t lcn, int64_t count) {
+  // Clusters a record owns are never written, whatever $Bitmap says.
+  if (Owners && !Owners->AreFree(lcn, count)) return false;
   int64_t firstByte = lcn / kBitsPerByte;
   int64_t lastByte = (lcn + count - 1) / kBitsPerByte;
   std::vector<uint8_t> bits(size_t(lastByte - firstByte + 1));
@@ -111,6 +114,7 @@ NtStatus ClusterMove::Check(OpenFile& file, int64_t startVcn, int64_t targetLcn,
 }
 
 NtStatus ClusterMove::Run(OpenFile& file, int64_t startVcn, int64_t targetLcn, uint32_t count) {
+  MovedPieces.clear();
   std::unique_ptr<MovePlan> plan;
   runlist_element end{};
   NtStatus status = Plan(file, startVcn, targetLcn, count, plan, end);
@@ -145,6 +149,7 @@ NtStatus ClusterMove::Run(OpenFile& file, int64_t startVcn, int64_t targetLcn, u
 
   for (const MovedPiece& piece : plan->Pieces())
     if (ntfs_cluster_free_basic(Volume, piece.OldLcn, piece.Length) != 0) return kStatusUnsuccessful;
+  MovedPieces = plan->Pieces();
   return kStatusSuccess;
 }
 

@@ -22,9 +22,14 @@ namespace quillo {
 // ntfs_attr_update_mapping_pairs (which grows attribute lists and extent
 // records as needed), the old clusters freed. The held writes then make up one
 // update for the caller to commit, or to throw away on failure.
+class ClusterOwners;
+
 class ClusterMove {
 public:
-  ClusterMove(ntfs_volume* volume, LibraryDevice& device) : Volume(volume), Device(device) {}
+  // A target must be free both in $Bitmap and in `owners` (what the records
+  // say is in use), when given.
+  ClusterMove(ntfs_volume* volume, LibraryDevice& device, const ClusterOwners* owners = nullptr)
+      : Volume(volume), Device(device), Owners(owners) {}
 
   // The checks of Run without any change, possible on a read-only mount:
   // kStatusSuccess when Run would go ahead; `clusters` is then the number of
@@ -36,6 +41,8 @@ public:
   // refused, nothing held. Any other status: failed, the held writes must be
   // thrown away. The file's inode is closed on the way (file.Inode null).
   NtStatus Run(OpenFile& file, int64_t startVcn, int64_t targetLcn, uint32_t count);
+  // The pieces the last successful Run moved.
+  const std::vector<MovedPiece>& Moved() const { return MovedPieces; }
 
 private:
   NtStatus Plan(OpenFile& file, int64_t startVcn, int64_t targetLcn, uint32_t count,
@@ -45,6 +52,8 @@ private:
 
   ntfs_volume* Volume;
   LibraryDevice& Device;
+  const ClusterOwners* Owners;
+  std::vector<MovedPiece> MovedPieces;
 };
 
 } // namespace quillo

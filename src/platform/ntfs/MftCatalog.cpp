@@ -9,9 +9,12 @@
 #include <memory>
 
 #include "engine/VolumeDevice.h"
+#include "platform/ntfs/AttributeListLinks.h"
+#include "platform/ntfs/ClusterOwners.h"
 #include "platform/ntfs/KeptRecords.h"
 #include "platform/ntfs/LibraryLog.h"
 #include "platform/ntfs/NtfsLibrary.h"
+#include "platform/ntfs/RawField.h"
 
 namespace quillo {
 
@@ -29,6 +32,7 @@ constexpr uint32_t kStandardInformationBytes = 48;
 constexpr size_t kNameUnitsPerRecord = 16;
 // A record answer carries at most this much of a record.
 constexpr size_t kRecordAnswerBytes = sizeof(NtfsFileRecordOutputBuffer::FileRecordBuffer);
+constexpr s64 kLargestAttributeList = 256 << 10;
 
 // Name preference: Win32 (with or without a DOS twin), then POSIX; a DOS
 // name is never used.
@@ -92,6 +96,46 @@ bool CheckRunlist(ntfs_volume* volume, ATTR_RECORD* attribute, std::vector<Clust
   return sound;
 }
 
+// An attribute list's value: in the record, or in the clusters `runs` of
+// its own. Windows keeps attribute lists below 256 KiB.
+bool ReadAttributeList(ntfs_volume* volume, ATTR_RECORD* attribute,
+                       const std::vector<ClusterRun>& runs, std::vector<uint8_t>& value,
+                       std::string& why) {
+  if (!attribute->non_resident) {
+    uint32_t length = le32_to_cpu(attribute->value_length);
+    const uint8_t* start = reinterpret_cast<const uint8_t*>(attribute) +
+                           le16_to_cpu(attribute->value_offset);
+    value.assign(start, start + length); // ntfs_mft_record_check keeps it inside the record
+    return true;
+  }
+  s64 size = sle64_to_cpu(attribute->data_size);
+  if (size < 0 || size > kLargestAttributeList) {
+    why = "its attribute list is " + std::to_string(size) + " bytes long";
+    return false;
+  }
+  value.assign(size_t(size), 0);
+  int64_t clusterBytes = volume->cluster_size;
+  size_t done = 0;
+  for (const ClusterRun& run : runs) {
+    if (done == value.size()) break;
+    size_t take = size_t(std::min<int64_t>(run.Length * clusterBytes, int64_t(value.size() - done)));
+    if (run.Lcn < 0) {
+      why = "its attribute list has a hole";
+      return false;
+    }
+    if (ntfs_pread(volume->dev, run.Lcn * clusterBytes, s64(take), value.data() + done) != s64(take)) {
+      why = "its attribute list cannot be read";
+      return false;
+    }
+    done += take;
+  }
+  if (done != value.size()) {
+    why = "its attribute list is longer than its clusters";
+    return false;
+  }
+  return true;
+}
+
 // The stream the analysis asks about: a file's unnamed $DATA, a directory's
 // $I30 index allocation.
 bool IsAnalysedStream(const ATTR_RECORD* attribute, bool directory) {
@@ -131,8 +175,14 @@ uint32_t MftCatalog::AddRuns(const std::vector<ClusterRun>& runs, uint32_t& coun
   return uint32_t(first);
 }
 
+uint64_t MftCatalog::BaseOf(uint64_t record) const {
+  auto found = std::lower_bound(ExtentBases.begin(), ExtentBases.end(),
+                                std::pair<uint32_t, uint32_t>(uint32_t(record), 0));
+  return found != ExtentBases.end() && found->first == record ? found->second : 0;
+}
+
 bool MftCatalog::ScanRecord(ntfs_volume* volume, uint64_t record, void* data, bool inBitmap,
-                            std::string& error) {
+                            const CatalogSinks& sinks, std::string& error) {
   auto* header = static_cast<MFT_RECORD*>(data);
   CatalogEntry& entry = Entries[record];
   if (ntfs_is_baad_record(header->magic)) {
@@ -159,6 +209,7 @@ bool MftCatalog::ScanRecord(ntfs_volume* volume, uint64_t record, void* data, bo
   uint64_t base = MREF_LE(header->base_mft_record);
   entry.Extent = base != 0;
   uint64_t owner = entry.Extent ? base : record;
+  if (entry.Extent) ExtentBases.emplace_back(uint32_t(record), uint32_t(base));
 
   ntfs_attr_search_ctx* context = ntfs_attr_get_search_ctx(nullptr, header);
   if (!context) {
@@ -182,7 +233,18 @@ bool MftCatalog::ScanRecord(ntfs_volume* volume, uint64_t record, void* data, bo
         error = RecordText(record) + ": attribute " + HexText(le32_to_cpu(attribute->type)) +
                 " " + why;
         sound = false;
-      } else if (analysed) {
+        break;
+      }
+      if (sinks.Owners) sinks.Owners->Claim(record, le32_to_cpu(attribute->type), Held);
+    }
+    if (attribute->type == AT_ATTRIBUTE_LIST && sinks.Lists) {
+      std::vector<uint8_t> value;
+      if (!ReadAttributeList(volume, attribute, Held, value, why) ||
+          !sinks.Lists->AddList(record, value.data(), value.size(), why))
+        sinks.Lists->NoteProblem(RecordText(record) + ": " + why);
+    }
+    if (attribute->non_resident) {
+      if (analysed) {
         entry.Stream = StreamKind::NonResident;
         entry.DataSize = uint64_t(sle64_to_cpu(attribute->data_size));
         entry.RunOffset = AddRuns(Held, entry.RunCount);
@@ -195,7 +257,8 @@ bool MftCatalog::ScanRecord(ntfs_volume* volume, uint64_t record, void* data, bo
       const auto* information = reinterpret_cast<const STANDARD_INFORMATION*>(
           reinterpret_cast<const uint8_t*>(attribute) + le16_to_cpu(attribute->value_offset));
       entry.LastWriteTime = uint64_t(sle64_to_cpu(information->last_data_change_time));
-      entry.FileAttributes = le32_to_cpu(information->file_attributes);
+      entry.FileAttributes = le32_to_cpu(
+          RawField<uint32_t>(information, offsetof(STANDARD_INFORMATION, file_attributes)));
     } else if (attribute->type == AT_FILE_NAME) {
       uint32_t valueLength = le32_to_cpu(attribute->value_length);
       uint16_t valueOffset = le16_to_cpu(attribute->value_offset);
@@ -208,7 +271,8 @@ bool MftCatalog::ScanRecord(ntfs_volume* volume, uint64_t record, void* data, bo
       } else {
         AddName(owner, MREF_LE(name->parent_directory) |
                            (uint64_t(MSEQNO_LE(name->parent_directory)) << 48),
-                name->file_name_type, reinterpret_cast<const uint8_t*>(name->file_name),
+                RawField<uint8_t>(name, offsetof(FILE_NAME_ATTR, file_name_type)),
+                reinterpret_cast<const uint8_t*>(name->file_name),
                 name->file_name_length);
       }
     }
@@ -223,16 +287,34 @@ bool MftCatalog::ScanRecord(ntfs_volume* volume, uint64_t record, void* data, bo
   return sound;
 }
 
-bool MftCatalog::Build(ntfs_volume* volume, std::string& error, KeptRecords* kept,
-                       size_t keptBytes) {
+bool MftCatalog::Build(ntfs_volume* volume, std::string& error, const CatalogSinks& sinks) {
   Entries.clear();
   Names.clear();
   RunPool.clear();
-  uint64_t count = uint64_t(volume->mft_na->initialized_size) >> volume->mft_record_size_bits;
+  ExtentBases.clear();
+  // Sizes read from disk are held against the volume before anything is
+  // allocated or scanned by them.
+  s64 volumeBytes = volume->nr_clusters * s64(volume->cluster_size);
+  const ntfs_attr* mft = volume->mft_na;
+  if (mft->initialized_size < 0 || mft->initialized_size > mft->allocated_size ||
+      mft->allocated_size > volumeBytes) {
+    error = "the MFT's size fields (" + std::to_string(mft->initialized_size) + " bytes in use, " +
+            std::to_string(mft->allocated_size) + " allocated) do not fit the volume";
+    return false;
+  }
+  uint64_t count = uint64_t(mft->initialized_size) >> volume->mft_record_size_bits;
   if (count > kLargestRecordCount) {
     error = "the MFT is larger than this program handles";
     return false;
   }
+  if (volume->mftbmp_na->data_size < 0 || volume->mftbmp_na->data_size > volumeBytes) {
+    error = "the MFT bitmap's size (" + std::to_string(volume->mftbmp_na->data_size) +
+            " bytes) does not fit the volume";
+    return false;
+  }
+  if (sinks.Owners) sinks.Owners->Reset(volume->nr_clusters);
+  if (sinks.Lists) sinks.Lists->Clear();
+  KeptRecords* kept = sinks.Kept;
   Entries.resize(count);
   Names.reserve(size_t(count) * kNameUnitsPerRecord);
 
@@ -245,7 +327,7 @@ bool MftCatalog::Build(ntfs_volume* volume, std::string& error, KeptRecords* kep
   }
 
   size_t recordBytes = volume->mft_record_size;
-  if (kept) kept->Reset(count, std::min(recordBytes, kRecordAnswerBytes), keptBytes);
+  if (kept) kept->Reset(count, std::min(recordBytes, kRecordAnswerBytes), sinks.KeptBytes);
   std::unique_ptr<uint8_t[]> batch(new uint8_t[kBatchRecords * recordBytes]);
   for (uint64_t start = 0; start < count; start += kBatchRecords) {
     uint64_t take = std::min(kBatchRecords, count - start);
@@ -260,7 +342,7 @@ bool MftCatalog::Build(ntfs_volume* volume, std::string& error, KeptRecords* kep
     for (uint64_t i = 0; i < take; ++i) {
       uint8_t* data = batch.get() + i * recordBytes;
       bool inBitmap = BitSet(inUse, start + i);
-      if (!ScanRecord(volume, start + i, data, inBitmap, error)) return false;
+      if (!ScanRecord(volume, start + i, data, inBitmap, sinks, error)) return false;
       if (kept && inBitmap && Entries[start + i].InUse) {
         const auto* header = reinterpret_cast<const MFT_RECORD*>(data);
         kept->Keep(start + i, data,

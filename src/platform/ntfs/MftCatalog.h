@@ -12,7 +12,19 @@ typedef struct _ntfs_volume ntfs_volume;
 
 namespace quillo {
 
+class AttributeListLinks;
+class ClusterOwners;
 class KeptRecords;
+
+// What the pass over the MFT hands on besides the catalog, each when given:
+// the records to keep for the analysis (within KeptBytes), the clusters every
+// record owns, and the records that attribute lists name.
+struct CatalogSinks {
+  KeptRecords* Kept = nullptr;
+  size_t KeptBytes = 0;
+  ClusterOwners* Owners = nullptr;
+  AttributeListLinks* Lists = nullptr;
+};
 
 enum class StreamKind : uint8_t {
   None,        // no unnamed $DATA (for a directory: no $I30 allocation)
@@ -51,11 +63,9 @@ struct CatalogEntry {
 class MftCatalog {
 public:
   // False when the MFT cannot be read or a record in use is damaged; `error`
-  // then names the record and the damage.
-  // The records in use that pass go to `kept`, when one is given, within
-  // `keptBytes`.
-  bool Build(ntfs_volume* volume, std::string& error, KeptRecords* kept = nullptr,
-             size_t keptBytes = 0);
+  // then names the record and the damage. What else the pass learns goes to
+  // the sinks given.
+  bool Build(ntfs_volume* volume, std::string& error, const CatalogSinks& sinks = {});
 
   uint64_t RecordCount() const { return Entries.size(); }
   const CatalogEntry* Entry(uint64_t record) const;
@@ -72,10 +82,12 @@ public:
   std::span<const ClusterRun> Runs(uint64_t record) const;
   // A move rewrote the record: its entry no longer tells its runs.
   void MarkChanged(uint64_t record);
+  // The base record of an extent record as the pass read it; 0 for others.
+  uint64_t BaseOf(uint64_t record) const;
 
 private:
   bool ScanRecord(ntfs_volume* volume, uint64_t record, void* data, bool inBitmap,
-                  std::string& error);
+                  const CatalogSinks& sinks, std::string& error);
   // `name` points to `length` UTF-16LE units inside a record.
   void AddName(uint64_t owner, uint64_t parentReference, uint8_t nameSpace, const uint8_t* name,
                uint8_t length);
@@ -86,6 +98,8 @@ private:
   std::u16string Names;
   std::vector<ClusterRun> RunPool;
   std::vector<ClusterRun> Held; // scratch: the runs one attribute holds
+  // Extent records and their base records, in record order.
+  std::vector<std::pair<uint32_t, uint32_t>> ExtentBases;
 };
 
 } // namespace quillo

@@ -6,11 +6,13 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/ntfs/AttributeListLinks.h"
 #include "platform/ntfs/ClusterMove.h"
 #include "platform/ntfs/ImageFile.h"
 #include "platform/ntfs/LibraryLog.h"
 #include "platform/ntfs/MovePlan.h"
 #include "platform/ntfs/NtfsLibrary.h"
+#include "platform/ntfs/NtfsVolumeCheck.h"
 #include "platform/ntfs/ShutdownCheck.h"
 
 namespace quillo {
@@ -96,11 +98,23 @@ bool NtfsVolume::Initialise(std::string& why) {
     why = "The volume has more clusters than this program handles.";
     return false;
   }
-  if (!Catalog.Build(Library(), error, &Kept, Options.KeptRecordBytes)) {
+  AttributeListLinks lists;
+  if (!Catalog.Build(Library(), error, {&Kept, Options.KeptRecordBytes, &Owners, &lists})) {
     why = "The volume is damaged: " + error + ". Run chkdsk; nothing was written.";
     return false;
   }
+  CheckBeforeWrites(lists);
   return true;
+}
+
+void NtfsVolume::CheckBeforeWrites(const AttributeListLinks& lists) {
+  std::vector<std::string> problems = NtfsVolumeCheck::Run(Library(), Catalog, Owners, lists);
+  if (problems.empty()) return;
+  std::string listed;
+  for (const std::string& problem : problems) listed += (listed.empty() ? "" : "; ") + problem;
+  Refusal = "Writes are refused: the volume's metadata is inconsistent, and moving files could "
+            "overwrite data in use (" + listed + "). Run chkdsk /f from Windows; nothing was "
+            "written.";
 }
 
 bool NtfsVolume::RecoverFromJournal(std::string& why) {
@@ -160,8 +174,18 @@ std::vector<std::string> NtfsVolume::Notices() const {
   if (!Recovery.empty())
     notices.push_back("An earlier run was interrupted; the volume was repaired from its journal. " +
                       Recovery);
-  if (!Problem.empty()) notices.push_back(Problem);
+  if (!Refusal.empty()) notices.push_back(Refusal);
+  if (!Problem.empty() && Problem != Refusal) notices.push_back(Problem);
+  if (!Failure.empty() && Failure != Problem) notices.push_back(Failure);
   return notices;
+}
+
+WriteVerdict NtfsVolume::GetWriteVerdict() const {
+  std::lock_guard<std::mutex> guard(Lock);
+  if (Broken) return {WriteVerdict::Kind::Failed, Problem};
+  if (!Failure.empty()) return {WriteVerdict::Kind::Failed, Failure};
+  if (!Refusal.empty()) return {WriteVerdict::Kind::Refused, Refusal};
+  return {};
 }
 
 // --- Mounts and sessions ---
@@ -182,15 +206,16 @@ void NtfsVolume::MarkBroken(const std::string& why) {
 
 bool NtfsVolume::BeginWriteSession() {
   if (Session->Active()) return true;
+  if (!Refusal.empty()) return false;
   // Moves rewrite records: from now on they are read from the volume.
   Kept.Release();
   if (!Options.Storage->Writable()) {
-    Problem = "The volume is open read-only: nothing can be moved.";
+    Problem = Refusal = "The volume is open read-only: nothing can be moved.";
     return false;
   }
   std::string error;
   if (!Remount(true, error)) {
-    Problem = "The volume cannot be mounted for writing: " + error + ".";
+    Problem = Refusal = "The volume cannot be mounted for writing: " + error + ".";
     std::string ignored;
     Remount(false, ignored);
     return false;
@@ -202,6 +227,7 @@ bool NtfsVolume::BeginWriteSession() {
     MarkBroken(Problem);
     return false;
   }
+  Refusal = Problem;
   std::string ignored;
   Remount(false, ignored);
   return false;
@@ -222,7 +248,8 @@ void NtfsVolume::EndSessionLocked() {
     MarkBroken(Problem);
     return;
   }
-  if (!Remount(false, error)) Problem = "The volume cannot be mounted again: " + error + ".";
+  if (!Remount(false, error))
+    Problem = Failure = "The volume cannot be mounted again: " + error + ".";
 }
 
 void NtfsVolume::EndWriteSession() {
@@ -449,6 +476,8 @@ NtStatus NtfsVolume::MoveFile(Handle volume, const MoveFileData& data, IoStatusB
   };
   if (!IsVolumeHandle(volume)) return answer(kStatusInvalidHandle);
   if (Broken) return answer(kStatusUnsuccessful);
+  // Nothing is written to a volume whose check before writes failed.
+  if (!Refusal.empty()) return answer(kStatusMediaWriteProtected);
   HandleEntry* handle = FileOfHandle(data.FileHandle);
   if (!handle) return answer(kStatusInvalidHandle);
   uint64_t record = handle->Record;
@@ -463,7 +492,7 @@ NtStatus NtfsVolume::MoveFile(Handle volume, const MoveFileData& data, IoStatusB
   if (!OpenFiles::AttachStream(*file)) return answer(kStatusFileCorruptError);
   if (!file->Stream || !NAttrNonResident(file->Stream)) return answer(kStatusEndOfFile);
   int64_t clusters = 0;
-  NtStatus checked = ClusterMove(Library(), *Bridge)
+  NtStatus checked = ClusterMove(Library(), *Bridge, &Owners)
                          .Check(*file, data.StartingVcn, data.StartingLcn, data.ClusterCount,
                                 clusters);
   if (checked != kStatusSuccess || clusters == 0) return answer(checked);
@@ -474,7 +503,7 @@ NtStatus NtfsVolume::MoveFile(Handle volume, const MoveFileData& data, IoStatusB
   if (!OpenFiles::AttachStream(*file)) return answer(kStatusFileCorruptError);
 
   LibraryLog::Reset();
-  ClusterMove move(Library(), *Bridge);
+  ClusterMove move(Library(), *Bridge, &Owners);
   NtStatus status = move.Run(*file, data.StartingVcn, data.StartingLcn, data.ClusterCount);
   if (status != kStatusSuccess) {
     if (status != kStatusAlreadyCommitted && status != kStatusInvalidParameter &&
@@ -492,6 +521,10 @@ NtStatus NtfsVolume::MoveFile(Handle volume, const MoveFileData& data, IoStatusB
   case CommitResult::Committed:
     Records.Invalidate();
     Catalog.MarkChanged(record);
+    for (const MovedPiece& piece : move.Moved()) {
+      Owners.GiveUp(piece.OldLcn, piece.Length);
+      Owners.Take(piece.NewLcn, piece.Length);
+    }
     return answer(kStatusSuccess);
   case CommitResult::Undone:
     Problem = "A move could not be written: " + error + ".";

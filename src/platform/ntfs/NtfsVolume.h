@@ -17,6 +17,7 @@
 
 #include "engine/VolumeDevice.h"
 #include "platform/ntfs/BlockStorage.h"
+#include "platform/ntfs/ClusterOwners.h"
 #include "platform/ntfs/KeptRecords.h"
 #include "platform/ntfs/LibraryDevice.h"
 #include "platform/ntfs/MftCatalog.h"
@@ -80,8 +81,9 @@ public:
   bool ListDirectory(const std::string& directoryPath, std::vector<DirectoryEntry>& out) override;
   void CloseHandle(Handle handle) override;
   void EndWriteSession() override;
-  // The recovery note and the last problem.
+  // The recovery note, why writes are refused, and the last problem.
   std::vector<std::string> Notices() const override;
+  WriteVerdict GetWriteVerdict() const override;
 
 private:
   explicit NtfsVolume(NtfsVolumeOptions options);
@@ -94,6 +96,9 @@ private:
   // Throws the library's state away after a failed update and mounts again.
   void AbandonUpdate();
   void MarkBroken(const std::string& why);
+  // Checks what the pass over the MFT gathered before anything is written;
+  // sets Refusal when the volume is not consistent enough to move files on.
+  void CheckBeforeWrites(const AttributeListLinks& lists);
 
   ntfs_volume* Library() const { return Mount->Volume(); }
   bool IsVolumeHandle(Handle handle);
@@ -121,10 +126,16 @@ private:
   MftRecordReader Records;
 
   OpenFiles Opened;
+  // The clusters the records own, kept in step with the moves.
+  ClusterOwners Owners;
 
   bool Broken = false;
   std::string Recovery;
   std::string Problem;
+  // Why no write is made at all; set before the first write.
+  std::string Refusal;
+  // Why the work ended badly after writing began.
+  std::string Failure;
 };
 
 } // namespace quillo
