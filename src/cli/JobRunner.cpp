@@ -24,14 +24,18 @@ JobRunner::JobRunner(const CommandLine& line, TargetTable& targets, Clock& clock
 
 JobRunner::~JobRunner() = default;
 
-void JobRunner::Start() {
+void JobRunner::OpenTargets() {
   for (const std::string& target : Line.Targets) {
     auto run = std::make_unique<VolumeRun>();
     run->Target = Targets.Open(target);
     run->Messages = std::make_unique<MessageQueue>();
-    StartOne(*run);
     Runs.push_back(std::move(run));
   }
+}
+
+void JobRunner::Start() {
+  if (Runs.empty()) OpenTargets();
+  for (auto& run : Runs) StartOne(*run);
 }
 
 void JobRunner::StartOne(VolumeRun& run) {

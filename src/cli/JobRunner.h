@@ -27,7 +27,9 @@ public:
   JobRunner(const JobRunner&) = delete;
   JobRunner& operator=(const JobRunner&) = delete;
 
-  // Opens every target, makes its job and hands it the command.
+  // Opens every target (reads only, unless an interrupted run is repaired).
+  void OpenTargets();
+  // Hands each opened target its command; opens them first if not yet done.
   void Start();
   // Takes the completions and notices ended and dead jobs.
   void Poll();

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <unistd.h>
 
 namespace quillo {
 
@@ -10,12 +11,21 @@ namespace {
 
 std::atomic<int> gRequests{0};
 std::atomic<int> gFirstSignal{0};
+// The exit code of the live ImmediateInterrupts scope, 0 when none lives.
+std::atomic<int> gImmediateExit{0};
+std::atomic<int> gHolds{0};
 static_assert(std::atomic<int>::is_always_lock_free, "signal handlers need lock-free atomics");
+
+void ExitIfImmediate() {
+  int code = gImmediateExit.load();
+  if (code != 0 && gHolds.load() == 0 && gRequests.load() > 0) _exit(code);
+}
 
 extern "C" void CountInterrupt(int signalNumber) {
   int none = 0;
   gFirstSignal.compare_exchange_strong(none, signalNumber);
   gRequests.fetch_add(1);
+  ExitIfImmediate(); // _exit and atomics only: safe in a handler
 }
 
 void Install(int signalNumber, void (*handler)(int)) {
@@ -41,6 +51,20 @@ int InterruptCount() {
 
 int FirstInterruptSignal() {
   return gFirstSignal.load();
+}
+
+ImmediateInterrupts::ImmediateInterrupts(int exitCode) {
+  gImmediateExit.store(exitCode);
+  ExitIfImmediate();
+}
+
+ImmediateInterrupts::~ImmediateInterrupts() { gImmediateExit.store(0); }
+
+InterruptHold::InterruptHold() { gHolds.fetch_add(1); }
+
+InterruptHold::~InterruptHold() {
+  gHolds.fetch_sub(1);
+  ExitIfImmediate();
 }
 
 } // namespace quillo

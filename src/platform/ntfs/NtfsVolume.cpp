@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/InterruptSignal.h"
 #include "platform/ntfs/AttributeListLinks.h"
 #include "platform/ntfs/ClusterMove.h"
 #include "platform/ntfs/ImageFile.h"
@@ -118,6 +119,8 @@ void NtfsVolume::CheckBeforeWrites(const AttributeListLinks& lists) {
 }
 
 bool NtfsVolume::RecoverFromJournal(std::string& why) {
+  // The repair writes: a Ctrl-C waits for it.
+  InterruptHold hold;
   std::string error;
   if (!Options.Storage->Writable()) {
     why = "An interrupted run left a recovery journal (" + Journal->PathFor(Identity).string() +

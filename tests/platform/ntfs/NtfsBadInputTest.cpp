@@ -4,6 +4,7 @@
 // clear reason, nothing crashes, and nothing is written.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -60,6 +61,29 @@ size_t FirstMappingPair(std::vector<uint8_t>& record) {
          le16_to_cpu(context->attr->mapping_pairs_offset);
   ntfs_attr_put_search_ctx(context);
   return at;
+}
+
+// Sets a 64-bit size field of one of $MFT's own attributes, in the MFT and in
+// its mirror (the library refuses a mirror that differs).
+void PatchMftAttributeSize(const std::filesystem::path& image, ATTR_TYPES type, size_t field,
+                           uint64_t value) {
+  ntfs_volume* volume = ntfs_mount(image.c_str(), NTFS_MNT_RDONLY);
+  ASSERT_NE(volume, nullptr);
+  std::vector<uint8_t> record(volume->mft_record_size);
+  std::memcpy(record.data(), volume->mft_ni->mrec, record.size());
+  uint64_t clusterBytes = volume->cluster_size;
+  std::vector<uint64_t> copies = {uint64_t(volume->mft_lcn) * clusterBytes,
+                                  uint64_t(volume->mftmirr_lcn) * clusterBytes};
+  ntfs_umount(volume, FALSE);
+  ntfs_attr_search_ctx* context = ntfs_attr_get_search_ctx(nullptr, reinterpret_cast<MFT_RECORD*>(record.data()));
+  ASSERT_EQ(ntfs_attr_lookup(type, nullptr, 0, CASE_SENSITIVE, 0, nullptr, 0, context), 0);
+  size_t at = size_t(reinterpret_cast<uint8_t*>(context->attr) - record.data()) + field;
+  ntfs_attr_put_search_ctx(context);
+  // Not where the update sequence replaces the last word of a sector.
+  ASSERT_LT(at % kSectorSize, kSectorSize - 2 - sizeof(value));
+  std::vector<uint8_t> bytes(sizeof(value));
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = uint8_t(value >> (8 * i));
+  for (uint64_t copy : copies) Patch(image, copy + at, bytes);
 }
 
 class NtfsBadInputTest : public ::testing::Test {
@@ -124,6 +148,17 @@ TEST_F(NtfsBadInputTest, DamagedImagesAreRefusedWithTheirReason) {
          Patch(image, place.ImageOffset + pair + 1 + lengthBytes, lcn);
        },
        "runlist points past the end of the volume"},
+      // Sizes the library and the catalog would scan or allocate by.
+      {"a huge size of $MFT's bitmap",
+       [](const std::filesystem::path& image) {
+         PatchMftAttributeSize(image, AT_BITMAP, offsetof(ATTR_RECORD, data_size), 0x7FFFFFFFFFF0ULL);
+       },
+       "the size fields of $MFT's bitmap do not fit the volume"},
+      {"a huge initialised size of $MFT",
+       [](const std::filesystem::path& image) {
+         PatchMftAttributeSize(image, AT_DATA, offsetof(ATTR_RECORD, initialized_size), 0x7FFFFFFFFFF0ULL);
+       },
+       "the size fields of $MFT's data do not fit the volume"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
