@@ -9,7 +9,22 @@ namespace quillo {
 
 namespace {
 constexpr u32 kI30Length = 4;
+
+// Closes an inode that is being let go. The library keeps an inode whose
+// close failed (its changes could not be written, after a failed move):
+// those changes belong to an update that is thrown away, so they are
+// dropped and the inode closed again, rather than kept for ever.
+void CloseLettingGo(ntfs_inode* inode) {
+  if (ntfs_inode_close(inode) == 0) return;
+  if (inode->nr_extents > 0)
+    for (s32 i = 0; i < inode->nr_extents; ++i) NInoClearDirty(inode->extent_nis[i]);
+  NInoClearDirty(inode);
+  NInoAttrListClearDirty(inode);
+  NInoFileNameClearDirty(inode);
+  ntfs_inode_close(inode);
 }
+
+} // namespace
 
 Handle OpenFiles::AddVolume() {
   HandleEntry entry;
@@ -98,7 +113,7 @@ bool OpenFiles::AttachStream(OpenFile& file) {
 
 void OpenFiles::Detach(OpenFile& file) {
   if (file.Stream) ntfs_attr_close(file.Stream);
-  if (file.Inode) ntfs_inode_close(file.Inode);
+  if (file.Inode) CloseLettingGo(file.Inode);
   file.Stream = nullptr;
   file.StreamOpened = false;
   file.Inode = nullptr;

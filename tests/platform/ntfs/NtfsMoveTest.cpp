@@ -12,6 +12,7 @@
 
 #include "platform/FileBlockDevice.h"
 #include "platform/NtfsDeviceOpener.h"
+#include "platform/ntfs/ImageFile.h"
 #include "platform/ntfs/NtfsDeviceFactory.h"
 #include "platform/ntfs/NtfsLibrary.h"
 
@@ -312,6 +313,89 @@ TEST_F(NtfsMoveTest, AVolumeOpenReadOnlyIsAnalysedButNeverWritten) {
   Close();
   EXPECT_EQ(ImageDigest(Image), before);
   EXPECT_FALSE(std::filesystem::exists(Journal));
+}
+
+} // namespace
+} // namespace quillo::test
+
+namespace quillo::test {
+namespace {
+
+// The image's storage, counting writes; from the write numbered `failFrom`
+// on (0: never) every write fails, as on a disk that went bad.
+class FailingStorage final : public BlockStorage {
+public:
+  FailingStorage(std::unique_ptr<BlockStorage> inner, int64_t failFrom, int64_t& writes)
+      : Inner(std::move(inner)), FailFrom(failFrom), Writes(writes) {}
+  int64_t ReadAt(uint64_t offset, void* data, size_t length) override {
+    return Inner->ReadAt(offset, data, length);
+  }
+  bool WriteAt(uint64_t offset, const void* data, size_t length) override {
+    if (++Writes >= FailFrom && FailFrom > 0) return false;
+    return Inner->WriteAt(offset, data, length);
+  }
+  bool Sync() override { return Inner->Sync(); }
+  bool Resize(uint64_t size) override { return Inner->Resize(size); }
+  uint64_t Size() const override { return Inner->Size(); }
+  bool Writable() const override { return Inner->Writable(); }
+
+private:
+  std::unique_ptr<BlockStorage> Inner;
+  int64_t FailFrom;
+  int64_t& Writes;
+};
+
+class NtfsFailedWriteTest : public NtfsMoveTest {
+protected:
+  // Moves the attribute-list file (its move rewrites extent records) on a
+  // volume whose storage fails from write `failFrom` on; the writes made.
+  int64_t MoveFailingFrom(int64_t failFrom, WriteVerdict& verdict) {
+    Close();
+    int64_t writes = 0;
+    StorageOpener failing = [&](const std::filesystem::path& path, StorageMode mode, std::string& error) {
+      std::unique_ptr<BlockStorage> inner = ImageFile::Open(path, mode, error);
+      return inner ? std::unique_ptr<BlockStorage>(new FailingStorage(std::move(inner), failFrom, writes))
+                   : nullptr;
+    };
+    std::string why;
+    Volume = OpenVolume(Image, Journal, why, failing);
+    EXPECT_TRUE(Volume) << why;
+    if (!Volume) return 0;
+    VolumeHandle = Volume->OpenVolume("\\\\.\\C:");
+    Handle file = OpenPath("/attribute-list.bin");
+    int64_t allocated = 0, total = 0;
+    Clusters(file, allocated, total);
+    int64_t target = FreeRun(allocated);
+    NtStatus status = Move(file, 0, target, uint32_t(total));
+    if (failFrom == 0) EXPECT_EQ(status, kStatusSuccess) << Volume->LastProblem();
+    Volume->CloseHandle(file);
+    Volume->CloseHandle(VolumeHandle);
+    Volume->EndWriteSession();
+    verdict = Volume->GetWriteVerdict();
+    Volume.reset();
+    return writes;
+  }
+};
+
+TEST_F(NtfsFailedWriteTest, AMoveWhoseWritesFailLeavesEveryFileWholeAndIsToldAsFailed) {
+  std::filesystem::path pristine = Dir.Path() / "pristine.img";
+  std::filesystem::copy_file(Image, pristine);
+  WriteVerdict verdict;
+  int64_t writes = MoveFailingFrom(0, verdict);
+  ASSERT_GT(writes, 0);
+  EXPECT_EQ(verdict.Result, WriteVerdict::Kind::Sound);
+  for (int64_t failFrom = 1; failFrom <= writes; ++failFrom) {
+    SCOPED_TRACE("writes fail from " + std::to_string(failFrom));
+    std::filesystem::copy_file(pristine, Image, std::filesystem::copy_options::overwrite_existing);
+    MoveFailingFrom(failFrom, verdict);
+    // Whatever was reached, the volume is not reported as done...
+    EXPECT_NE(verdict.Result, WriteVerdict::Kind::Sound);
+    EXPECT_FALSE(verdict.Reason.empty());
+    // ...and the next open (repairing from the journal where one was left)
+    // finds every file whole and the volume consistent.
+    Open();
+    ExpectSoundVolume();
+  }
 }
 
 } // namespace
