@@ -2,7 +2,8 @@
 // NTFS volumes whose metadata disagrees with itself, the real qdefrag binary
 // on them: copies of the NTFS fixture image damaged on purpose (clusters of
 // files marked free in $Bitmap, a zeroed $Bitmap, runlists that point at the
-// boot sector, the MFT, $LogFile or another file's clusters). Each is
+// boot sector, the MFT, $LogFile or another file's clusters, an attribute
+// list that names a record not in use). Each is
 // analysed with the reason told; both passes are refused with it and exit 1,
 // and the image is byte-identical afterwards. ntfsresize, an independent
 // checker, confirms that each image really is damaged.
@@ -97,6 +98,8 @@ const std::vector<Damage> kDamages = {
      "(\\docs\\readme.txt): attribute 0x80 claims"},
     {"RunIntoLogFile", {{"relocate", "/docs/readme.txt", "logfile"}},
      "(\\docs\\readme.txt): attribute 0x80 claims"},
+    {"AttributeListNamingAMissingRecord", {{"attrlist-retarget", "/attribute-list.bin", "30"}},
+     "its attribute list names MFT record 30, which is not in use"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Damages, QdefragDamagedNtfs, ::testing::ValuesIn(kDamages),

@@ -51,8 +51,13 @@ bool AttributeListLinks::AddList(uint64_t base, const uint8_t* value, size_t len
 std::vector<std::string> AttributeListLinks::Check(const FactsOf& facts) const {
   std::vector<std::string> problems = Noted;
   size_t found = 0;
+  const Link* previous = nullptr;
   for (const Link& link : Links) {
-    if (link.Record == link.Base) continue;
+    // A list names an extent once per attribute piece in it: told once.
+    bool repeated = previous && previous->Base == link.Base && previous->Record == link.Record &&
+                    previous->Sequence == link.Sequence;
+    previous = &link;
+    if (link.Record == link.Base || repeated) continue;
     RecordFacts named;
     std::string what;
     if (!facts(link.Record, named) || !named.InUse)

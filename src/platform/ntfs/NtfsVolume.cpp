@@ -113,8 +113,8 @@ void NtfsVolume::CheckBeforeWrites(const AttributeListLinks& lists) {
   if (problems.empty()) return;
   std::string listed;
   for (const std::string& problem : problems) listed += (listed.empty() ? "" : "; ") + problem;
-  Refusal = "Writes are refused: the volume's metadata is inconsistent, and moving files could "
-            "overwrite data in use (" + listed + "). Run chkdsk /f from Windows; nothing was "
+  Refusal = "Writes are refused: the volume's metadata is inconsistent, and moving files on it "
+            "could destroy data in use (" + listed + "). Run chkdsk /f from Windows; nothing was "
             "written.";
 }
 
