@@ -74,7 +74,9 @@ void TFatDefrag::Analyze(uint8_t mode) {
     bool exact = false;
     std::string listPath = ToCodePage(directory, exact);
     // The listing takes an 8-bit path: a directory whose path has no 8-bit
-    // form cannot be listed.
+    // form cannot be listed. A device does not list a directory it reaches by
+    // a second path (an entry leading back to a parent): that ends this walk
+    // on a tree that loops.
     if (!exact || !Volume->ListDirectory(listPath + kAllEntries, entries)) continue;
 
     for (const DirectoryEntry& entry : entries) {

@@ -165,6 +165,9 @@ constexpr uint16_t kExtFlagsActiveFatMask = 0x000F;
 constexpr uint32_t kMinFat32Clusters = 65525;
 constexpr uint32_t kMaxFat32Clusters = 0x0FFFFFF5;
 constexpr uint16_t kNoFsInfoSector = 0xFFFF;
+// BkBootSec: 0 (or 0xFFFF) = the volume keeps no backup boot sector.
+constexpr uint16_t kNoBackupBootSector = 0;
+constexpr uint16_t kNoBackupBootSectorAlt = 0xFFFF;
 
 // --- FSInfo (section 5) ---
 constexpr uint32_t kFsInfoLeadSig = 0x41615252;

@@ -2,10 +2,34 @@
 #include "platform/fat/FatLayout.h"
 
 #include <bit>
+#include <cstring>
 
 namespace quillo::fat {
 
 namespace {
+
+struct LayoutField {
+  const char* Name;
+  size_t Offset;
+  size_t Size;
+};
+
+constexpr LayoutField kLayoutFields[] = {
+    {"bytes per sector", offsetof(BootSector, BytsPerSec), sizeof(Le16)},
+    {"sectors per cluster", offsetof(BootSector, SecPerClus), sizeof(uint8_t)},
+    {"reserved sectors", offsetof(BootSector, RsvdSecCnt), sizeof(Le16)},
+    {"number of FATs", offsetof(BootSector, NumFATs), sizeof(uint8_t)},
+    {"root entry count", offsetof(BootSector, RootEntCnt), sizeof(Le16)},
+    {"16-bit total sectors", offsetof(BootSector, TotSec16), sizeof(Le16)},
+    {"media byte", offsetof(BootSector, Media), sizeof(uint8_t)},
+    {"16-bit FAT size", offsetof(BootSector, FATSz16), sizeof(Le16)},
+    {"total sectors", offsetof(BootSector, TotSec32), sizeof(Le32)},
+    {"FAT size", offsetof(BootSector, FATSz32), sizeof(Le32)},
+    {"version", offsetof(BootSector, FSVer), sizeof(Le16)},
+    {"root cluster", offsetof(BootSector, RootClus), sizeof(Le32)},
+    {"FSInfo sector", offsetof(BootSector, FSInfo), sizeof(Le16)},
+    {"backup boot sector", offsetof(BootSector, BkBootSec), sizeof(Le16)},
+};
 
 std::string Trimmed(const uint8_t* text, size_t length) {
   std::string out(reinterpret_cast<const char*>(text), length);
@@ -79,6 +103,10 @@ std::string ValidateBootSector(const BootSector& boot, uint64_t deviceBytes, Fat
 
   uint32_t fsInfo = boot.FSInfo.Get();
   if (fsInfo == kNoFsInfoSector || fsInfo >= reserved) fsInfo = 0;
+  // A backup outside the reserved area would lie in the FAT: not a backup.
+  uint32_t backupBoot = boot.BkBootSec.Get();
+  if (backupBoot == kNoBackupBootSectorAlt || backupBoot >= reserved)
+    backupBoot = kNoBackupBootSector;
 
   layout = FatLayout{};
   layout.BytesPerSector = bytesPerSector;
@@ -90,6 +118,7 @@ std::string ValidateBootSector(const BootSector& boot, uint64_t deviceBytes, Fat
   layout.TotalSectors = totalSectors;
   layout.RootCluster = rootCluster;
   layout.FsInfoSector = fsInfo;
+  layout.BackupBootSector = backupBoot;
   layout.ClusterCount = uint32_t(clusterCount);
   layout.ActiveFat = activeFat;
   layout.Mirrored = mirrored;
@@ -97,6 +126,18 @@ std::string ValidateBootSector(const BootSector& boot, uint64_t deviceBytes, Fat
   layout.VolumeId = boot.VolID.Get();
   layout.Label = Trimmed(boot.VolLab, sizeof(boot.VolLab));
   return {};
+}
+
+std::string DifferingLayoutFields(const BootSector& boot, const BootSector& backup) {
+  const auto* primaryBytes = reinterpret_cast<const uint8_t*>(&boot);
+  const auto* backupBytes = reinterpret_cast<const uint8_t*>(&backup);
+  std::string names;
+  for (const LayoutField& field : kLayoutFields) {
+    if (std::memcmp(primaryBytes + field.Offset, backupBytes + field.Offset, field.Size) == 0)
+      continue;
+    names += (names.empty() ? "" : ", ") + std::string(field.Name);
+  }
+  return names;
 }
 
 bool IsValidFsInfo(const FsInfoSector& info) {

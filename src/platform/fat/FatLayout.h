@@ -21,6 +21,8 @@ struct FatLayout {
   uint32_t RootCluster = 0;
   // 0 when the volume has no FSInfo sector (or none worth trusting).
   uint32_t FsInfoSector = 0;
+  // The copy of the boot sector in the reserved area; 0 when there is none.
+  uint32_t BackupBootSector = 0;
   uint32_t ClusterCount = 0;
   // The FAT that is read; with mirroring every copy is written.
   uint32_t ActiveFat = 0;
@@ -53,6 +55,13 @@ struct FatLayout {
 // root cluster, and that the volume fits in deviceBytes. On success fills
 // `layout` and returns an empty text; otherwise says what is wrong.
 std::string ValidateBootSector(const BootSector& boot, uint64_t deviceBytes, FatLayout& layout);
+
+// The names of the fields that say where things lie (sector and cluster
+// size, reserved area, FATs, sizes, root cluster, FSInfo and backup sectors)
+// in which `backup` differs from `boot`, joined by ", "; empty when they
+// agree. Drive geometry, hidden sectors, ExtFlags and the label are left
+// out: tools may change them in the boot sector alone.
+std::string DifferingLayoutFields(const BootSector& boot, const BootSector& backup);
 
 // Whether a sector read from FsInfoSector carries all three signatures.
 bool IsValidFsInfo(const FsInfoSector& info);

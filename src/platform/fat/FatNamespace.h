@@ -44,6 +44,14 @@ struct DirectoryRead {
   std::string Describe() const;
 };
 
+// What a walk of the tree says of a directory it meets a second time: an
+// entry leads back to a directory met before (one of its parents, or a
+// directory another entry leads to). Walking it again could go round for
+// ever.
+constexpr const char* kDirectoryReachedAgain =
+    "the directory is reached a second time (its entry leads back to a directory already "
+    "walked: a loop in the directory tree); not walked again";
+
 // Where a path leads.
 struct Location {
   bool IsRoot = false;

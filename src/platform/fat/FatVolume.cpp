@@ -380,7 +380,10 @@ NtStatus FatVolume::MoveFile(Handle volume, const MoveFileData& data, IoStatusBl
   NtStatus status = Mover.Move(subject, data.StartingVcn, data.StartingLcn, data.ClusterCount, outcome);
   if (outcome.Applied) {
     // A file's move leaves its directory where it was.
-    if (subject.IsDirectory) LastParentValid = false;
+    if (subject.IsDirectory) {
+      LastParentValid = false;
+      ListedDirectories.erase(subject.FirstCluster);
+    }
     LastLocation.reset();
     FollowMove(where, outcome);
   }
@@ -420,6 +423,14 @@ bool FatVolume::ListDirectory(const std::string& directoryPath, std::vector<Dire
   std::shared_ptr<const Location> where;
   if (Resolve(DirectoryOfPattern(directoryPath), where) != Resolution::Found) return false;
   if (!where->Entry.IsDirectory()) return false;
+  // An entry that leads back to a directory listed before (a renamed "..",
+  // the first cluster of a parent) would have the walk list it again and
+  // again, its paths ever longer.
+  auto listed = ListedDirectories.try_emplace(where->Entry.FirstCluster, where->Path).first;
+  if (listed->second != where->Path) {
+    Record(where->Path, kDirectoryReachedAgain);
+    return false;
+  }
   DirectoryRead dir = Names.ReadDirectory(where->Entry.FirstCluster);
   if (!dir.Data) {
     Record(where->Path, dir.Describe());

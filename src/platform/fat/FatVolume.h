@@ -11,6 +11,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/VolumeDevice.h"
@@ -112,6 +113,11 @@ private:
   std::string LastParentPath;
   Location LastParent;
   bool LastParentValid = false;
+  // The path each directory listed so far was reached by, keyed by its
+  // first cluster. A directory lies at one place in a sound tree; reached
+  // by a second path, an entry leads back to it and a walk would go round
+  // for ever.
+  std::unordered_map<uint32_t, std::u16string> ListedDirectories;
   std::vector<std::string> ProblemLog;
   std::set<std::string> ProblemSet;
 };

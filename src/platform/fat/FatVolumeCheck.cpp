@@ -36,6 +36,7 @@ bool FatVolumeCheck::Claim(const std::vector<uint32_t>& clusters) {
 std::vector<std::string> FatVolumeCheck::Run() {
   Problems.clear();
   Owned.assign(size_t(Layout.MaxCluster()) + 1, false);
+  Walked.clear();
 
   struct Pending {
     uint32_t FirstCluster;
@@ -47,6 +48,11 @@ std::vector<std::string> FatVolumeCheck::Run() {
   while (!queue.empty()) {
     Pending dir = std::move(queue.front());
     queue.pop_front();
+    if (!Walked.insert(dir.FirstCluster).second) {
+      // Named as the walk of the analysis names it: without the backslash.
+      Report(dir.Path.substr(0, dir.Path.size() - 1), kDirectoryReachedAgain);
+      continue;
+    }
     DirectoryRead read = Names.ReadDirectory(dir.FirstCluster);
     if (!read.Data) {
       Report(dir.Path, read.Describe());

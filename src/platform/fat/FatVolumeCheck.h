@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/fat/FatNamespace.h"
@@ -9,9 +10,9 @@
 namespace quillo::fat {
 
 // The check a volume passes before anything is written to it: every
-// directory can be read, every chain reachable from the root can be
-// followed, and no cluster belongs to two files or directories. Reads
-// only.
+// directory can be read and is reached once, every chain reachable from the
+// root can be followed, and no cluster belongs to two files or directories.
+// Reads only.
 class FatVolumeCheck {
 public:
   FatVolumeCheck(FatNamespace& names, const FatTable& table, const FatLayout& layout);
@@ -29,6 +30,8 @@ private:
   const FatTable& Table;
   const FatLayout& Layout;
   std::vector<bool> Owned;
+  // First clusters of the directories walked: each is walked once.
+  std::unordered_set<uint32_t> Walked;
   std::vector<std::string> Problems;
 };
 

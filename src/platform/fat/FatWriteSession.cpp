@@ -3,6 +3,12 @@
 
 namespace quillo::fat {
 
+namespace {
+
+constexpr const char* kCheckWithFsck = "; check the volume with fsck.fat first";
+
+} // namespace
+
 FatWriteSession::FatWriteSession(BlockDevice& device, const FatLayout& layout, FatTable& table,
                                  Check check)
     : Device(device), Layout(layout), Table(table), RunCheck(std::move(check)) {}
@@ -22,6 +28,23 @@ WriteVerdict FatWriteSession::Verdict() const {
           reason};
 }
 
+std::string FatWriteSession::CompareBackupBootSector() {
+  if (Layout.BackupBootSector == kNoBackupBootSector) return {};
+  std::string where =
+      "the backup boot sector (sector " + std::to_string(Layout.BackupBootSector) + ")";
+  BootSector boot;
+  BootSector backup;
+  uint64_t backupOffset = uint64_t(Layout.BackupBootSector) * Layout.BytesPerSector;
+  if (!Device.ReadAt(0, &boot, sizeof(boot)) ||
+      !Device.ReadAt(backupOffset, &backup, sizeof(backup)))
+    return where + " cannot be read";
+  // A sector without the signature holds no layout another tool could take.
+  if (backup.Signature.Get() != kBootSignature) return {};
+  std::string fields = DifferingLayoutFields(boot, backup);
+  if (fields.empty()) return {};
+  return "the boot sector and " + where + " describe different layouts (" + fields + ")";
+}
+
 NtStatus FatWriteSession::Begin() {
   switch (State) {
   case SessionState::Open: return kStatusSuccess;
@@ -32,6 +55,15 @@ NtStatus FatWriteSession::Begin() {
   if (Device.ReadOnly())
     return Refuse("the volume is open read-only: nothing can be moved", kStatusMediaWriteProtected);
 
+  // Other tools read the first FAT whatever ExtFlags says: moves written to
+  // the active FAT alone would leave them reading another volume.
+  if (!Layout.Mirrored)
+    return Refuse("FAT mirroring is turned off (FAT " + std::to_string(Layout.ActiveFat + 1) +
+                  " is the only active copy) and other tools read FAT 1 regardless, so they "
+                  "would disagree with what is written; nothing is moved");
+  std::string backup = CompareBackupBootSector();
+  if (!backup.empty()) return Refuse(backup + kCheckWithFsck);
+
   uint32_t flags = Table.Flags();
   if (!(flags & kFatCleanShutdownBit))
     return Refuse("the volume was not cleanly unmounted; check it with fsck.fat first");
@@ -39,7 +71,7 @@ NtStatus FatWriteSession::Begin() {
     return Refuse("the volume has recorded disk errors; check it with fsck.fat first");
   if (!Checked) {
     std::string copies = Table.CompareCopies(Device);
-    if (!copies.empty()) return Refuse(copies + "; check the volume with fsck.fat first");
+    if (!copies.empty()) return Refuse(copies + kCheckWithFsck);
     std::vector<std::string> problems = RunCheck();
     if (!problems.empty()) {
       for (std::string& problem : problems) Reasons.push_back(std::move(problem));

@@ -42,6 +42,8 @@ private:
   enum class SessionState { Closed, Open, Refused, Failed };
 
   NtStatus Refuse(std::string reason, NtStatus status = kStatusDiskCorruptError);
+  // Why the boot sector and its backup disagree on the layout, or empty.
+  std::string CompareBackupBootSector();
   bool WriteFsInfo(uint32_t freeCount, uint32_t nextFree);
 
   BlockDevice& Device;

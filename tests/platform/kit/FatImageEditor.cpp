@@ -12,6 +12,11 @@ namespace quillo::test {
 
 namespace {
 
+// "." is slot 0 of a directory, ".." slot 1.
+constexpr uint64_t kDotDotSlot = 1;
+// ".." becomes "._", a name a subdirectory may have.
+constexpr uint8_t kRenamedDotDotByte = '_';
+
 // Reads from a byte vector the editor changes under it.
 class VectorDevice final : public BlockDevice {
 public:
@@ -101,6 +106,27 @@ void FatImageEditor::SetFatEntry(uint32_t cluster, uint32_t value, int copy) {
 
 void FatImageEditor::SetFirstCluster(const std::string& path, uint32_t cluster) {
   uint64_t offset = EntryOffset(path);
+  fat::DirEntry entry;
+  std::memcpy(&entry, Bytes.data() + offset, sizeof(entry));
+  entry.SetFirstCluster(cluster);
+  std::memcpy(Bytes.data() + offset, &entry, sizeof(entry));
+}
+
+uint64_t FatImageEditor::DotDotOffset(const std::string& directory) const {
+  std::vector<uint32_t> chain = Chain(directory);
+  if (chain.empty()) throw std::runtime_error("no clusters: " + directory);
+  return Geometry.ClusterOffset(chain.front()) + kDotDotSlot * fat::kDirEntryBytes;
+}
+
+void FatImageEditor::RenameDotDot(const std::string& directory) {
+  uint64_t offset = DotDotOffset(directory);
+  if (Bytes[offset] != '.' || Bytes[offset + 1] != '.')
+    throw std::runtime_error("no \"..\" entry in " + directory);
+  Bytes[offset + 1] = kRenamedDotDotByte;
+}
+
+void FatImageEditor::SetDotDotCluster(const std::string& directory, uint32_t cluster) {
+  uint64_t offset = DotDotOffset(directory);
   fat::DirEntry entry;
   std::memcpy(&entry, Bytes.data() + offset, sizeof(entry));
   entry.SetFirstCluster(cluster);

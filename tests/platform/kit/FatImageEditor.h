@@ -27,10 +27,17 @@ public:
   // Sets an entry in every FAT copy, or only in `copy`.
   void SetFatEntry(uint32_t cluster, uint32_t value, int copy = -1);
   void SetFirstCluster(const std::string& path, uint32_t cluster);
+  // Changes one byte of the name of a directory's ".." entry, so that it
+  // reads as a subdirectory called "._" that leads where ".." led.
+  void RenameDotDot(const std::string& directory);
+  // Points the ".." entry (renamed or not) of a directory at `cluster`.
+  void SetDotDotCluster(const std::string& directory, uint32_t cluster);
 
 private:
   struct Lookup;
   Lookup Find(const std::string& path) const;
+  // The byte offset of a directory's ".." entry, its second slot.
+  uint64_t DotDotOffset(const std::string& directory) const;
 
   std::vector<uint8_t>& Bytes;
   fat::FatLayout Geometry;

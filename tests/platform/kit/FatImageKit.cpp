@@ -191,6 +191,15 @@ std::unique_ptr<FileBlockDevice> OpenImage(const std::filesystem::path& path, bo
   return std::make_unique<FileBlockDevice>(fd, 0, size, readOnly);
 }
 
+std::string FileSha256(const std::filesystem::path& path) {
+  constexpr size_t kHexDigits = 64;
+  std::string output;
+  if (RunCommand("sha256sum " + ShellQuote(path.string()), output) != 0 ||
+      output.size() < kHexDigits)
+    throw std::runtime_error("sha256sum failed:\n" + output);
+  return output.substr(0, kHexDigits);
+}
+
 std::vector<uint8_t> ReadWholeFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::vector<uint8_t> bytes(std::filesystem::file_size(path));

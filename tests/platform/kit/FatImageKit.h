@@ -62,6 +62,9 @@ int RepairImage(const std::filesystem::path& image, std::string& output);
 // Opens an image file as the drive table would, without locks.
 std::unique_ptr<FileBlockDevice> OpenImage(const std::filesystem::path& path, bool readOnly);
 
+// The SHA-256 of a file, in hex, as sha256sum computes it.
+std::string FileSha256(const std::filesystem::path& path);
+
 std::vector<uint8_t> ReadWholeFile(const std::filesystem::path& path);
 void WriteWholeFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
 
