@@ -3,6 +3,7 @@
 
 #include <cctype>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 
 #include "cli/UsageError.h"
@@ -12,6 +13,12 @@ namespace quillo {
 namespace {
 
 constexpr int64_t kKibi = 1024;
+// Below 2^63 bytes: what the limit is held in.
+constexpr const char* kLargestSize = "8191P";
+// An argument quoted in a message is cut to this many bytes: one of
+// thousands of digits would bury the message.
+constexpr size_t kShownArgumentBytes = 40;
+constexpr const char* kEllipsis = "...";
 
 enum class OptionId {
   Optimize, Exclude, SizeLimit, Json, Map, Quiet, Sort, Color, Help, Version,
@@ -59,6 +66,15 @@ std::string Lower(std::string text) {
   return text;
 }
 
+// 'text', cut short when it is long, never inside a UTF-8 sequence.
+std::string Shown(const std::string& text) {
+  if (text.size() <= kShownArgumentBytes) return "'" + text + "'";
+  size_t cut = kShownArgumentBytes;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+    --cut;
+  return "'" + text.substr(0, cut) + kEllipsis + "'";
+}
+
 const OptionSpec& FindLong(const std::string& name) {
   const OptionSpec* found = nullptr;
   int matches = 0;
@@ -71,7 +87,7 @@ const OptionSpec& FindLong(const std::string& name) {
       found = &spec;
     }
   }
-  if (matches == 0) throw UsageError("unrecognized option '--" + name + "'");
+  if (matches == 0) throw UsageError("unrecognized option " + Shown("--" + name));
   if (matches > 1) throw UsageError("option '--" + name + "' is ambiguous");
   return *found;
 }
@@ -88,8 +104,8 @@ SortKey ParseSortKey(const std::string& text) {
   if (key == "fragments") return SortKey::Fragments;
   if (key == "clusters") return SortKey::Clusters;
   if (key == "result") return SortKey::Result;
-  throw UsageError("invalid argument '" + text +
-                   "' for '--sort' (valid: name, fragments, clusters, result)");
+  throw UsageError("invalid argument " + Shown(text) +
+                   " for '--sort' (valid: name, fragments, clusters, result)");
 }
 
 ColorChoice ParseColorChoice(const std::string& text) {
@@ -97,7 +113,8 @@ ColorChoice ParseColorChoice(const std::string& text) {
   if (when == "auto" || when == "tty" || when == "if-tty") return ColorChoice::Auto;
   if (when == "always" || when == "yes" || when == "force") return ColorChoice::Always;
   if (when == "never" || when == "no" || when == "none") return ColorChoice::Never;
-  throw UsageError("invalid argument '" + text + "' for '--color' (valid: auto, always, never)");
+  throw UsageError("invalid argument " + Shown(text) +
+                   " for '--color' (valid: auto, always, never)");
 }
 
 void Apply(CommandLine& line, const OptionSpec& spec, const std::optional<std::string>& value) {
@@ -110,8 +127,13 @@ void Apply(CommandLine& line, const OptionSpec& spec, const std::optional<std::s
     line.Excludes.push_back(*value);
     break;
   case OptionId::SizeLimit: {
-    std::optional<int64_t> size = ParseSize(*value);
-    if (!size) throw UsageError("invalid size '" + *value + "' for '--size-limit' (e.g. 500M, 2G)");
+    bool tooLarge = false;
+    std::optional<int64_t> size = ParseSize(*value, tooLarge);
+    if (tooLarge)
+      throw UsageError("size " + Shown(*value) + " for '--size-limit' is too large (at most " +
+                       kLargestSize + ")");
+    if (!size)
+      throw UsageError("invalid size " + Shown(*value) + " for '--size-limit' (e.g. 500M, 2G)");
     line.SizeLimit = *size;
     break;
   }
@@ -153,12 +175,18 @@ Subcommand ParseSubcommand(const std::string& word) {
   if (word == "analyze" || word == "analyse") return Subcommand::Analyze;
   if (word == "defrag") return Subcommand::Defrag;
   if (word == "window") return Subcommand::Window;
-  throw UsageError("unknown command '" + word + "' (valid: list, analyze, defrag, window)");
+  throw UsageError("unknown command " + Shown(word) + " (valid: list, analyze, defrag, window)");
 }
 
 } // namespace
 
 std::optional<int64_t> ParseSize(const std::string& text) {
+  bool tooLarge = false;
+  return ParseSize(text, tooLarge);
+}
+
+std::optional<int64_t> ParseSize(const std::string& text, bool& tooLarge) {
+  tooLarge = false;
   size_t i = 0;
   while (i < text.size() && (std::isdigit(static_cast<unsigned char>(text[i])) || text[i] == '.'))
     ++i;
@@ -177,8 +205,13 @@ std::optional<int64_t> ParseSize(const std::string& text) {
     for (size_t p = 0; p <= power; ++p)
       multiplier *= kKibi;
   }
-  long double value = std::stold(number) * multiplier;
-  if (value >= (long double)std::numeric_limits<int64_t>::max()) return std::nullopt;
+  // strtold, not stold: a number of any length gives HUGE_VALL, never an
+  // exception. Only digits and one point reach it.
+  long double value = std::strtold(number.c_str(), nullptr) * multiplier;
+  if (value >= (long double)std::numeric_limits<int64_t>::max()) {
+    tooLarge = true;
+    return std::nullopt;
+  }
   return int64_t(std::llround(value));
 }
 

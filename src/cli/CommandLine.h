@@ -38,8 +38,10 @@ struct CommandLine {
 CommandLine ParseCommandLine(const std::vector<std::string>& arguments);
 
 // "500M", "2G", "4096", "1.5G", "10k", "2GiB": bytes, with binary multiples.
-// Empty when the text is no size.
+// Empty when the text is no size, or a size of 2^63 bytes or more (then
+// `tooLarge` is set).
 std::optional<int64_t> ParseSize(const std::string& text);
+std::optional<int64_t> ParseSize(const std::string& text, bool& tooLarge);
 
 // The text of --help.
 std::string UsageText();

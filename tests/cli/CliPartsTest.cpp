@@ -33,6 +33,22 @@ TEST(CommandLine, SizesWithBinaryMultiples) {
     EXPECT_EQ(ParseSize(c.Text), c.Bytes) << c.Text;
 }
 
+TEST(CommandLine, SizesTooLargeAreToldApart) {
+  struct Case {
+    std::string Text;
+    bool TooLarge;
+  };
+  for (const Case& c : {Case{std::string(5000, '9'), true}, Case{"99999999999P", true},
+                        Case{"8192P", true}, Case{"1" + std::string(4000, '0') + ".5k", true},
+                        Case{"0." + std::string(5000, '0') + "1", false}, Case{"8191P", false},
+                        Case{"lots", false}}) {
+    bool tooLarge = !c.TooLarge;
+    ParseSize(c.Text, tooLarge);
+    EXPECT_EQ(tooLarge, c.TooLarge) << c.Text.substr(0, 20);
+  }
+  EXPECT_EQ(ParseSize("8191P"), int64_t(8191) << 50);
+}
+
 TEST(CommandLine, GnuConventions) {
   CommandLine line = ParseCommandLine({"--json", "defrag", "C:", "-ox", "*.iso", "--exc=*.tmp",
                                        "--size-lim", "2G", "--sort=fragments", "--", "-odd.img"});
