@@ -3,39 +3,19 @@
 
 #include <cstdio>
 
+#include "cli/Utf8Sequence.h"
+
 namespace quillo {
 
 namespace {
 constexpr const char* kReplacement = "\xEF\xBF\xBD";
 constexpr unsigned char kFirstPrintable = 0x20;
+constexpr unsigned char kDelete = 0x7F;
 
-// Length of the valid UTF-8 sequence at text[i], 0 when there is none.
-size_t Utf8SequenceLength(const std::string& text, size_t i) {
-  auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-  unsigned char lead = byte(i);
-  size_t length;
-  uint32_t minimum;
-  if (lead < 0x80) return 1;
-  if ((lead & 0xE0) == 0xC0) {
-    length = 2;
-    minimum = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3;
-    minimum = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4;
-    minimum = 0x10000;
-  } else {
-    return 0;
-  }
-  if (i + length > text.size()) return 0;
-  uint32_t code = lead & (0x7F >> length);
-  for (size_t k = 1; k < length; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
-    code = (code << 6) | (byte(i + k) & 0x3F);
-  }
-  if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-  return length;
+void AppendCodeEscape(std::string& out, unsigned code) {
+  char buffer[8];
+  std::snprintf(buffer, sizeof buffer, "\\u%04x", code);
+  out += buffer;
 }
 } // namespace
 
@@ -47,6 +27,13 @@ std::string JsonWriter::Escape(const std::string& text) {
     if (length == 0) {
       escaped += kReplacement;
       ++i;
+      continue;
+    }
+    if (IsC1Control(text, i, length)) {
+      // Valid JSON either way; escaped, the report is safe to show on a
+      // terminal as it is. Its second byte is the code point.
+      AppendCodeEscape(escaped, static_cast<unsigned char>(text[i + 1]));
+      i += length;
       continue;
     }
     if (length > 1) {
@@ -71,10 +58,8 @@ std::string JsonWriter::Escape(const std::string& text) {
       escaped += "\\t";
       break;
     default:
-      if (c < kFirstPrintable) {
-        char buffer[8];
-        std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
-        escaped += buffer;
+      if (c < kFirstPrintable || c == kDelete) {
+        AppendCodeEscape(escaped, c);
       } else {
         escaped += char(c);
       }

@@ -9,7 +9,8 @@
 namespace quillo {
 
 // Writes one JSON document, indented, to a stream. Strings are written as
-// valid UTF-8: bytes that are not become U+FFFD.
+// valid UTF-8: bytes that are not become U+FFFD. Every control character
+// (C0, DEL, C1) is written as \u00XX.
 class JsonWriter {
 public:
   explicit JsonWriter(std::ostream& out) : Out(out) {}

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "cli/ProgressDisplay.h"
 
+#include "cli/TerminalText.h"
+
 namespace quillo {
 
 namespace {
@@ -49,13 +51,14 @@ std::string ProgressDisplay::Shorten(const std::string& text, size_t width) {
 }
 
 std::string ProgressDisplay::Compose(const ProgressItem& item, size_t width) const {
-  std::string line = item.Head + "  " + item.Status;
+  // Escaped before the widths are counted: an escape takes its room.
+  std::string line = EscapeForTerminal(item.Head) + "  " + EscapeForTerminal(item.Status);
   if (!item.Remaining.empty()) line += "  " + item.Remaining;
   if (!item.File.empty()) {
     size_t used = CodePoints(line).size() + 2;
     size_t room = width > used ? width - used : 0;
     if (!Live) room = kPlainFileWidth;
-    std::string file = Shorten(item.File, room);
+    std::string file = Shorten(EscapeForTerminal(item.File), room);
     if (!file.empty()) line += "  " + file;
   }
   return line;
@@ -103,7 +106,7 @@ void ProgressDisplay::Message(const std::string& text) {
     Out << CursorUp(Drawn) << kClearBelow;
     Drawn = 0;
   }
-  Out << text << "\n";
+  Out << EscapeForTerminal(text) << "\n";
   if (Live && !LastItems.empty()) Redraw(LastItems);
   Out.flush();
 }

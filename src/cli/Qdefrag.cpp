@@ -11,6 +11,7 @@
 #include "cli/JsonWriter.h"
 #include "cli/ReportOutput.h"
 #include "cli/StatusText.h"
+#include "cli/TerminalText.h"
 #include "cli/UsageError.h"
 #include "jobs/QueuedDispatcher.h"
 #include "platform/InstanceChannel.h"
@@ -35,7 +36,7 @@ bool ColourWanted(ColorChoice choice) {
 
 void PrintWarnings(const TargetTable& targets) {
   for (const std::string& warning : targets.Warnings())
-    std::cerr << kProgram << ": warning: " << warning << "\n";
+    std::cerr << kProgram << ": warning: " << EscapeForTerminal(warning) << "\n";
 }
 
 int RunList(const CommandLine& line) {
@@ -74,9 +75,10 @@ int RunList(const CommandLine& line) {
               << "USABLE\n";
     for (const ListedVolume& volume : volumes) {
       std::cout << std::setw(kLetterWidth) << volume.Letter << std::setw(kTargetWidth)
-                << volume.Target << std::setw(kFileSystemWidth) << volume.FileSystem
-                << std::setw(kSizeWidth) << FormatSize(volume.SizeBytes / kBytesPerKilobyte)
-                << (volume.Usable ? "yes" : "no: " + volume.Why) << "\n";
+                << EscapeForTerminal(volume.Target) << std::setw(kFileSystemWidth)
+                << volume.FileSystem << std::setw(kSizeWidth)
+                << FormatSize(volume.SizeBytes / kBytesPerKilobyte)
+                << (volume.Usable ? "yes" : "no: " + EscapeForTerminal(volume.Why)) << "\n";
     }
   }
   return kExitSuccess;
@@ -85,7 +87,7 @@ int RunList(const CommandLine& line) {
 int RunWindow(const CommandLine& line) {
   if (SendInstanceMessage(line.WindowMessage)) return kExitSuccess;
   std::cerr << kProgram << ": no Quillo Defrag window runs (nothing listens on "
-            << InstanceSocketPath().string() << ")\n";
+            << EscapeForTerminal(InstanceSocketPath().string()) << ")\n";
   return kExitFailure;
 }
 
@@ -153,7 +155,8 @@ int RunVolumes(const CommandLine& line) {
   std::cout.flush();
   for (const VolumeSummary& summary : summaries)
     if (line.Quiet && !summary.Error.empty())
-      std::cerr << kProgram << ": " << summary.Target << ": " << summary.Error << "\n";
+      std::cerr << kProgram << ": " << EscapeForTerminal(summary.Target) << ": "
+                << EscapeForTerminal(summary.Error) << "\n";
   if (interrupts > 0) return kExitInterrupted;
   return exitStatus;
 }
@@ -165,7 +168,7 @@ int RunQdefrag(const std::vector<std::string>& arguments) {
   try {
     line = ParseCommandLine(arguments);
   } catch (const UsageError& error) {
-    std::cerr << kProgram << ": " << error.what() << "\n"
+    std::cerr << kProgram << ": " << EscapeForTerminal(error.what()) << "\n"
               << "Try '" << kProgram << " --help' for more information.\n";
     return kExitUsage;
   }
@@ -183,7 +186,7 @@ int RunQdefrag(const std::vector<std::string>& arguments) {
     if (line.Command == Subcommand::Window) return RunWindow(line);
     return RunVolumes(line);
   } catch (const std::exception& error) {
-    std::cerr << kProgram << ": " << error.what() << "\n";
+    std::cerr << kProgram << ": " << EscapeForTerminal(error.what()) << "\n";
     return kExitFailure;
   }
 }

@@ -7,6 +7,7 @@
 
 #include "cli/JsonWriter.h"
 #include "cli/StatusText.h"
+#include "cli/TerminalText.h"
 
 namespace quillo {
 
@@ -25,7 +26,7 @@ std::string Percent(double value) {
 }
 
 void Line(std::ostream& out, const char* label, const std::string& value) {
-  out << "  " << std::left << std::setw(kLabelWidth) << label << value << "\n";
+  out << "  " << std::left << std::setw(kLabelWidth) << label << EscapeForTerminal(value) << "\n";
 }
 
 std::string Heading(const VolumeSummary& volume) {
@@ -38,7 +39,7 @@ std::string Heading(const VolumeSummary& volume) {
                             ? volume.Target
                             : volume.VolumeName + " " + volume.Target;
   if (!volume.FileSystem.empty()) heading += "  " + volume.FileSystem;
-  return heading;
+  return EscapeForTerminal(heading);
 }
 
 void WriteEntries(std::ostream& out, const std::vector<EntrySummary>& entries) {
@@ -50,7 +51,7 @@ void WriteEntries(std::ostream& out, const std::vector<EntrySummary>& entries) {
     out << "  " << std::right << std::setw(kNumberWidth) << entry.Fragments
         << std::setw(kNumberWidth + 1) << entry.Clusters << std::setw(kSizeWidth)
         << FormatSize(entry.Bytes / kBytesPerKilobyte) << "  " << std::left
-        << std::setw(kResultWidth) << entry.Result << entry.Name << "\n";
+        << std::setw(kResultWidth) << entry.Result << EscapeForTerminal(entry.Name) << "\n";
   }
 }
 
@@ -63,15 +64,18 @@ void WriteTextReport(std::ostream& out, const std::vector<VolumeSummary>& volume
     if (!first) out << "\n";
     first = false;
     if (!volume.HasFigures) {
-      out << Heading(volume) << "  " << OutcomeName(volume.Result) << ": " << volume.Error << "\n";
+      out << Heading(volume) << "  " << OutcomeName(volume.Result) << ": "
+          << EscapeForTerminal(volume.Error) << "\n";
       continue;
     }
     if (volume.Result == Outcome::Refused || volume.Result == Outcome::Failed) {
-      out << Heading(volume) << "  " << OutcomeName(volume.Result) << ": " << volume.Error;
+      out << Heading(volume) << "  " << OutcomeName(volume.Result) << ": "
+          << EscapeForTerminal(volume.Error);
     } else {
       out << Heading(volume) << "  " << volume.StateText;
       if (volume.Result == Outcome::Stopped) out << " (stopped)";
-      if (!volume.Error.empty()) out << "  " << OutcomeName(volume.Result) << ": " << volume.Error;
+      if (!volume.Error.empty())
+        out << "  " << OutcomeName(volume.Result) << ": " << EscapeForTerminal(volume.Error);
     }
     out << "\n";
     const VolumeFigures& figures = volume.Figures;
