@@ -7,6 +7,7 @@
 #include "cli/DemoDisk.h"
 #include "cli/DemoVolume.h"
 #include "platform/DriveConfig.h"
+#include "platform/FileIdentity.h"
 #include "platform/VolumeFactory.h"
 #include "platform/VolumeStorage.h"
 
@@ -20,6 +21,7 @@ constexpr char kFirstLetter = 'C';
 // Enough for any file-system name when it is only shown.
 constexpr size_t kShownNameCapacity = 32;
 constexpr const char* kDemoTargets[] = {"demo:", "demo:fat32"};
+constexpr const char* kNamedTwice = "named twice on the command line";
 
 std::string FileSystemOf(VolumeDevice& device, const std::string& volumeName) {
   VolumeInformation information;
@@ -35,10 +37,19 @@ char TargetLetter(const std::string& target) {
   return ParseDriveLetter(text);
 }
 
-std::string SameFile(const std::string& path) {
+std::string CanonicalPath(const std::string& path) {
   std::error_code error;
   std::filesystem::path canonical = std::filesystem::weakly_canonical(path, error);
   return error ? path : canonical.string();
+}
+
+// By device and inode, so that hard links count too; by path when either
+// is missing.
+bool SameFile(const std::string& first, const std::string& second) {
+  std::optional<FileIdentity> a = IdentifyFile(first);
+  std::optional<FileIdentity> b = IdentifyFile(second);
+  if (a && b) return *a == *b;
+  return CanonicalPath(first) == CanonicalPath(second);
 }
 } // namespace
 
@@ -80,7 +91,7 @@ OpenedTarget TargetTable::OpenLetter(const std::string& target, char letter) {
   opened.Target = target;
   opened.VolumeName = std::string(1, letter) + ":";
   if (Taken.count(letter)) {
-    opened.Refusal = "named twice";
+    opened.Refusal = kNamedTwice;
     return opened;
   }
   Taken.insert(letter);
@@ -92,6 +103,7 @@ OpenedTarget TargetTable::OpenLetter(const std::string& target, char letter) {
 OpenedTarget TargetTable::OpenLocation(const std::string& target) {
   OpenedTarget opened;
   opened.Target = target;
+  if (NamedBefore(target, opened.Refusal)) return opened;
   char letter = FreeLetter();
   if (letter == 0) {
     opened.Refusal = "no drive letter is left for it";
@@ -114,13 +126,30 @@ OpenedTarget TargetTable::OpenLocation(const std::string& target) {
 
 char TargetTable::LetterOfLocation(const std::string& location) const {
   VolumeLocation wanted = ParseVolumeLocation(location);
-  std::string wantedFile = SameFile(wanted.Path);
   for (const DriveTable::Drive& drive : Drives.Drives()) {
     VolumeLocation known = ParseVolumeLocation(drive.Location);
-    if (known.Partition == wanted.Partition && SameFile(known.Path) == wantedFile)
+    if (known.Partition == wanted.Partition && SameFile(known.Path, wanted.Path))
       return drive.Letter;
   }
   return 0;
+}
+
+bool TargetTable::NamedBefore(const std::string& target, std::string& why) {
+  VolumeLocation location = ParseVolumeLocation(target);
+  std::optional<FileIdentity> identity = IdentifyFile(location.Path);
+  if (!identity) return false;
+  auto [earlier, first] = Named.try_emplace(*identity, NamedFile{location.Partition, target});
+  if (first) return false;
+  const NamedFile& named = earlier->second;
+  if (named.Partition != location.Partition) {
+    // The first one holds the image's lock until the run ends.
+    why = "another partition of " + location.Path + " (" + named.Target +
+          ") is named before it; name one partition of an image per run";
+    return true;
+  }
+  why = kNamedTwice;
+  if (named.Target != target) why += ", also as " + named.Target;
+  return true;
 }
 
 char TargetTable::FreeLetter() {

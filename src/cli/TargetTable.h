@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -14,6 +15,7 @@
 #include "engine/MemoryVolume.h"
 #include "engine/VolumeDevice.h"
 #include "platform/DriveTable.h"
+#include "platform/FileIdentity.h"
 
 namespace quillo {
 
@@ -54,11 +56,20 @@ private:
   char LetterOfLocation(const std::string& location) const;
   // A letter free in the table and in this run, for a volume given by path.
   char FreeLetter();
+  // True with `why` when an earlier target of this run named the same file
+  // or device by whatever path: the first one holds it.
+  bool NamedBefore(const std::string& target, std::string& why);
+
+  struct NamedFile {
+    int Partition = 0;
+    std::string Target;
+  };
 
   Clock& Time;
   DriveEnvironment Environment;
   DriveTable Drives;
   std::set<char> Taken;
+  std::map<FileIdentity, NamedFile> Named; // files and devices given by path
   char NextDemoLetter;
 };
 

@@ -14,12 +14,26 @@ namespace {
 constexpr const char* kDrivesSection = "drives";
 constexpr const char* kLettersSection = "letters";
 constexpr const char* kSystemKey = "system";
+constexpr const char* kUtf16Problem =
+    " is UTF-16 text and is ignored; it must be UTF-8 or ANSI text";
+// A line quoted in a warning is cut to this many bytes.
+constexpr size_t kShownLineBytes = 60;
+constexpr const char* kEllipsis = "...";
 
 bool SameKey(const std::string& key, const char* name) {
   if (key.size() != std::char_traits<char>::length(name)) return false;
   for (size_t i = 0; i < key.size(); ++i)
     if (std::tolower(static_cast<unsigned char>(key[i])) != name[i]) return false;
   return true;
+}
+
+std::string Shortened(const std::string& line) {
+  if (line.size() <= kShownLineBytes) return line;
+  size_t cut = kShownLineBytes;
+  // Never inside a UTF-8 sequence.
+  while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80)
+    --cut;
+  return line.substr(0, cut) + kEllipsis;
 }
 
 } // namespace
@@ -38,6 +52,14 @@ DriveConfig DriveConfig::Load(const std::filesystem::path& folder) {
   std::error_code error;
   config.Profile = ProfileFile::Load(config.File, error);
   if (error) config.Problems.push_back(config.File.string() + ": " + error.message());
+  if (config.Profile.LooksLikeUtf16()) {
+    // One warning for the file: line by line it would be all noise.
+    config.Problems.push_back(std::string(kFileName) + kUtf16Problem);
+    return config;
+  }
+  for (const ProfileFile::SkippedLine& line : config.Profile.SkippedLines())
+    config.Problems.push_back(std::string(kFileName) + " line " + std::to_string(line.Number) +
+                              ": \"" + Shortened(line.Text) + "\" " + line.Why + "; ignored");
 
   std::set<char> seen;
   for (const std::string& key : config.Profile.Keys(kDrivesSection)) {
@@ -74,6 +96,9 @@ void DriveConfig::Remember(const std::string& uuid, char letter) {
 
 bool DriveConfig::Save(std::string& why) {
   if (!Changed) return true;
+  // Lines added to a UTF-16 file would be unreadable to an editor and to
+  // us; the letters go unremembered, as Load has said the file is ignored.
+  if (Profile.LooksLikeUtf16()) return true;
   try {
     Profile.Save(File);
   } catch (const ProfileWriteError& error) {

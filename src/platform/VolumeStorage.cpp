@@ -19,6 +19,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// A volume holds at least its boot sector.
+constexpr uint64_t kSmallestVolumeBytes = 512;
+
 std::string SystemError(int error) { return std::strerror(error); }
 
 // The loop device an image is attached to, or empty.
@@ -126,6 +129,13 @@ std::unique_ptr<FileBlockDevice> OpenVolumeStorage(VolumeSource& source,
   }
 
   uint64_t size = DescriptorSize(fd);
+  if (size < kSmallestVolumeBytes) {
+    close(fd);
+    why = size == 0 ? source.Path + " is empty (0 bytes), too small to hold a volume"
+                    : source.Path + " holds only " + std::to_string(size) +
+                          " bytes, too small to hold a volume";
+    return nullptr;
+  }
   if (source.Length == 0) source.Length = size > source.Offset ? size - source.Offset : 0;
   if (source.Offset + source.Length > size || source.Length == 0) {
     close(fd);

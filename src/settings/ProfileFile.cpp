@@ -19,6 +19,8 @@ namespace fs = std::filesystem;
 
 constexpr std::string_view kBlanks = " \t";
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16LittleEndianMark = "\xFF\xFE";
+constexpr std::string_view kUtf16BigEndianMark = "\xFE\xFF";
 constexpr std::string_view kLineBreaks = std::string_view("\r\n\0", 3);
 constexpr char kCommentMark = ';';
 constexpr char kSectionOpen = '[';
@@ -35,6 +37,14 @@ std::string_view Trim(std::string_view text) {
 }
 
 bool IsQuote(char c) { return c == '"' || c == '\''; }
+
+// A byte-order mark, or an ASCII character and a zero byte in either order
+// as UTF-16 writes one: no profile text starts with a zero byte.
+bool LooksLikeUtf16Text(std::string_view text) {
+  if (text.substr(0, 2) == kUtf16LittleEndianMark || text.substr(0, 2) == kUtf16BigEndianMark)
+    return true;
+  return text.size() >= 2 && (text[0] == '\0') != (text[1] == '\0');
+}
 
 bool IsUtf8Continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
@@ -91,6 +101,7 @@ ProfileFile::Line ProfileFile::Classify(std::string text) {
 
 ProfileFile ProfileFile::Parse(std::string_view text) {
   ProfileFile profile;
+  profile.Utf16 = LooksLikeUtf16Text(text);
   if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
     profile.ByteOrderMark = true;
     text.remove_prefix(kByteOrderMark.size());
@@ -253,6 +264,31 @@ void ProfileFile::WriteString(std::string_view section, std::string_view key,
   if (!Lines.empty() && !Trim(Lines.back().Text).empty()) Lines.push_back(Classify(""));
   Lines.push_back(Classify(kSectionOpen + std::string(section) + kSectionClose));
   Lines.push_back(std::move(newLine));
+}
+
+std::vector<ProfileFile::SkippedLine> ProfileFile::SkippedLines() const {
+  std::vector<SkippedLine> skipped;
+  bool inSection = false;
+  for (size_t i = 0; i < Lines.size(); ++i) {
+    const Line& line = Lines[i];
+    const std::string_view trimmed = Trim(line.Text);
+    std::string why;
+    if (line.Kind == LineKind::Section) {
+      inSection = true;
+    } else if (line.Kind == LineKind::Key) {
+      if (!inSection) why = "comes before any [section]";
+    } else if (trimmed.empty() || trimmed.front() == kCommentMark) {
+      // Blank lines and comments are meant to be skipped.
+    } else if (trimmed.front() == kSectionOpen) {
+      why = "has no closing ']'";
+    } else if (trimmed.front() == kKeySeparator) {
+      why = "has no key before '='";
+    } else {
+      why = "is neither a [section] nor a key=value line";
+    }
+    if (!why.empty()) skipped.push_back({i + 1, line.Text, why});
+  }
+  return skipped;
 }
 
 std::string ProfileFile::Text() const {

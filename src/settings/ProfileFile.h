@@ -29,6 +29,14 @@ public:
 
   ProfileFile() = default;
 
+  // A line that no read ever sees, although it is neither blank nor a
+  // comment: its 1-based number, its text and why.
+  struct SkippedLine {
+    size_t Number = 0;
+    std::string Text;
+    std::string Why;
+  };
+
   // Parses text; a leading UTF-8 byte-order mark is skipped and kept for Text.
   static ProfileFile Parse(std::string_view text);
 
@@ -55,6 +63,16 @@ public:
 
   std::string Text() const;
 
+  // For callers that tell the user about a file they wrote by hand. The
+  // rules above are kept: such lines are still skipped.
+  // Lines that are not a section header ("[name" without its "]"), not a
+  // key line (no "=", or nothing before it), or key lines before the first
+  // section.
+  std::vector<SkippedLine> SkippedLines() const;
+  // The text began with a UTF-16 byte-order mark (FF FE or FE FF), or looks
+  // like UTF-16 without one: nothing in it can be read.
+  bool LooksLikeUtf16() const { return Utf16; }
+
   // Replaces the file crash-safely; raises ProfileWriteError.
   void Save(const std::filesystem::path& path) const;
 
@@ -73,6 +91,7 @@ private:
   std::vector<Line> Lines;
   std::string Newline = "\n";
   bool ByteOrderMark = false;
+  bool Utf16 = false;
 };
 
 // The bytes of a file as they are on the disk. A missing file gives an empty

@@ -105,6 +105,58 @@ TEST(ProfileFileTest, CutsLongValuesAndHandlesLineEndings) {
   EXPECT_TRUE(cut == accented.substr(0, ProfileFile::kMaxValueLength - 1));
 }
 
+TEST(ProfileFileTest, TellsWhichLinesNoReadSees) {
+  const ProfileFile profile = ProfileFile::Parse("Early=1\r\n"
+                                                 "; comment\r\n"
+                                                 "\r\n"
+                                                 "[Open\r\n"
+                                                 "[S]\r\n"
+                                                 "Key=value\r\n"
+                                                 "  ;indented comment\r\n"
+                                                 "no separator\r\n"
+                                                 " = orphan\r\n"
+                                                 "[]\r\n"
+                                                 "Last=ok");
+  struct Expected {
+    size_t Number;
+    const char* Text;
+    const char* Why;
+  };
+  const Expected expected[] = {
+      {1, "Early=1", "comes before any [section]"},
+      {4, "[Open", "has no closing ']'"},
+      {8, "no separator", "is neither a [section] nor a key=value line"},
+      {9, " = orphan", "has no key before '='"},
+  };
+  std::vector<ProfileFile::SkippedLine> skipped = profile.SkippedLines();
+  ASSERT_EQ(skipped.size(), std::size(expected));
+  for (size_t i = 0; i < skipped.size(); ++i) {
+    EXPECT_EQ(skipped[i].Number, expected[i].Number);
+    EXPECT_EQ(skipped[i].Text, expected[i].Text);
+    EXPECT_EQ(skipped[i].Why, expected[i].Why);
+  }
+  // Reads are as they were: the skipped lines stay skipped.
+  EXPECT_EQ(profile.ReadString("S", "Key", ""), "value");
+  EXPECT_FALSE(profile.ValueExists("S", "Early"));
+  EXPECT_FALSE(profile.LooksLikeUtf16());
+  // A UTF-8 byte-order mark does not shift the numbers.
+  EXPECT_EQ(ProfileFile::Parse("\xEF\xBB\xBF[S]\nbad\n").SkippedLines().at(0).Number, 2u);
+}
+
+TEST(ProfileFileTest, RecognisesUtf16Text) {
+  struct Case {
+    std::string Text;
+    bool Utf16;
+  };
+  for (const Case& c : {Case{std::string("\xFF\xFE[\0S\0]\0", 8), true},
+                        Case{std::string("\xFE\xFF\0[\0S\0]", 8), true},
+                        Case{std::string("[\0S\0]\0", 6), true},
+                        Case{std::string("\0[\0S\0]", 6), true},
+                        Case{"\xEF\xBB\xBF[S]", false}, Case{"[S]\nK=\xFF\xFE", false},
+                        Case{"", false}, Case{"x", false}})
+    EXPECT_EQ(ProfileFile::Parse(c.Text).LooksLikeUtf16(), c.Utf16) << c.Text;
+}
+
 TEST(ProfileFileTest, MissingFileGivesDefaults) {
   test::TempDir dir;
   EXPECT_EQ(ReadProfileString(dir.Path() / "absent.ini", "S", "K", "fallback"), "fallback");
