@@ -6,17 +6,10 @@
 
 #include "platform/ntfs/LibraryLog.h"
 #include "platform/ntfs/NtfsLibrary.h"
+#include "platform/ntfs/VolumeFlags.h"
 
 namespace quillo {
 
-namespace {
-
-std::string LibraryFailure(const std::string& what) {
-  std::string detail = LibraryLog::LastError();
-  return what + ": " + (detail.empty() ? std::string(std::strerror(errno)) : detail);
-}
-
-} // namespace
 
 void WriteSession::SyncSystemInodes() {
   ntfs_volume* volume = Mount.Volume();
@@ -36,8 +29,9 @@ bool WriteSession::Begin(std::string& error) {
   FlagsBefore = flags;
   IsActive = true;
   LibraryLog::Reset();
-  if (ntfs_volume_write_flags(volume, cpu_to_le16(flags) | VOLUME_IS_DIRTY) != 0) {
-    error = LibraryFailure("the volume cannot be marked dirty");
+  std::string why;
+  if (!WriteVolumeFlags(volume, uint16_t(flags | le16_to_cpu(VOLUME_IS_DIRTY)), why)) {
+    error = "the volume cannot be marked dirty: " + why;
     Device.Pending().Clear();
     return false;
   }
@@ -83,8 +77,9 @@ bool WriteSession::End(std::string& error) {
   }
   if (le16_to_cpu(volume->flags) != FlagsBefore) {
     LibraryLog::Reset();
-    if (ntfs_volume_write_flags(volume, cpu_to_le16(FlagsBefore)) != 0) {
-      error = LibraryFailure("the volume's flags cannot be restored");
+    std::string why;
+    if (!WriteVolumeFlags(volume, FlagsBefore, why)) {
+      error = "the volume's flags cannot be restored: " + why;
       Device.Pending().Clear();
       return false;
     }

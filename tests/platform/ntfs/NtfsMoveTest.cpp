@@ -9,6 +9,8 @@
 
 #include "NtfsTestImage.h"
 #include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "platform/FileBlockDevice.h"
 #include "platform/NtfsDeviceOpener.h"
@@ -321,27 +323,38 @@ TEST_F(NtfsMoveTest, AVolumeOpenReadOnlyIsAnalysedButNeverWritten) {
 namespace quillo::test {
 namespace {
 
-// The image's storage, counting writes; from the write numbered `failFrom`
-// on (0: never) every write fails, as on a disk that went bad.
+// How a storage goes bad, counted in writes (0: never).
+struct Fault {
+  int64_t FailWritesFrom = 0; // this write and every later one fail
+  int64_t FailSyncsFrom = 0;  // flushes fail once this many writes were made
+  int64_t CutAt = 0;          // the process ends at this write, as on a power cut
+};
+
+// The image's storage, counting writes and going bad as told.
 class FailingStorage final : public BlockStorage {
 public:
-  FailingStorage(std::unique_ptr<BlockStorage> inner, int64_t failFrom, int64_t& writes)
-      : Inner(std::move(inner)), FailFrom(failFrom), Writes(writes) {}
+  FailingStorage(std::unique_ptr<BlockStorage> inner, Fault fault, int64_t& writes)
+      : Inner(std::move(inner)), Faults(fault), Writes(writes) {}
   int64_t ReadAt(uint64_t offset, void* data, size_t length) override {
     return Inner->ReadAt(offset, data, length);
   }
   bool WriteAt(uint64_t offset, const void* data, size_t length) override {
-    if (++Writes >= FailFrom && FailFrom > 0) return false;
+    ++Writes;
+    if (Writes == Faults.CutAt) _exit(0);
+    if (Faults.FailWritesFrom > 0 && Writes >= Faults.FailWritesFrom) return false;
     return Inner->WriteAt(offset, data, length);
   }
-  bool Sync() override { return Inner->Sync(); }
+  bool Sync() override {
+    if (Faults.FailSyncsFrom > 0 && Writes >= Faults.FailSyncsFrom) return false;
+    return Inner->Sync();
+  }
   bool Resize(uint64_t size) override { return Inner->Resize(size); }
   uint64_t Size() const override { return Inner->Size(); }
   bool Writable() const override { return Inner->Writable(); }
 
 private:
   std::unique_ptr<BlockStorage> Inner;
-  int64_t FailFrom;
+  Fault Faults;
   int64_t& Writes;
 };
 
@@ -350,11 +363,16 @@ protected:
   // Moves the attribute-list file (its move rewrites extent records) on a
   // volume whose storage fails from write `failFrom` on; the writes made.
   int64_t MoveFailingFrom(int64_t failFrom, WriteVerdict& verdict) {
+    return MoveWith(Fault{failFrom, 0, 0}, verdict);
+  }
+
+  int64_t MoveWith(Fault fault, WriteVerdict& verdict) {
+    bool faultless = fault.FailWritesFrom == 0 && fault.FailSyncsFrom == 0 && fault.CutAt == 0;
     Close();
     int64_t writes = 0;
     StorageOpener failing = [&](const std::filesystem::path& path, StorageMode mode, std::string& error) {
       std::unique_ptr<BlockStorage> inner = ImageFile::Open(path, mode, error);
-      return inner ? std::unique_ptr<BlockStorage>(new FailingStorage(std::move(inner), failFrom, writes))
+      return inner ? std::unique_ptr<BlockStorage>(new FailingStorage(std::move(inner), fault, writes))
                    : nullptr;
     };
     std::string why;
@@ -367,7 +385,9 @@ protected:
     Clusters(file, allocated, total);
     int64_t target = FreeRun(allocated);
     NtStatus status = Move(file, 0, target, uint32_t(total));
-    if (failFrom == 0) EXPECT_EQ(status, kStatusSuccess) << Volume->LastProblem();
+    if (faultless) {
+      EXPECT_EQ(status, kStatusSuccess) << Volume->LastProblem();
+    }
     Volume->CloseHandle(file);
     Volume->CloseHandle(VolumeHandle);
     Volume->EndWriteSession();
@@ -395,6 +415,60 @@ TEST_F(NtfsFailedWriteTest, AMoveWhoseWritesFailLeavesEveryFileWholeAndIsToldAsF
     // finds every file whole and the volume consistent.
     Open();
     ExpectSoundVolume();
+  }
+}
+
+TEST_F(NtfsFailedWriteTest, TheVolumeFlagsComeBackBitForBit) {
+  // Bits Windows sets that libntfs-3g does not know (0x0080 on Windows 10),
+  // and others nobody defines.
+  constexpr uint16_t kUnusualFlags = 0x0080 | 0x0200 | 0x1000;
+  Close();
+  std::vector<uint8_t> bytes = {uint8_t(kUnusualFlags & 0xFF), uint8_t(kUnusualFlags >> 8)};
+  ASSERT_EQ(PatchRecordAttribute(Image, FILE_Volume, uint32_t(AT_VOLUME_INFORMATION),
+                                 offsetof(VOLUME_INFORMATION, flags), true, bytes),
+            "");
+  ASSERT_EQ(VolumeFlags(Image), kUnusualFlags);
+  std::filesystem::path pristine = Dir.Path() / "pristine.img";
+  std::filesystem::copy_file(Image, pristine);
+  WriteVerdict verdict;
+  int64_t writes = MoveWith(Fault{}, verdict);
+  ASSERT_GT(writes, 4);
+
+  struct Case {
+    const char* Name;
+    Fault Faults;
+    bool InChild; // the fault ends the process
+  };
+  std::vector<Case> cases = {
+      {"a whole move", Fault{}, false},
+      {"writes failing halfway", Fault{writes / 2, 0, 0}, false},
+      {"flushes failing after the first writes", Fault{0, 2, 0}, false},
+      {"a power cut halfway", Fault{0, 0, writes / 2}, true},
+      {"a power cut at the last write", Fault{0, 0, writes}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::filesystem::copy_file(pristine, Image, std::filesystem::copy_options::overwrite_existing);
+    if (c.InChild) {
+      pid_t child = fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        WriteVerdict ignored;
+        MoveWith(c.Faults, ignored);
+        _exit(1); // the cut never came
+      }
+      int status = 0;
+      waitpid(child, &status, 0);
+      ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the run ended before its cut";
+    } else {
+      MoveWith(c.Faults, verdict);
+    }
+    // The next open repairs what is left to repair and ends the session.
+    Open();
+    Close();
+    EXPECT_EQ(VolumeFlags(Image), kUnusualFlags);
+    EXPECT_EQ(CheckWithNtfsResize(Image), "");
+    EXPECT_EQ(CompareWithManifest(Image, Manifest), "");
   }
 }
 

@@ -16,6 +16,9 @@ namespace quillo::test {
 
 namespace {
 constexpr size_t kReadBlockBytes = 1 << 16;
+constexpr uint64_t kMirroredRecords = 4;
+constexpr size_t kSectorBytes = 512;
+constexpr size_t kUpdateSequenceWord = 2;
 constexpr const char* kImageName = "volume.img";
 } // namespace
 
@@ -44,6 +47,37 @@ CommandResult RunCommand(const std::vector<std::string>& argv) {
   waitpid(child, &status, 0);
   result.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
+}
+
+std::string PatchRecordAttribute(const std::filesystem::path& image, uint64_t record,
+                                 uint32_t type, size_t offset, bool inValue,
+                                 const std::vector<uint8_t>& bytes) {
+  if (record >= kMirroredRecords) return "only mirrored records are patched";
+  ntfs_volume* volume = ntfs_mount(image.c_str(), NTFS_MNT_RDONLY);
+  if (!volume) return "cannot mount";
+  std::vector<uint8_t> data(volume->mft_record_size);
+  bool read = ntfs_mft_record_read(volume, MK_MREF(record, 0), reinterpret_cast<MFT_RECORD*>(data.data())) == 0;
+  uint64_t recordOffset = record * volume->mft_record_size;
+  std::vector<uint64_t> copies = {uint64_t(volume->mft_lcn) * volume->cluster_size + recordOffset,
+                                  uint64_t(volume->mftmirr_lcn) * volume->cluster_size + recordOffset};
+  ntfs_umount(volume, FALSE);
+  if (!read) return "cannot read the record";
+  ntfs_attr_search_ctx* context = ntfs_attr_get_search_ctx(nullptr, reinterpret_cast<MFT_RECORD*>(data.data()));
+  if (ntfs_attr_lookup(ATTR_TYPES(type), nullptr, 0, CASE_SENSITIVE, 0, nullptr, 0, context) != 0) {
+    ntfs_attr_put_search_ctx(context);
+    return "no such attribute";
+  }
+  size_t at = size_t(reinterpret_cast<uint8_t*>(context->attr) - data.data()) + offset +
+              (inValue ? le16_to_cpu(context->attr->value_offset) : 0);
+  ntfs_attr_put_search_ctx(context);
+  // Not where the update sequence replaces the last word of a sector.
+  if (at % kSectorBytes + bytes.size() > kSectorBytes - kUpdateSequenceWord) return "the bytes cross a fixup";
+  std::fstream file(image, std::ios::in | std::ios::out | std::ios::binary);
+  for (uint64_t copy : copies) {
+    file.seekp(std::streamoff(copy + at));
+    file.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  }
+  return file ? "" : "cannot write the image";
 }
 
 const std::filesystem::path& FixtureDir() {

@@ -73,6 +73,14 @@ uint16_t VolumeFlags(const std::filesystem::path& image);
 // Bytes of the whole image, for "nothing was written" checks.
 std::string ImageDigest(const std::filesystem::path& image);
 
+// Writes `bytes` into one of the first attribute of `type` of a metadata
+// record (0-3, which $MFTMirr mirrors: both copies are written), at `offset`
+// from the attribute's start, or from its value's start when `inValue`.
+// Empty when done, else why not.
+std::string PatchRecordAttribute(const std::filesystem::path& image, uint64_t record,
+                                 uint32_t type, size_t offset, bool inValue,
+                                 const std::vector<uint8_t>& bytes);
+
 // An NtfsVolume on an image, its journal in `journal`; the opener (by
 // default ImageFile::Open) opens the image and the journal.
 std::shared_ptr<NtfsVolume> OpenVolume(const std::filesystem::path& image,
