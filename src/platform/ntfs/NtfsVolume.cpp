@@ -90,10 +90,12 @@ bool NtfsVolume::Initialise(std::string& why) {
     why = "The volume cannot be read: " + error + ".";
     return false;
   }
+  // Analysed read-only all the same: what it shows may be out of date, and
+  // nothing is written.
   std::string unclean = CheckCleanShutdown(Library());
   if (!unclean.empty()) {
-    why = unclean;
-    return false;
+    Refusal = unclean + " Writes are refused until then.";
+    Stale = "It is analysed read-only, and what the analysis shows may be out of date.";
   }
   if (uint64_t(Library()->nr_clusters) > UINT32_MAX) {
     why = "The volume has more clusters than this program handles.";
@@ -101,10 +103,11 @@ bool NtfsVolume::Initialise(std::string& why) {
   }
   AttributeListLinks lists;
   if (!Catalog.Build(Library(), error, {&Kept, Options.KeptRecordBytes, &Owners, &lists})) {
-    why = "The volume is damaged: " + error + ". Run chkdsk; nothing was written.";
+    why = unclean.empty() ? "The volume is damaged: " + error + ". Run chkdsk; nothing was written."
+                          : unclean + " Its metadata cannot be read as it is (" + error + ").";
     return false;
   }
-  CheckBeforeWrites(lists);
+  if (Refusal.empty()) CheckBeforeWrites(lists);
   return true;
 }
 
@@ -178,6 +181,7 @@ std::vector<std::string> NtfsVolume::Notices() const {
     notices.push_back("An earlier run was interrupted; the volume was repaired from its journal. " +
                       Recovery);
   if (!Refusal.empty()) notices.push_back(Refusal);
+  if (!Stale.empty()) notices.push_back(Stale);
   if (!Problem.empty() && Problem != Refusal) notices.push_back(Problem);
   if (!Failure.empty() && Failure != Problem) notices.push_back(Failure);
   return notices;

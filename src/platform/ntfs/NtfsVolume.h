@@ -46,9 +46,10 @@ struct NtfsVolumeOptions {
 class NtfsVolume final : public VolumeDevice {
 public:
   // Opens the volume: recovers an interrupted session from the journal,
-  // refuses volumes that Windows did not shut down cleanly, and checks the
-  // whole MFT. Null on refusal, with `why` in one or two sentences; nothing
-  // is written to a volume that is refused.
+  // checks the whole MFT, and refuses writes to volumes that Windows did not
+  // shut down cleanly or whose metadata is inconsistent. Null on refusal,
+  // with `why` in one or two sentences; nothing is written to a volume that
+  // is refused.
   static std::shared_ptr<NtfsVolume> Open(NtfsVolumeOptions options, std::string& why);
   ~NtfsVolume() override;
   NtfsVolume(const NtfsVolume&) = delete;
@@ -134,6 +135,9 @@ private:
   std::string Problem;
   // Why no write is made at all; set before the first write.
   std::string Refusal;
+  // Set when Windows did not finish with the volume: the analysis may show
+  // an out-of-date picture.
+  std::string Stale;
   // Why the work ended badly after writing began.
   std::string Failure;
 };

@@ -21,6 +21,14 @@ std::string Unclean(const std::string& why) {
          "): start Windows and shut it down fully, or run chkdsk.";
 }
 
+// Nothing is damaged: Windows holds the volume's state in memory saved to
+// disk, and only Windows can finish with it. chkdsk would throw that away.
+std::string Resting(const std::string& why) {
+  return "Windows is not shut down on this volume (" + why +
+         "): start Windows and shut it down fully (turn Fast Startup off, or hold Shift while "
+         "choosing Shut down).";
+}
+
 // Empty when $LogFile is clean.
 std::string CheckLogFile(ntfs_volume* volume) {
   ntfs_inode* inode = ntfs_inode_open(volume, FILE_LogFile);
@@ -37,7 +45,7 @@ std::string CheckLogFile(ntfs_volume* volume) {
       result = Unclean("its $LogFile holds unfinished transactions");
     else if (restart && sle16_to_cpu(restart->major_ver) == kCachedRestartMajor &&
              sle16_to_cpu(restart->minor_ver) == kCachedRestartMinor)
-      result = Unclean("Fast Startup kept its metadata in Windows' cache");
+      result = Resting("Fast Startup kept its metadata in Windows' cache");
     std::free(restart);
     ntfs_attr_close(data);
   }
@@ -50,7 +58,7 @@ std::string CheckLogFile(ntfs_volume* volume) {
 std::string CheckCleanShutdown(ntfs_volume* volume) {
   errno = 0;
   if (ntfs_volume_check_hiberfile(volume, 0) < 0) {
-    if (errno == EPERM) return Unclean("it is hibernated");
+    if (errno == EPERM) return Resting("it is hibernated");
     return std::string("hiberfil.sys cannot be checked: ") + std::strerror(errno);
   }
   std::string logFile = CheckLogFile(volume);

@@ -11,7 +11,8 @@ namespace quillo {
 // makes itself because it mounts with NTFS_MNT_FORENSIC (a mount that writes
 // nothing): hibernation, Fast Startup, a $LogFile with unfinished
 // transactions, the dirty flag. Empty when the volume was shut down cleanly,
-// otherwise the sentence to show.
+// otherwise the sentence to show. Such a volume may be read (what is read
+// may be out of date) but never written.
 std::string CheckCleanShutdown(ntfs_volume* volume);
 
 } // namespace quillo
