@@ -107,6 +107,12 @@ int RunVolumes(const CommandLine& line) {
   int interrupts = 0;
   {
     JobRunner runner(line, targets, clock, dispatcher);
+    {
+      // Opening only reads (a repair excepted, which holds requests back)
+      // and can take long on a damaged volume: Ctrl-C ends it at once.
+      ImmediateInterrupts immediate(kExitInterrupted);
+      runner.OpenTargets();
+    }
     runner.Start();
     auto tellNotices = [&] {
       // Shown even when quiet, as warnings are: they concern the volume.
