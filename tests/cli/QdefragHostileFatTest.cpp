@@ -51,7 +51,9 @@ TEST_P(QdefragHostileFat, DefragEndsRefusedAndLeavesTheImageAsItWas) {
   EXPECT_TRUE(Contains(volume["error"].get<std::string>(), hostile.Refusal)) << volume.dump();
   std::string told;
   for (const json& notice : volume["notices"]) told += notice.get<std::string>() + "\n";
-  if (*hostile.Finding != '\0') EXPECT_TRUE(Contains(told, hostile.Finding)) << told;
+  if (*hostile.Finding != '\0') {
+    EXPECT_TRUE(Contains(told, hostile.Finding)) << told;
+  }
   EXPECT_TRUE(Contains(result.Err, hostile.Refusal)) << result.Err;
   EXPECT_EQ(FileSha256(image), before);
 }

@@ -76,10 +76,11 @@ TEST_P(FatHostileImage, AnalysisEndsWithItsFindingAndEveryWriteIsRefused) {
     EXPECT_GT(rig.Engine->Report->FileCount.load(), 100);
     EXPECT_GT(rig.Engine->Report->FragmentedFileCount.load(), 0);
     std::string told = Joined(rig.Volume->Notices());
-    if (*hostile.Finding != '\0')
+    if (*hostile.Finding != '\0') {
       EXPECT_TRUE(Contains(told, hostile.Finding)) << told;
-    else
+    } else {
       EXPECT_EQ(told, "");
+    }
 
     rig.Engine->State = dsDefragging;
     RunGuarded("the pass", [&] { rig.Engine->Defrag(dmFast); });
