@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
   libblkid-dev libudev-dev ntfs-3g-dev libcurl4-openssl-dev
   qt6-base-dev qt6-svg-dev
-  dosfstools mtools ntfs-3g sleuthkit libfsntfs-utils
+  dosfstools mtools ntfs-3g sleuthkit libfsntfs-utils libvshadow-utils
   python3 xvfb xauth
   systemd desktop-file-utils
 )

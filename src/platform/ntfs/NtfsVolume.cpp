@@ -14,6 +14,8 @@
 #include "platform/ntfs/MovePlan.h"
 #include "platform/ntfs/NtfsLibrary.h"
 #include "platform/ntfs/NtfsVolumeCheck.h"
+#include "platform/ntfs/ShadowCopyCatalog.h"
+#include "platform/ntfs/ShadowCopyCheck.h"
 #include "platform/ntfs/ShutdownCheck.h"
 
 namespace quillo {
@@ -108,7 +110,23 @@ bool NtfsVolume::Initialise(std::string& why) {
     return false;
   }
   if (Refusal.empty()) CheckBeforeWrites(lists);
+  CheckShadowCopies();
   return true;
+}
+
+void NtfsVolume::CheckShadowCopies() {
+  ShadowCopyCatalog shadows;
+  uint64_t clusterBytes = Library()->cluster_size;
+  shadows.Read(*Options.Storage, uint64_t(Library()->nr_clusters) * clusterBytes);
+  // The catalog and the stores' lists are found by position: nothing may be
+  // moved onto them, whether or not they lie in a file.
+  for (const ByteExtent& extent : shadows.Metadata()) {
+    int64_t first = int64_t(extent.Offset / clusterBytes);
+    int64_t last = int64_t((extent.Offset + extent.Length - 1) / clusterBytes);
+    Owners.Take(first, last - first + 1);
+  }
+  Shadows = ShadowCopyRefusal(shadows);
+  if (Refusal.empty()) Refusal = Shadows;
 }
 
 void NtfsVolume::CheckBeforeWrites(const AttributeListLinks& lists) {
@@ -181,6 +199,7 @@ std::vector<std::string> NtfsVolume::Notices() const {
     notices.push_back("An earlier run was interrupted; the volume was repaired from its journal. " +
                       Recovery);
   if (!Refusal.empty()) notices.push_back(Refusal);
+  if (!Shadows.empty() && Shadows != Refusal) notices.push_back(Shadows);
   if (!Stale.empty()) notices.push_back(Stale);
   if (!Problem.empty() && Problem != Refusal) notices.push_back(Problem);
   if (!Failure.empty() && Failure != Problem) notices.push_back(Failure);
@@ -320,7 +339,10 @@ uint32_t NtfsVolume::AttributesOf(ntfs_inode* inode) const {
 }
 
 bool NtfsVolume::RefusesMove(uint64_t record) const {
-  return record < kFirstMovableRecord || Catalog.IsUnderExtend(record);
+  if (record < kFirstMovableRecord || Catalog.IsUnderExtend(record)) return true;
+  // Shadow-copy stores and their catalog are found by position.
+  std::u16string path;
+  return Catalog.PathOf(record, path) && ShadowCopyCatalog::IsMetadataFile(path);
 }
 
 // --- VolumeDevice ---

@@ -100,6 +100,10 @@ private:
   // Checks what the pass over the MFT gathered before anything is written;
   // sets Refusal when the volume is not consistent enough to move files on.
   void CheckBeforeWrites(const AttributeListLinks& lists);
+  // Reads the shadow-copy header and catalog: their clusters are never a
+  // move target, and a volume with snapshots (or a damaged catalog) is
+  // refused for writes.
+  void CheckShadowCopies();
 
   ntfs_volume* Library() const { return Mount->Volume(); }
   bool IsVolumeHandle(Handle handle);
@@ -138,6 +142,9 @@ private:
   // Set when Windows did not finish with the volume: the analysis may show
   // an out-of-date picture.
   std::string Stale;
+  // Why Windows' shadow copies forbid writes; a notice even when another
+  // refusal came first.
+  std::string Shadows;
   // Why the work ended badly after writing began.
   std::string Failure;
 };
