@@ -5,6 +5,7 @@
 
 #include "mainwindow/MainForm.h"
 #include "mainwindow/StatusTexts.h"
+#include "settings/MessageText.h"
 
 namespace quillo {
 
@@ -51,7 +52,17 @@ void StatusTick::ShowRow(int row) {
   QTreeWidgetItem* item = volumes.Item(row);
   uint8_t state = job.State();
   uint32_t percent = job.Engine().Map->GetProgressBar() * 100 / kProgressMaximum;
-  Write(item, kStatusColumn, StatusColumnText(state, job.Command(), job.Mode(), percent, language));
+  CellUpdate status = StatusColumnText(state, job.Command(), job.Mode(), percent, language);
+  const WriteVerdict& verdict = volumes.PassVerdict(row);
+  bool notDone = state == dsDefragged && verdict.Result != WriteVerdict::Kind::Sound;
+  if (notDone)
+    status = {CellUpdate::Write::WhenChanged,
+              language.Lookup(verdict.Result == WriteVerdict::Kind::Refused ? messages::kRefused
+                                                                           : messages::kWriteFailed)};
+  Write(item, kStatusColumn, status);
+  QString why = notDone ? QString::fromStdString(verdict.Reason) : QString();
+  if (item->toolTip(kStatusColumn) != why)
+    for (int column = 0; column < item->columnCount(); ++column) item->setToolTip(column, why);
 
   int letter = TSetting::DriveIndex(volumes.Letter(row));
   TDateTime lastDefrag = letter >= 0 ? Form.Settings->LastDefragTime[size_t(letter)] : 0;
@@ -129,10 +140,18 @@ void StatusTick::TakeCompletion(int row) {
   TSetting& settings = *Form.Settings;
   int letter = TSetting::DriveIndex(volumes.Letter(row));
   bool powerOff = Form.manualdefrag->CheckBox_auto_shutdown->isChecked();
-  switch (job.PopNotify()) {
+  uint8_t notice = job.PopNotify();
+  // The device says whether the pass's writes were made: a refused or failed
+  // pass stores no time of defragmentation.
+  bool written = true;
+  if (notice == ncDefragged || notice == ncAutoDefragged) {
+    volumes.SetPassVerdict(row, job.Engine().Device().GetWriteVerdict());
+    written = volumes.PassVerdict(row).Result == WriteVerdict::Kind::Sound;
+  }
+  switch (notice) {
   case ncDefragged: {
     TDateTime now = Form.SystemClock().Now();
-    if (letter >= 0) {
+    if (letter >= 0 && written) {
       if (job.Mode() == dmOptimize) settings.LastOptimizeTime[size_t(letter)] = now;
       settings.LastDefragTime[size_t(letter)] = now;
     }
@@ -150,6 +169,7 @@ void StatusTick::TakeCompletion(int row) {
     break;
   }
   case ncAutoDefragged: {
+    if (!written) break;
     TDateTime now = Form.SystemClock().Now();
     if (letter >= 0) settings.LastDefragTime[size_t(letter)] = now;
     settings.LastAutoDefrag = now;

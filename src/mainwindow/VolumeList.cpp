@@ -147,7 +147,7 @@ void VolumeList::AddRows(const Candidate& candidate) {
     ScheduleList->addTopLevelItem(item);
     item->setCheckState(0, Qt::Unchecked);
   }
-  Rows.push_back({candidate.Root, candidate.Device, nullptr, nullptr, candidate.HoldsWindows});
+  Rows.push_back({candidate.Root, candidate.Device, nullptr, nullptr, candidate.HoldsWindows, {}});
 }
 
 void VolumeList::RemoveRow(size_t index) {
@@ -220,7 +220,7 @@ void VolumeList::AddArrivedVolumes() {
     if (listed) continue;
     Candidate candidate;
     if (!Probe(root, candidate)) continue;
-    Row row{candidate.Root, candidate.Device, nullptr, nullptr};
+    Row row{candidate.Root, candidate.Device, nullptr, nullptr, false, {}};
     if (!AttachJob(row)) continue;
     row.Job->Engine().ReleaseWhileIdle = true;
     AddRows(candidate);

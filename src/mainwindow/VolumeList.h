@@ -56,6 +56,10 @@ public:
 
   int Count() const { return int(Rows.size()); }
   TDefragThread& Job(int row) { return *Rows[size_t(row)].Job; }
+  // What the device made of the writes of the row's last pass: a refused or
+  // failed pass is shown as such, not as done.
+  const WriteVerdict& PassVerdict(int row) const { return Rows[size_t(row)].Verdict; }
+  void SetPassVerdict(int row, WriteVerdict verdict) { Rows[size_t(row)].Verdict = std::move(verdict); }
   VolumeMapView& Map(int row) { return *Rows[size_t(row)].View; }
   // The first character of the row's caption: its drive letter.
   char Letter(int row) const;
@@ -83,6 +87,7 @@ private:
     std::unique_ptr<TDefragThread> Job;
     std::unique_ptr<VolumeMapView> View;
     bool HoldsWindows = false;
+    WriteVerdict Verdict;
   };
   struct Candidate {
     std::string Root;

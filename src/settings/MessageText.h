@@ -53,6 +53,10 @@ inline constexpr MessageText kOptimizeIntroduction{
 inline constexpr MessageText kOptimized{"Optimized", "Optimized"};
 inline constexpr MessageText kOptimizing{"Optimizing", "Optimizing"};
 inline constexpr MessageText kPause{"Pause", "Pause"};
+// The status of a volume whose pass the device refused to write, or whose
+// writes failed; the reason is the row's tooltip.
+inline constexpr MessageText kRefused{"Refused", "Refused"};
+inline constexpr MessageText kWriteFailed{"WriteFailed", "Failed"};
 inline constexpr MessageText kStartAutoDefrag{
     "StartAutoDefrag", "Start Auto Defrag when system idle exceeds(%d minutes)"};
 inline constexpr MessageText kStartSchedule{"StartSchedule", "Start scheduled defragment"};
@@ -82,7 +86,7 @@ inline constexpr std::array kAllMessageTexts = {
     messages::kPause,             messages::kStartAutoDefrag,   messages::kStartSchedule,
     messages::kStartUp,           messages::kStopping,          messages::kTurnoff,
     messages::kUnmovable,
-    messages::kNoSystemVolume,
+    messages::kNoSystemVolume,    messages::kRefused,           messages::kWriteFailed,
 };
 
 } // namespace quillo

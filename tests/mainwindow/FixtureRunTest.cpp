@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QCryptographicHash>
+#include <QFile>
 #include <QProcess>
 #include <QTest>
 #include <QTimer>
@@ -150,6 +151,49 @@ TEST(FixtureRunTest, NtfsImageAnalysedAndDefraggedThroughTheWindow) {
     ++files;
   }
   EXPECT_GT(files, 0);
+}
+
+// A volume whose writes the device refuses: the pass runs to its end, but
+// the row says "Refused" with the reason as its tooltip, no time of
+// defragmentation is stored, and the image is untouched.
+TEST(FixtureRunTest, ARefusedPassIsShownAsRefusedAndStoresNoTime) {
+  const fs::path fixture = QUILLO_NTFS_FIXTURE_DIR;
+  FixtureWorld world;
+  fs::path image = world.Dir.Path() / "ntfs.img";
+  fs::copy_file(fixture / "volume.img", image);
+  // Clusters of a file marked free in $Bitmap: moves could overwrite it.
+  QProcess damage;
+  damage.start(QStringLiteral(QUILLO_NTFS_FIXTURE_TOOL),
+               {QString::fromStdString(image.string()), "bitmap-clear", "/fragmented-b.bin"});
+  ASSERT_TRUE(damage.waitForFinished(60000));
+  ASSERT_EQ(damage.exitCode(), 0);
+  auto digest = [&] {
+    QFile file(QString::fromStdString(image.string()));
+    file.open(QIODevice::ReadOnly);
+    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+  };
+  QByteArray before = digest();
+  world.WriteDrives("D=" + image.string() + "\n");
+
+  FormRig rig;
+  DriveTableCatalog catalog(world.Environment);
+  FormServices services = rig.Services();
+  services.Catalog = &catalog;
+  auto form = std::make_unique<TMainForm>(services);
+  ASSERT_TRUE(form->StartedWithVolumes());
+  form->show();
+  TDefragThread& job = form->Volumes().Job(0);
+  QTest::mouseClick(form->manualdefrag->ManuDefragBtn, Qt::LeftButton);
+  ASSERT_TRUE(PumpUntil([&] { return rig.Reports.Openings == 1; }));
+  EXPECT_EQ(int(job.State()), int(dsDefragged));
+  QTreeWidgetItem* row = form->manualdefrag->manulist->topLevelItem(0);
+  ASSERT_TRUE(PumpUntil([&] { return row->text(1) == QStringLiteral("Refused"); }))
+      << row->text(1).toStdString();
+  EXPECT_TRUE(row->toolTip(1).contains(QStringLiteral("Writes are refused"))) << row->toolTip(1).toStdString();
+  EXPECT_EQ(rig.StoredSettings()->LastDefragTime[size_t(TSetting::DriveIndex('D'))], 0);
+  EXPECT_EQ(rig.StoredSettings()->LastOptimizeTime[size_t(TSetting::DriveIndex('D'))], 0);
+  form.reset();
+  EXPECT_EQ(digest(), before);
 }
 
 TEST(FixtureRunTest, VolumesComeAndGoWithTheDriveTable) {
