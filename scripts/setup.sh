@@ -10,6 +10,7 @@ packages=(
   libblkid-dev libudev-dev ntfs-3g-dev libcurl4-openssl-dev
   qt6-base-dev qt6-svg-dev
   dosfstools mtools ntfs-3g sleuthkit libfsntfs-utils libvshadow-utils
+  exfatprogs fdisk
   python3 xvfb xauth
   systemd desktop-file-utils
 )

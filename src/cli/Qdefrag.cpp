@@ -65,20 +65,24 @@ int RunList(const CommandLine& line) {
     json.EndObject();
     json.Finish();
   } else if (!line.Quiet) {
+    // The target comes last and the reason on a line of its own: paths of
+    // any length then leave the columns where they are.
     constexpr int kLetterWidth = 8;
-    constexpr int kTargetWidth = 28;
     constexpr int kFileSystemWidth = 12;
     constexpr int kSizeWidth = 12;
-    std::cout << std::left << std::setw(kLetterWidth) << "LETTER" << std::setw(kTargetWidth)
-              << "TARGET" << std::setw(kFileSystemWidth) << "FILESYSTEM" << std::setw(kSizeWidth)
-              << "SIZE"
-              << "USABLE\n";
+    constexpr int kUsableWidth = 8;
+    const std::string reasonIndent(kLetterWidth, ' ');
+    std::cout << std::left << std::setw(kLetterWidth) << "LETTER" << std::setw(kFileSystemWidth)
+              << "FILESYSTEM" << std::setw(kSizeWidth) << "SIZE" << std::setw(kUsableWidth)
+              << "USABLE"
+              << "TARGET\n";
     for (const ListedVolume& volume : volumes) {
-      std::cout << std::setw(kLetterWidth) << volume.Letter << std::setw(kTargetWidth)
-                << EscapeForTerminal(volume.Target) << std::setw(kFileSystemWidth)
-                << volume.FileSystem << std::setw(kSizeWidth)
-                << FormatSize(volume.SizeBytes / kBytesPerKilobyte)
-                << (volume.Usable ? "yes" : "no: " + EscapeForTerminal(volume.Why)) << "\n";
+      std::cout << std::setw(kLetterWidth) << volume.Letter << std::setw(kFileSystemWidth)
+                << (volume.FileSystem.empty() ? "-" : EscapeForTerminal(volume.FileSystem))
+                << std::setw(kSizeWidth) << FormatSize(volume.SizeBytes / kBytesPerKilobyte)
+                << std::setw(kUsableWidth) << (volume.Usable ? "yes" : "no")
+                << EscapeForTerminal(volume.Target) << "\n";
+      if (!volume.Usable) std::cout << reasonIndent << EscapeForTerminal(volume.Why) << "\n";
     }
   }
   return kExitSuccess;

@@ -2,7 +2,12 @@
 #include "platform/BlkidProbe.h"
 
 #include <blkid/blkid.h>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
+#include <map>
 #include <memory>
 
 namespace quillo {
@@ -17,6 +22,20 @@ struct ProbeDeleter {
 };
 using Probe = std::unique_ptr<blkid_struct_probe, ProbeDeleter>;
 
+// libblkid's names of the two tables users meet, as they know them.
+const std::map<std::string, std::string> kSchemeNames = {{"dos", "MBR"}, {"gpt", "GPT"}};
+
+// Closes a descriptor libblkid was lent.
+struct Descriptor {
+  explicit Descriptor(int fd) : Fd(fd) {}
+  ~Descriptor() {
+    if (Fd >= 0) close(Fd);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int Fd;
+};
+
 std::string Lookup(blkid_probe probe, const char* name) {
   const char* data = nullptr;
   size_t length = 0;
@@ -24,21 +43,70 @@ std::string Lookup(blkid_probe probe, const char* name) {
   return std::string(data);
 }
 
+FileSystemTags ReadTags(blkid_probe probe) {
+  FileSystemTags tags;
+  blkid_probe_enable_superblocks(probe, 1);
+  blkid_probe_set_superblocks_flags(probe,
+                                    BLKID_SUBLKS_TYPE | BLKID_SUBLKS_UUID | BLKID_SUBLKS_VERSION);
+  blkid_probe_enable_partitions(probe, 0);
+  if (blkid_do_safeprobe(probe) != 0) return tags;
+  tags.Type = Lookup(probe, "TYPE");
+  tags.Uuid = Lookup(probe, "UUID");
+  tags.Version = Lookup(probe, "VERSION");
+  return tags;
+}
+
 } // namespace
 
 FileSystemTags ProbeFileSystemTags(const std::string& path) {
-  FileSystemTags tags;
   Probe probe(blkid_new_probe_from_filename(path.c_str()));
-  if (!probe) return tags;
-  blkid_probe_enable_superblocks(probe.get(), 1);
-  blkid_probe_set_superblocks_flags(probe.get(),
-                                    BLKID_SUBLKS_TYPE | BLKID_SUBLKS_UUID | BLKID_SUBLKS_VERSION);
-  blkid_probe_enable_partitions(probe.get(), 0);
-  if (blkid_do_safeprobe(probe.get()) != 0) return tags;
-  tags.Type = Lookup(probe.get(), "TYPE");
-  tags.Uuid = Lookup(probe.get(), "UUID");
-  tags.Version = Lookup(probe.get(), "VERSION");
-  return tags;
+  if (!probe) return {};
+  return ReadTags(probe.get());
+}
+
+FileSystemTags ProbeFileSystemTags(const std::string& path, uint64_t offset, uint64_t length) {
+  Descriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (file.Fd < 0) return {};
+  Probe probe(blkid_new_probe());
+  if (!probe || blkid_probe_set_device(probe.get(), file.Fd, blkid_loff_t(offset),
+                                       blkid_loff_t(length)) != 0)
+    return {};
+  return ReadTags(probe.get());
+}
+
+std::optional<PartitionTable> ReadPartitionTable(const std::string& path) {
+  Probe probe(blkid_new_probe_from_filename(path.c_str()));
+  if (!probe) return std::nullopt;
+  blkid_partlist partitions = blkid_probe_get_partitions(probe.get());
+  blkid_parttable table = partitions ? blkid_partlist_get_table(partitions) : nullptr;
+  if (!table) return std::nullopt;
+  PartitionTable read;
+  std::string scheme = blkid_parttable_get_type(table) ? blkid_parttable_get_type(table) : "";
+  auto known = kSchemeNames.find(scheme);
+  read.Scheme = known != kSchemeNames.end() ? known->second : scheme;
+  bool gpt = read.Scheme == "GPT";
+  int count = blkid_partlist_numof_partitions(partitions);
+  for (int i = 0; i < count; ++i) {
+    blkid_partition partition = blkid_partlist_get_partition(partitions, i);
+    blkid_loff_t start = blkid_partition_get_start(partition);
+    blkid_loff_t size = blkid_partition_get_size(partition);
+    if (start < 0 || size <= 0) continue;
+    DiskPartition entry;
+    entry.Number = blkid_partition_get_partno(partition);
+    entry.Offset = uint64_t(start) * kBlkidSectorBytes;
+    entry.Length = uint64_t(size) * kBlkidSectorBytes;
+    entry.Extended = blkid_partition_is_extended(partition) != 0;
+    if (gpt) {
+      const char* guid = blkid_partition_get_type_string(partition);
+      entry.TypeGuid = guid ? guid : "";
+      std::transform(entry.TypeGuid.begin(), entry.TypeGuid.end(), entry.TypeGuid.begin(),
+                     [](unsigned char c) { return char(std::tolower(c)); });
+    } else {
+      entry.MbrType = blkid_partition_get_type(partition);
+    }
+    read.Partitions.push_back(entry);
+  }
+  return read;
 }
 
 bool FindPartition(const std::string& path, int number, uint64_t& offset, uint64_t& length,

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace quillo {
 
@@ -16,6 +18,26 @@ struct FileSystemTags {
 
 // Probes the whole of `path` (read-only, no locks).
 FileSystemTags ProbeFileSystemTags(const std::string& path);
+// Probes the byte window [offset, offset + length) of `path`.
+FileSystemTags ProbeFileSystemTags(const std::string& path, uint64_t offset, uint64_t length);
+
+struct DiskPartition {
+  int Number = 0;        // 1-based, as the table numbers it
+  uint64_t Offset = 0;   // bytes
+  uint64_t Length = 0;
+  int MbrType = 0;       // the MBR type byte (0x07, 0x0C, 0x42...); 0 on GPT
+  std::string TypeGuid;  // the GPT type, lower case; empty on MBR
+  bool Extended = false; // an MBR container of logical partitions
+};
+
+struct PartitionTable {
+  std::string Scheme; // "MBR", "GPT", or libblkid's name of another kind
+  std::vector<DiskPartition> Partitions;
+};
+
+// The partition table of the disk or disk image at `path`; empty when it
+// has none or cannot be read.
+std::optional<PartitionTable> ReadPartitionTable(const std::string& path);
 
 // The byte window of partition `number` (1-based, as the table numbers
 // them) of the disk or disk image at `path`. False with `why` when there is

@@ -3,6 +3,7 @@
 
 #include "platform/BootSectorProbe.h"
 #include "platform/NtfsDeviceOpener.h"
+#include "platform/UnrecognisedVolume.h"
 #include "platform/fat/FatVolume.h"
 
 namespace quillo {
@@ -20,7 +21,7 @@ std::shared_ptr<VolumeDevice> OpenVolumeDevice(const VolumeSource& source,
   }
   case FileSystemKind::Unknown: break;
   }
-  why = facts.Why;
+  why = ExplainUnrecognisedVolume(source, *storage, facts.Why);
   return nullptr;
 }
 
