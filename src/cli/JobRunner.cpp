@@ -84,6 +84,10 @@ void JobRunner::FinishPass(VolumeRun& run) {
   WriteVerdict verdict = run.Target.Device->GetWriteVerdict();
   switch (verdict.Result) {
   case WriteVerdict::Kind::Sound:
+    if (char letter = HistoryLetter(run)) {
+      std::string problem = History.RecordPass(letter, Line.Optimize, Time.Now());
+      if (!problem.empty()) Warnings.push_back(run.Target.Target + ": " + problem);
+    }
     Finish(run, Outcome::Defragmented);
     return;
   case WriteVerdict::Kind::Refused:
@@ -93,6 +97,17 @@ void JobRunner::FinishPass(VolumeRun& run) {
     Finish(run, Outcome::Failed, verdict.Reason);
     return;
   }
+}
+
+char JobRunner::HistoryLetter(const VolumeRun& run) {
+  if (!run.Target.FromDriveTable || run.Target.VolumeName.empty()) return 0;
+  return run.Target.VolumeName.front();
+}
+
+std::vector<std::string> JobRunner::TakeWarnings() {
+  std::vector<std::string> taken;
+  taken.swap(Warnings);
+  return taken;
 }
 
 void JobRunner::CollectNotices(VolumeRun& run) {
@@ -216,7 +231,9 @@ std::vector<VolumeSummary> JobRunner::Summaries(bool withMap, SortKey sort) cons
     summary.Error = run.Error;
     summary.Notices = run.Notices;
     if (run.Job) {
-      FillFromJob(summary, *run.Job, withMap);
+      char letter = HistoryLetter(run);
+      int64_t days = letter ? History.DaysSinceOptimized(letter, Time.Now()) : kNeverOptimized;
+      FillFromJob(summary, *run.Job, withMap, days);
       SortEntries(summary.Entries, sort);
     }
     if (run.Target.Demo) summary.ContentProblem = ContentProblem(run);

@@ -11,6 +11,7 @@
 
 #include "cli/CommandLine.h"
 #include "cli/MessageQueue.h"
+#include "cli/PassHistory.h"
 #include "cli/ProgressDisplay.h"
 #include "cli/TargetTable.h"
 #include "cli/VolumeSummary.h"
@@ -39,6 +40,8 @@ public:
   bool AnyFailed() const;
 
   std::vector<ProgressItem> Progress() const;
+  // Warnings of the tool's own, such as a history that could not be stored.
+  std::vector<std::string> TakeWarnings();
   // Messages of the job threads since the last call, each with its volume.
   std::vector<std::string> TakeMessages();
   // What the devices told since the last call (when opened, and when their
@@ -68,12 +71,17 @@ private:
   // work, so that asking never waits for a move.
   void CollectNotices(VolumeRun& run);
   std::string ContentProblem(const VolumeRun& run) const;
+  // The letter under which the window keeps the volume's history; 0 for
+  // volumes named by path or the demo.
+  static char HistoryLetter(const VolumeRun& run);
 
   const CommandLine& Line;
   TargetTable& Targets;
   Clock& Time;
   UiDispatcher& Dispatcher;
+  PassHistory History;
   std::vector<std::unique_ptr<VolumeRun>> Runs;
+  std::vector<std::string> Warnings;
 };
 
 } // namespace quillo

@@ -132,6 +132,8 @@ int RunVolumes(const CommandLine& line) {
       dispatcher.RunUntil(nextPoll);
       runner.Poll();
       tellNotices();
+      for (const std::string& warning : runner.TakeWarnings())
+        progress.Message(std::string(kProgram) + ": warning: " + EscapeForTerminal(warning));
       for (const std::string& message : runner.TakeMessages())
         progress.Message(std::string(kProgram) + ": " + message);
       if (!line.Quiet) progress.Show(runner.Progress(), std::chrono::steady_clock::now());

@@ -95,6 +95,7 @@ OpenedTarget TargetTable::OpenLetter(const std::string& target, char letter) {
     return opened;
   }
   Taken.insert(letter);
+  opened.FromDriveTable = true;
   opened.Device = Drives.OpenDevice(opened.VolumeName, opened.Refusal);
   if (opened.Device) opened.FileSystem = FileSystemOf(*opened.Device, opened.VolumeName);
   return opened;

@@ -36,6 +36,7 @@ struct OpenedTarget {
   std::shared_ptr<VolumeDevice> Device; // null when refused
   std::string Refusal;                  // why the target cannot be used
   bool ReadOnly = false;                // only reads are possible
+  bool FromDriveTable = false;          // its letter is the drive table's
   std::shared_ptr<MemoryVolume> Demo;   // the demo's volume, for its content check
 };
 

@@ -11,7 +11,6 @@ namespace quillo {
 namespace {
 
 constexpr double kPercent = 100.0;
-constexpr int64_t kNeverOptimized = -1;
 
 std::string Folded(const std::string& text) {
   std::string folded = text;
@@ -40,7 +39,8 @@ const char* OutcomeName(Outcome outcome) {
   return "failed";
 }
 
-void FillFromJob(VolumeSummary& summary, const TDefragThread& job, bool withMap) {
+void FillFromJob(VolumeSummary& summary, const TDefragThread& job, bool withMap,
+                 int64_t daysSinceOptimized) {
   const TDefrag& engine = job.Engine();
   const TDefragReport& report = *engine.Report;
   summary.HasFigures = true;
@@ -83,8 +83,7 @@ void FillFromJob(VolumeSummary& summary, const TDefragThread& job, bool withMap)
   if (summary.State == dsDefragged && summary.Result == Outcome::Defragmented) {
     summary.FragmentationAfter = double(notDone) * kPercent / double(clusters);
   } else {
-    // No record of earlier optimisations is kept between runs of the tool.
-    summary.Suggestion = SuggestionText(all * uint64_t(kPercent) / clusters, kNeverOptimized);
+    summary.Suggestion = SuggestionText(all * uint64_t(kPercent) / clusters, daysSinceOptimized);
   }
   if (withMap) summary.Map = MapPicture::Capture(*engine.Map);
 }

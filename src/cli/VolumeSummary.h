@@ -66,7 +66,12 @@ struct VolumeSummary {
 
 // The figures of a job that has parked (or died). Reads the map, so only
 // on the thread that runs the hand-over.
-void FillFromJob(VolumeSummary& summary, const TDefragThread& job, bool withMap);
+// A volume never optimised, or one whose history is not kept.
+inline constexpr int64_t kNeverOptimized = -1;
+
+// `daysSinceOptimized` picks the suggestion: kNeverOptimized, or whole days.
+void FillFromJob(VolumeSummary& summary, const TDefragThread& job, bool withMap,
+                 int64_t daysSinceOptimized = kNeverOptimized);
 
 void SortEntries(std::vector<EntrySummary>& entries, SortKey key);
 

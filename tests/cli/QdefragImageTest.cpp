@@ -18,6 +18,7 @@
 
 #include "TestSupport.h"
 #include "ToolRun.h"
+#include "settings/Setting.h"
 
 namespace quillo::test {
 namespace {
@@ -226,6 +227,36 @@ TEST_F(QdefragOnImages, DriveLetterOfDrivesIni) {
     for (const json& entry : volume["entries"])
       EXPECT_EQ(entry["name"].get<std::string>().substr(0, 3), "E:\\");
   }
+}
+
+// A pass on a drive-table volume is recorded in config.ini as the window
+// records it, so that the next analysis suggests what the window would; a
+// volume named by a path outside the table leaves no history.
+TEST_F(QdefragOnImages, PassesOnDriveTableVolumesAreRecordedForTheSuggestion) {
+  std::ofstream(Home / "drives.ini") << "[drives]\nE=" << Image.string() << "\n";
+  ToolResult before = Run({"analyze", "--json", "E:"});
+  ASSERT_EQ(before.Exit, 0) << before.Err;
+  EXPECT_EQ(before.Json()["volumes"][0]["suggestion"], "Defrag & Optimize");
+
+  ToolResult pass = Run({"defrag", "--optimize", "--json", "E:"});
+  ASSERT_EQ(pass.Exit, 0) << pass.Err;
+  TSetting stored(Home / "config.ini", Home);
+  stored.Load();
+  int index = TSetting::DriveIndex('E');
+  EXPECT_NE(stored.LastOptimizeTime[size_t(index)], 0);
+  EXPECT_EQ(stored.LastDefragTime[size_t(index)], stored.LastOptimizeTime[size_t(index)]);
+
+  // Optimised today and nothing left fragmented: nothing to suggest.
+  ToolResult after = Run({"analyze", "--json", "E:"});
+  ASSERT_EQ(after.Exit, 0) << after.Err;
+  EXPECT_EQ(after.Json()["volumes"][0]["suggestion"], "Not need to defrag");
+
+  // An image named by its path only, outside the table: no history.
+  fs::path other = Folder.Path() / "other.img";
+  fs::copy_file(Image, other);
+  fs::remove(Home / "config.ini");
+  ASSERT_EQ(Run({"defrag", "--optimize", other.string()}).Exit, 0);
+  EXPECT_FALSE(fs::exists(Home / "config.ini"));
 }
 
 TEST_F(QdefragOnImages, UnusableTargetsAreRefusedWithTheReason) {
