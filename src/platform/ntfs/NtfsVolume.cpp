@@ -27,7 +27,8 @@ constexpr const char* kFileSystemName = "NTFS";
 constexpr uint64_t kRecordNumberMask = 0x0000FFFFFFFFFFFFULL;
 constexpr unsigned kSequenceShift = 48;
 // Records below this number belong to the file system (the first 16 are
-// its metadata files, 16 to 23 are reserved for it).
+// its metadata files, 16 to 23 are reserved for it); of them only the root
+// directory's index is moved, as Windows' own defragmenter moves it.
 constexpr uint64_t kFirstMovableRecord = 24;
 constexpr uint32_t kMaximumComponentLength = 255;
 // GetVolumeInformation flags of an NTFS volume.
@@ -339,7 +340,9 @@ uint32_t NtfsVolume::AttributesOf(ntfs_inode* inode) const {
 }
 
 bool NtfsVolume::RefusesMove(uint64_t record) const {
-  if (record < kFirstMovableRecord || Catalog.IsUnderExtend(record)) return true;
+  // The root is a directory like any other: its index allocation moves.
+  if ((record < kFirstMovableRecord && record != FILE_root) || Catalog.IsUnderExtend(record))
+    return true;
   // Shadow-copy stores and their catalog are found by position.
   std::u16string path;
   return Catalog.PathOf(record, path) && ShadowCopyCatalog::IsMetadataFile(path);
