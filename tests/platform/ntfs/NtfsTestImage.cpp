@@ -80,6 +80,29 @@ std::string PatchRecordAttribute(const std::filesystem::path& image, uint64_t re
   return file ? "" : "cannot write the image";
 }
 
+bool MirrorMatchesMft(const std::filesystem::path& image) {
+  ntfs_volume* volume = ntfs_mount(image.c_str(), NTFS_MNT_RDONLY);
+  if (!volume) return false;
+  s64 bytes = s64(volume->mftmirr_size) * volume->mft_record_size;
+  std::vector<uint8_t> mft(static_cast<size_t>(bytes));
+  std::vector<uint8_t> mirror(static_cast<size_t>(bytes));
+  bool read = ntfs_attr_pread(volume->mft_na, 0, bytes, mft.data()) == bytes &&
+              ntfs_attr_pread(volume->mftmirr_na, 0, bytes, mirror.data()) == bytes;
+  ntfs_umount(volume, FALSE);
+  return read && bytes > 0 && mft == mirror;
+}
+
+std::string RecordTimes(const std::filesystem::path& image, int64_t record) {
+  CommandResult stat = RunCommand({"istat", image.string(), std::to_string(record)});
+  std::istringstream lines(stat.Output);
+  std::string line, times;
+  while (std::getline(lines, line))
+    if (line.find("Created:") != std::string::npos || line.find("Modified:") != std::string::npos ||
+        line.find("Accessed:") != std::string::npos)
+      times += line + "\n";
+  return times;
+}
+
 const std::filesystem::path& FixtureDir() {
   static const std::filesystem::path folder = QUILLO_NTFS_FIXTURE_DIR;
   return folder;

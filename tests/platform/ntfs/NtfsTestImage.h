@@ -68,6 +68,12 @@ struct RecordCounts {
 };
 RecordCounts CountRecords(const std::filesystem::path& image);
 
+// Whether $MFTMirr holds the same bytes as the MFT's first records.
+bool MirrorMatchesMft(const std::filesystem::path& image);
+// The time lines of a record as The Sleuth Kit's istat shows them (those of
+// $STANDARD_INFORMATION and of each $FILE_NAME), for "unchanged" checks.
+std::string RecordTimes(const std::filesystem::path& image, int64_t record);
+
 // The volume flags as libntfs-3g reads them (bit 0: dirty).
 uint16_t VolumeFlags(const std::filesystem::path& image);
 // Bytes of the whole image, for "nothing was written" checks.
