@@ -12,6 +12,7 @@ packages=(
   dosfstools mtools ntfs-3g sleuthkit libfsntfs-utils libvshadow-utils
   exfatprogs fdisk
   python3 xvfb xauth
+  clang libfuzzer-14-dev
   systemd desktop-file-utils
 )
 
