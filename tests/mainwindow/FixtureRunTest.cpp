@@ -26,6 +26,25 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The world's drive table with one image as drive D:.
+const DriveEnvironment& WithDriveD(FixtureWorld& world, const fs::path& image) {
+  world.WriteDrives("D=" + image.string() + "\n");
+  return world.Environment;
+}
+
+// The main window on one image, drive D: of a drive table of its own.
+struct ImageWindow {
+  ImageWindow(FixtureWorld& world, const fs::path& image) : Catalog(WithDriveD(world, image)) {
+    FormServices services = Rig.Services();
+    services.Catalog = &Catalog;
+    Form = std::make_unique<TMainForm>(services);
+  }
+
+  FormRig Rig;
+  DriveTableCatalog Catalog;
+  std::unique_ptr<TMainForm> Form;
+};
+
 TEST(FixtureRunTest, DefragAndOptimizeOnAFat32ImageEndsInTheReportWindow) {
   FixtureWorld world;
   fs::path image = world.Dir.Path() / "fat32.img";
@@ -105,13 +124,9 @@ TEST(FixtureRunTest, NtfsImageAnalysedAndDefraggedThroughTheWindow) {
   FixtureWorld world;
   fs::path image = world.Dir.Path() / "ntfs.img";
   fs::copy_file(fixture / "volume.img", image);
-  world.WriteDrives("D=" + image.string() + "\n");
-
-  FormRig rig;
-  DriveTableCatalog catalog(world.Environment);
-  FormServices services = rig.Services();
-  services.Catalog = &catalog;
-  auto form = std::make_unique<TMainForm>(services);
+  ImageWindow window(world, image);
+  FormRig& rig = window.Rig;
+  std::unique_ptr<TMainForm>& form = window.Form;
   ASSERT_TRUE(form->StartedWithVolumes());
   EXPECT_EQ(RowTexts(form->manualdefrag->manulist, 0)[2], "NTFS");
   form->show();
@@ -173,13 +188,9 @@ TEST(FixtureRunTest, ARefusedPassIsShownAsRefusedAndStoresNoTime) {
     return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
   };
   QByteArray before = digest();
-  world.WriteDrives("D=" + image.string() + "\n");
-
-  FormRig rig;
-  DriveTableCatalog catalog(world.Environment);
-  FormServices services = rig.Services();
-  services.Catalog = &catalog;
-  auto form = std::make_unique<TMainForm>(services);
+  ImageWindow window(world, image);
+  FormRig& rig = window.Rig;
+  std::unique_ptr<TMainForm>& form = window.Form;
   ASSERT_TRUE(form->StartedWithVolumes());
   form->show();
   TDefragThread& job = form->Volumes().Job(0);
