@@ -13,8 +13,10 @@
 
 #include "mainwindow/FormSettings.h"
 #include "mainwindow/JobSchedLibrary.h"
+#include "mainwindow/LiveJobs.h"
 #include "mainwindow/Pictures.h"
 #include "mainwindow/ProgramIdentity.h"
+#include "mainwindow/StatusTexts.h"
 #include "mainwindow/ThreadAutoDefragJob.h"
 #include "settings/MessageText.h"
 
@@ -103,7 +105,7 @@ void TMainForm::CreateFrame() {
           [this] { InstanceMessageReceived(MSG_SHOW_WINDOW); });
   connect(Tray->TrayMenu_Restore, &QAction::triggered, this,
           [this] { InstanceMessageReceived(MSG_SHOW_WINDOW); });
-  connect(Tray->TrayMenu_Exit, &QAction::triggered, qApp, &QCoreApplication::quit);
+  connect(Tray->TrayMenu_Exit, &QAction::triggered, this, &TMainForm::ExitProgram);
 
   JobMessages = std::make_unique<MessageBoxNotifier>(
       Dispatcher, Service.Messages ? *Service.Messages : static_cast<UserNotifier&>(PlainBoxes));
@@ -202,6 +204,7 @@ void TMainForm::StartScheduledDefrag(bool onlyAtRest) {
             std::toupper(static_cast<unsigned char>(letter)))
           continue;
         TDefragThread& job = VolumeRows->Job(i);
+        if (!IsLive(job)) break;
         if (!onlyAtRest || IsAtRest(job.State())) job.DefragDeal(jcManualDefrag, mode);
         break;
       }
@@ -216,6 +219,10 @@ void TMainForm::ShowPlainMessage(const std::string& text) {
   boxes.ShowMessage(text, kProgramName);
 }
 
+void TMainForm::ShowPlainMessageLater(const std::string& text) {
+  QTimer::singleShot(0, this, [this, text] { ShowPlainMessage(text); });
+}
+
 void TMainForm::ShowReportWindow() {
   if (Service.Reports) Service.Reports->ShowModalOver(*this);
 }
@@ -223,13 +230,16 @@ void TMainForm::ShowReportWindow() {
 bool TMainForm::ReportWindowVisible() const { return Service.Reports && Service.Reports->IsVisible(); }
 
 void TMainForm::ShowPowerOffWindow() {
-  if (Service.PowerOff) Service.PowerOff->ShowModal();
+  if (!Service.PowerOff) return;
+  std::optional<std::string> refusal = Service.PowerOff->ShowModal();
+  if (refusal) ShowPlainMessage(FormatWithText(Language().Lookup(messages::kPowerOffRefused), *refusal));
 }
 
 void TMainForm::AutoDefragStep() {
   AutoDefragScheduler::SystemVolume system;
   std::optional<ThreadAutoDefragJob> job;
-  if (int row = SystemVolumeRow(); row >= 0) {
+  // A system volume whose job died is left alone, as if it were not listed.
+  if (int row = SystemVolumeRow(); row >= 0 && IsLive(VolumeRows->Job(row))) {
     job.emplace(VolumeRows->Job(row));
     system.Job = &*job;
     int letter = TSetting::DriveIndex(VolumeRows->Letter(row));
@@ -245,7 +255,7 @@ int TMainForm::SystemVolumeRow() {
   return FindSystemVolumeRow(Service.Catalog->SystemVolumeLetter(), VolumeRows->ListedVolumes());
 }
 
-std::vector<TDefragThread*> TMainForm::TickedJobs() { return VolumeRows->TickedJobs(); }
+std::vector<TDefragThread*> TMainForm::TickedJobs() { return LiveJobs(VolumeRows->TickedJobs()); }
 
 std::vector<ReportVolume> TMainForm::TickedReportVolumes() {
   std::vector<ReportVolume> volumes;
@@ -292,15 +302,15 @@ void TMainForm::InstanceMessageReceived(int message) {
     activateWindow();
     break;
   case MSG_STOP_AND_EXIT:
-    for (TDefragThread* job : VolumeRows->Jobs()) {
+    for (TDefragThread* job : LiveJobs(VolumeRows->Jobs())) {
       if (IsAtRest(job->State())) continue;
       try {
         job->StopDeal();
       } catch (const std::exception&) {
-        // A dead job has nothing left to stop.
+        // It died since it was asked: nothing left to stop.
       }
     }
-    QCoreApplication::quit();
+    ExitProgram();
     break;
   case MSG_RUN_SCHEDULE:
     StartScheduledDefrag(true);
@@ -340,10 +350,18 @@ void TMainForm::ShowPage(int tile) {
   Side->LightOnly(tile);
 }
 
+void TMainForm::ExitProgram() {
+  // Quitting closes the windows first and gives up when one refuses; this
+  // one must not hide in the tray instead. The jobs are stopped when the
+  // window is destroyed after the loop.
+  Exiting = true;
+  QCoreApplication::quit();
+}
+
 void TMainForm::closeEvent(QCloseEvent* event) { FormClose(event); }
 
 void TMainForm::FormClose(QCloseEvent* event) {
-  if (!Settings || !Settings->CloseMinimize) {
+  if (Exiting || !Settings || !Settings->CloseMinimize) {
     event->accept();
     return;
   }

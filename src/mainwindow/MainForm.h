@@ -83,6 +83,9 @@ public:
   TaskLibrary& Tasks() { return *Service.Tasks; }
   // Shows a message box carrying the text (errors of handlers included).
   void ShowPlainMessage(const std::string& text);
+  // The same once the running handler has returned, so that a box opened for
+  // the status timer does not hold that timer's handler open.
+  void ShowPlainMessageLater(const std::string& text);
   // The report window, modally, and whether it is showing.
   void ShowReportWindow() override;
   bool ReportWindowVisible() const;
@@ -90,7 +93,8 @@ public:
   void SetReportWindow(ReportWindowHost* reports) { Service.Reports = reports; }
   // The ticked rows' reports and states, in list order, for the report window.
   std::vector<ReportVolume> TickedReportVolumes();
-  // The power-off countdown, modally.
+  // The power-off countdown, modally; when the system refused to switch
+  // off, why, in a message box after the countdown has closed.
   void ShowPowerOffWindow();
   // The update check started at creation; null when none was started.
   TUpdateThread* UpdateThread() { return UpdateCheck ? &UpdateCheck->Thread() : nullptr; }
@@ -103,6 +107,8 @@ public:
   int SystemVolumeRow();
   // Hides into the tray, or minimises where there is no tray.
   void HideToTray();
+  // Ends the application: the window closes whatever CloseMinimize says.
+  void ExitProgram();
   // Shows the page of a side-bar tile.
   void ShowPage(int tile);
 
@@ -165,6 +171,9 @@ private:
   std::unique_ptr<FormSettings> WindowSettings;
   Tswitchlangform* LanguageChooser = nullptr;
   std::unique_ptr<StartupUpdateCheck> UpdateCheck;
+  // Set by ExitProgram: the close that quitting sends is not turned into a
+  // minimise.
+  bool Exiting = false;
 };
 
 } // namespace quillo

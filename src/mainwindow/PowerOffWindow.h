@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include <optional>
+#include <string>
+
 namespace quillo {
 
 // The power-off countdown shown after the last busy job has finished when
@@ -8,8 +11,9 @@ namespace quillo {
 class PowerOffWindow {
 public:
   virtual ~PowerOffWindow() = default;
-  // Returns when the countdown was cancelled (or the request refused).
-  virtual void ShowModal() = 0;
+  // Returns when the countdown was cancelled (nothing) or the system refused
+  // to switch off (why).
+  virtual std::optional<std::string> ShowModal() = 0;
 };
 
 } // namespace quillo

@@ -31,6 +31,30 @@ std::string FormatCalendar(TDateTime value, const char* separator) {
   return text;
 }
 
+// "%%" gives one "%"; the first "%" followed by `kind` takes `value`.
+std::string FormatWithPlaceholder(const std::string& pattern, char kind, const std::string& value) {
+  std::string out;
+  bool used = false;
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    if (pattern[i] == '%' && i + 1 < pattern.size()) {
+      char next = pattern[i + 1];
+      if (next == '%') {
+        out += '%';
+        ++i;
+        continue;
+      }
+      if (next == kind && !used) {
+        out += value;
+        used = true;
+        ++i;
+        continue;
+      }
+    }
+    out += pattern[i];
+  }
+  return out;
+}
+
 } // namespace
 
 CellUpdate StatusColumnText(uint8_t state, uint8_t command, uint8_t mode, uint32_t percent,
@@ -66,6 +90,10 @@ CellUpdate StatusColumnText(uint8_t state, uint8_t command, uint8_t mode, uint32
   }
 }
 
+CellUpdate DeadJobStatusText(const std::string& error, TLanguage& language) {
+  return WhenChanged(FormatWithText(language.Lookup(messages::kJobError), error));
+}
+
 CellUpdate TimeColumnText(uint8_t state, TDateTime lastDefragTime, const std::string& remaining,
                           TLanguage& language) {
   if (state == dsDefragging) return Always(language.Lookup(messages::kLeftTime) + " " + remaining);
@@ -99,26 +127,11 @@ std::string LastAutoDefragText(TDateTime lastAutoDefrag, TLanguage& language) {
 }
 
 std::string FormatWithInteger(const std::string& pattern, int64_t value) {
-  std::string out;
-  bool used = false;
-  for (size_t i = 0; i < pattern.size(); ++i) {
-    if (pattern[i] == '%' && i + 1 < pattern.size()) {
-      char next = pattern[i + 1];
-      if (next == '%') {
-        out += '%';
-        ++i;
-        continue;
-      }
-      if (next == 'd' && !used) {
-        out += std::to_string(value);
-        used = true;
-        ++i;
-        continue;
-      }
-    }
-    out += pattern[i];
-  }
-  return out;
+  return FormatWithPlaceholder(pattern, 'd', std::to_string(value));
+}
+
+std::string FormatWithText(const std::string& pattern, const std::string& value) {
+  return FormatWithPlaceholder(pattern, 's', value);
 }
 
 } // namespace quillo

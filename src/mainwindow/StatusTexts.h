@@ -30,6 +30,9 @@ struct CellUpdate {
 CellUpdate StatusColumnText(uint8_t state, uint8_t command, uint8_t mode, uint32_t percent,
                             TLanguage& language);
 
+// The status column of a job whose thread ended with `error`.
+CellUpdate DeadJobStatusText(const std::string& error, TLanguage& language);
+
 // The time column: the time left while defragmenting (`remaining` is the
 // report's RemainingTime), else the last defragmentation or "never".
 CellUpdate TimeColumnText(uint8_t state, TDateTime lastDefragTime, const std::string& remaining,
@@ -51,5 +54,7 @@ std::string LastAutoDefragText(TDateTime lastAutoDefrag, TLanguage& language);
 // A language text with printf-style "%d" and "%%": the first "%d" takes
 // `value`, "%%" gives one "%".
 std::string FormatWithInteger(const std::string& pattern, int64_t value);
+// The same with "%s": the first "%s" takes `value`.
+std::string FormatWithText(const std::string& pattern, const std::string& value);
 
 } // namespace quillo

@@ -3,6 +3,7 @@
 
 #include <QCoreApplication>
 
+#include "mainwindow/LiveJobs.h"
 #include "mainwindow/MainForm.h"
 #include "mainwindow/StatusTexts.h"
 #include "settings/MessageText.h"
@@ -33,6 +34,7 @@ void WriteWhenChanged(QLabel* label, const QString& text) {
 void StatusTick::Run() {
   VolumeList& volumes = Form.Volumes();
   for (int i = 0; i < volumes.Count(); ++i) ShowRow(i);
+  for (int i = 0; i < volumes.Count(); ++i) TellDeath(i);
   if (Form.Settings->EnableQuilloDefrag) Form.AutoDefragStep();
   GuardBattery();
   AnimateTray();
@@ -50,7 +52,9 @@ void StatusTick::ShowRow(int row) {
   TDefragThread& job = volumes.Job(row);
   TLanguage& language = Form.Language();
   QTreeWidgetItem* item = volumes.Item(row);
-  uint8_t state = job.State();
+  bool dead = !IsLive(job);
+  // A dead job keeps the running state it died in; it is shown at rest.
+  uint8_t state = dead ? uint8_t(dsIdle) : job.State();
   uint32_t percent = job.Engine().Map->GetProgressBar() * 100 / kProgressMaximum;
   CellUpdate status = StatusColumnText(state, job.Command(), job.Mode(), percent, language);
   const WriteVerdict& verdict = volumes.PassVerdict(row);
@@ -59,8 +63,12 @@ void StatusTick::ShowRow(int row) {
     status = {CellUpdate::Write::WhenChanged,
               language.Lookup(verdict.Result == WriteVerdict::Kind::Refused ? messages::kRefused
                                                                            : messages::kWriteFailed)};
+  std::string error = dead ? job.ErrorText() : std::string();
+  if (dead) status = DeadJobStatusText(error, language);
   Write(item, kStatusColumn, status);
-  QString why = notDone ? QString::fromStdString(verdict.Reason) : QString();
+  QString why = dead      ? QString::fromStdString(error)
+                : notDone ? QString::fromStdString(verdict.Reason)
+                          : QString();
   if (item->toolTip(kStatusColumn) != why)
     for (int column = 0; column < item->columnCount(); ++column) item->setToolTip(column, why);
 
@@ -101,7 +109,8 @@ void StatusTick::ShowCurrentVolume(TDefragThread& job) {
 void StatusTick::UpdateManualButtons() {
   VolumeList& volumes = Form.Volumes();
   std::vector<uint8_t> ticked;
-  for (TDefragThread* job : volumes.TickedJobs()) ticked.push_back(job->State());
+  // A dead job takes no command: the layout is the living ones'.
+  for (TDefragThread* job : LiveJobs(volumes.TickedJobs())) ticked.push_back(job->State());
   Form.manualdefrag->ApplyLayout(DecideManualLayout(ticked));
 }
 
@@ -109,13 +118,21 @@ void StatusTick::GuardBattery() {
   if (!Form.Settings->StopWhenBattary || !Form.Services().AcLineStatus) return;
   if (Form.Services().AcLineStatus() != kAcLineOffline) return;
   for (TDefragThread* job : Form.Volumes().Jobs())
-    if (IsRunning(job->State())) job->StopDeal();
+    if (IsLiveAndRunning(*job)) job->StopDeal();
 }
 
 bool StatusTick::AnyJobRunning() {
   for (TDefragThread* job : Form.Volumes().Jobs())
-    if (IsRunning(job->State())) return true;
+    if (IsLiveAndRunning(*job)) return true;
   return false;
+}
+
+void StatusTick::TellDeath(int row) {
+  VolumeList& volumes = Form.Volumes();
+  if (!volumes.TakeUnreportedDeath(row)) return;
+  std::string text = std::string(1, volumes.Letter(row)) + ": " +
+                     DeadJobStatusText(volumes.Job(row).ErrorText(), Form.Language()).Text;
+  Form.ShowPlainMessageLater(text);
 }
 
 void StatusTick::AnimateTray() {

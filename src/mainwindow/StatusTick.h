@@ -25,6 +25,8 @@ public:
 private:
   void ShowRow(int row);
   void ShowCurrentVolume(TDefragThread& job);
+  // Tells the user once, after the tick, that the row's job died.
+  void TellDeath(int row);
   void GuardBattery();
   void AnimateTray();
   void TakeCompletion(int row);

@@ -8,6 +8,7 @@
 #include <exception>
 #include <string_view>
 
+#include "mainwindow/LiveJobs.h"
 #include "mainwindow/ManualPage.h"
 #include "mainwindow/StatusTexts.h"
 #include "mainwindow/WindowDispatcher.h"
@@ -78,6 +79,13 @@ char VolumeList::Letter(int row) const {
 }
 
 QTreeWidgetItem* VolumeList::Item(int row) const { return ManualList->topLevelItem(row); }
+
+bool VolumeList::TakeUnreportedDeath(int row) {
+  Row& entry = Rows[size_t(row)];
+  if (entry.DeathReported || !entry.Job->IsDead()) return false;
+  entry.DeathReported = true;
+  return true;
+}
 
 bool VolumeList::IsTicked(int row) const { return Item(row)->checkState(0) == Qt::Checked; }
 
@@ -240,10 +248,13 @@ bool VolumeList::RemoveDepartedVolumes(int32_t& currentIndex) {
                                [&](const std::string& root) { return SameLetter(Rows[i].Root, root); });
     if (present) continue;
     Row& row = Rows[i];
-    try {
-      row.Job->StopDeal();
-    } catch (const std::exception&) {
-      // A job that died stops nothing; it is retired all the same.
+    // A job that died stops nothing; it is retired all the same.
+    if (IsLive(*row.Job)) {
+      try {
+        row.Job->StopDeal();
+      } catch (const std::exception&) {
+        // It died since it was asked.
+      }
     }
     row.View.reset();
     Retired.push_back(std::move(row.Job));
@@ -264,11 +275,12 @@ size_t VolumeList::ReleaseRetiredJobs() {
 
 void VolumeList::Shutdown(WindowDispatcher& dispatcher) {
   for (Row& row : Rows) {
-    if (!row.Job) continue;
+    // A dead job has nothing to stop.
+    if (!row.Job || !IsLive(*row.Job)) continue;
     try {
       row.Job->StopDeal();
     } catch (const std::exception&) {
-      // A dead job has nothing to stop.
+      // It died since it was asked.
     }
   }
   for (Row& row : Rows) row.View.reset();

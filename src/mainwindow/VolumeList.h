@@ -60,6 +60,9 @@ public:
   // failed pass is shown as such, not as done.
   const WriteVerdict& PassVerdict(int row) const { return Rows[size_t(row)].Verdict; }
   void SetPassVerdict(int row, WriteVerdict verdict) { Rows[size_t(row)].Verdict = std::move(verdict); }
+  // True once for a row whose job has died, the first time it is asked
+  // after the death: the error is told to the user once.
+  bool TakeUnreportedDeath(int row);
   VolumeMapView& Map(int row) { return *Rows[size_t(row)].View; }
   // The first character of the row's caption: its drive letter.
   char Letter(int row) const;
@@ -88,6 +91,7 @@ private:
     std::unique_ptr<VolumeMapView> View;
     bool HoldsWindows = false;
     WriteVerdict Verdict;
+    bool DeathReported = false;
   };
   struct Candidate {
     std::string Root;

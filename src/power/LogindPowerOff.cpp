@@ -2,6 +2,7 @@
 #include "power/LogindPowerOff.h"
 
 #include <QDBusConnection>
+#include <QDBusError>
 
 namespace quillo {
 
@@ -14,6 +15,7 @@ constexpr const char* kPowerOffMethod = "PowerOff";
 constexpr bool kInteractive = false;
 // logind answers at once; a bus that does not must not freeze the window.
 constexpr int kReplyTimeoutMs = 10000;
+constexpr const char* kNoSystemBus = "the system bus is not available";
 } // namespace
 
 QDBusMessage LogindPowerOff::PowerOffCall() {
@@ -25,10 +27,19 @@ QDBusMessage LogindPowerOff::PowerOffCall() {
 }
 
 bool LogindPowerOff::RequestPowerOff() {
+  Reason.clear();
   QDBusConnection bus = QDBusConnection::systemBus();
-  if (!bus.isConnected()) return false;
+  if (!bus.isConnected()) {
+    QString detail = bus.lastError().message();
+    Reason = kNoSystemBus + (detail.isEmpty() ? std::string() : " (" + detail.toStdString() + ")");
+    return false;
+  }
   QDBusMessage reply = bus.call(PowerOffCall(), QDBus::Block, kReplyTimeoutMs);
-  return reply.type() == QDBusMessage::ReplyMessage;
+  if (reply.type() == QDBusMessage::ReplyMessage) return true;
+  // logind absent, polkit saying no, an inhibitor, or no answer in time.
+  QString detail = reply.errorMessage().isEmpty() ? reply.errorName() : reply.errorMessage();
+  Reason = detail.toStdString();
+  return false;
 }
 
 } // namespace quillo

@@ -3,6 +3,8 @@
 
 #include <QDBusMessage>
 
+#include <string>
+
 #include "power/PowerOffRequest.h"
 
 namespace quillo {
@@ -17,6 +19,10 @@ public:
   static QDBusMessage PowerOffCall();
 
   bool RequestPowerOff() override;
+  std::string RefusalReason() const override { return Reason; }
+
+private:
+  std::string Reason;
 };
 
 } // namespace quillo

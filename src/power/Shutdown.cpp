@@ -102,10 +102,11 @@ TShutdown::TShutdown(PowerOffRequest& request, std::function<QImage()> capture, 
   Panel_shutdown->raise();
 }
 
-void TShutdown::ShowModal() {
+std::optional<std::string> TShutdown::ShowModal() {
   if (QScreen* screen = QGuiApplication::primaryScreen()) setGeometry(screen->geometry());
   setWindowState(windowState() | Qt::WindowMaximized);
   exec();
+  return RefusalText;
 }
 
 void TShutdown::showEvent(QShowEvent* event) {
@@ -116,6 +117,7 @@ void TShutdown::showEvent(QShowEvent* event) {
 
 void TShutdown::FormShow() {
   SecondsLeft = kCountdownSeconds;
+  RefusalText.reset();
   Label_countdown->setText(QString::number(kCountdownSeconds));
   Snapshot = Capture();
   ShowSnapshot();
@@ -143,8 +145,13 @@ void TShutdown::Timer_shutdownTimer() {
   }
 }
 
-// A refusal leaves the window at 0 with the timer off; "Cancel" closes it.
-void TShutdown::ShutDownComputer() { Request.RequestPowerOff(); }
+// A refusal ends the countdown: the window closes and the caller shows why,
+// rather than leaving a screen stuck at 0.
+void TShutdown::ShutDownComputer() {
+  if (Request.RequestPowerOff()) return;
+  RefusalText = Request.RefusalReason();
+  QDialog::reject();
+}
 
 void TShutdown::Button_cancel_shutdownClick() {
   Timer_shutdown->stop();

@@ -3,7 +3,8 @@
 // and covers the screen with a frozen picture of the desktop, which fades to
 // grey over the first ten seconds, and a panel in the middle that counts 30
 // seconds down; at 0 it asks the system to switch the computer off, unless
-// "Cancel" was pressed first. Its texts are fixed, never translated.
+// "Cancel" was pressed first. When the system refuses, the window closes and
+// tells its caller why. Its texts are fixed, never translated.
 #pragma once
 
 #include <QDialog>
@@ -15,6 +16,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
+#include <string>
 
 #include "mainwindow/PowerOffWindow.h"
 #include "power/PowerOffRequest.h"
@@ -34,8 +37,9 @@ public:
   explicit TShutdown(PowerOffRequest& request, std::function<QImage()> capture = {},
                      QWidget* parent = nullptr);
 
-  // Shown maximised; returns when "Cancel" closes the window.
-  void ShowModal() override;
+  // Shown maximised; returns when "Cancel" closes the window (nothing) or
+  // the system refused to switch off (why).
+  std::optional<std::string> ShowModal() override;
 
   QFrame* Panel_shutdown;
   QLabel* Image_shutdown;
@@ -46,6 +50,9 @@ public:
   QPushButton* Button_cancel_shutdown;
 
   int32_t SecondsLeft = kCountdownSeconds;
+
+  // Why the system refused this showing's request; nothing while it has not.
+  const std::optional<std::string>& Refusal() const { return RefusalText; }
 
   // The desktop picture as it is shown now.
   const QImage& ScreenPicture() const { return Snapshot; }
@@ -67,6 +74,7 @@ private:
   PowerOffRequest& Request;
   std::function<QImage()> Capture;
   QImage Snapshot;
+  std::optional<std::string> RefusalText;
 };
 
 } // namespace quillo

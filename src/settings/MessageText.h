@@ -57,6 +57,12 @@ inline constexpr MessageText kPause{"Pause", "Pause"};
 // writes failed; the reason is the row's tooltip.
 inline constexpr MessageText kRefused{"Refused", "Refused"};
 inline constexpr MessageText kWriteFailed{"WriteFailed", "Failed"};
+// The status of a volume whose job ended with an error; "%s" is the error.
+inline constexpr MessageText kJobError{"JobError", "Error: %s"};
+// Why the computer was not switched off after the countdown; "%s" is the
+// system's answer.
+inline constexpr MessageText kPowerOffRefused{"PowerOffRefused",
+                                              "The computer could not be switched off: %s"};
 inline constexpr MessageText kStartAutoDefrag{
     "StartAutoDefrag", "Start Auto Defrag when system idle exceeds(%d minutes)"};
 inline constexpr MessageText kStartSchedule{"StartSchedule", "Start scheduled defragment"};
@@ -87,6 +93,7 @@ inline constexpr std::array kAllMessageTexts = {
     messages::kStartUp,           messages::kStopping,          messages::kTurnoff,
     messages::kUnmovable,
     messages::kNoSystemVolume,    messages::kRefused,           messages::kWriteFailed,
+    messages::kJobError,          messages::kPowerOffRefused,
 };
 
 } // namespace quillo

@@ -79,6 +79,22 @@ TEST(StatusTextsTest, StatusTextsComeFromTheLanguageFile) {
   EXPECT_EQ(StatusColumnText(dsStopping, jcAnalyze, dmFast, 0, language).Text, "Stopping");
 }
 
+TEST(StatusTextsTest, ADeadJobShowsItsErrorInEachLanguage) {
+  TLanguage language(SourceDir() / "language");
+  EXPECT_EQ(DeadJobStatusText("GetVolumeBitmap Error", language),
+            (CellUpdate{Write::WhenChanged, "Error: GetVolumeBitmap Error"}));
+  language.SetLanguage("Deutsch");
+  EXPECT_EQ(DeadJobStatusText("GetVolumeBitmap Error", language).Text,
+            "Fehler: GetVolumeBitmap Error");
+  language.SetLanguage("Francais");
+  EXPECT_EQ(DeadJobStatusText("GetVolumeBitmap Error", language).Text,
+            "Erreur : GetVolumeBitmap Error");
+  // Without a language file, the built-in text.
+  TempDir empty;
+  TLanguage builtIn(empty.Path());
+  EXPECT_EQ(DeadJobStatusText("x", builtIn).Text, "Error: x");
+}
+
 TEST(StatusTextsTest, TimeColumnShowsNeverLastOrLeftTime) {
   TLanguage language(SourceDir() / "language");
   CalendarTime when{2009, 5, 3, 14, 22, 10, 0};
@@ -133,6 +149,13 @@ TEST(StatusTextsTest, IntegerFormats) {
   EXPECT_EQ(FormatWithInteger("%d files", -3), "-3 files");
   EXPECT_EQ(FormatWithInteger("no number", 5), "no number");
   EXPECT_EQ(FormatWithInteger("%d and %d", 5), "5 and %d");
+}
+
+TEST(StatusTextsTest, TextFormats) {
+  EXPECT_EQ(FormatWithText("Error: %s", "disk gone"), "Error: disk gone");
+  // The text is taken as it is: a "%d" or "%s" inside it stays.
+  EXPECT_EQ(FormatWithText("%s (100%%)", "50%d %s"), "50%d %s (100%)");
+  EXPECT_EQ(FormatWithText("%d then %s", "x"), "%d then x");
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,7 +61,10 @@ public:
 
 class RecordingPowerOff final : public PowerOffWindow {
 public:
-  void ShowModal() override { ++Shown; }
+  std::optional<std::string> ShowModal() override {
+    ++Shown;
+    return std::nullopt;
+  }
   int Shown = 0;
 };
 

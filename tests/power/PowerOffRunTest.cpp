@@ -18,6 +18,7 @@ public:
     ++Requests;
     return false;
   }
+  std::string RefusalReason() const override { return "Access denied"; }
   int Requests = 0;
 };
 
@@ -84,6 +85,40 @@ TEST_F(PowerOffRunTest, TwoVolumesShowTheCountdownOnlyWhenTheSecondFinishes) {
   EXPECT_EQ(shown, 1);
   EXPECT_EQ(Rig.Reports.Openings, 0);
   EXPECT_EQ(Request.Requests, 0);
+}
+
+TEST_F(PowerOffRunTest, ARefusedPowerOffEndsTheCountdownAndSaysWhy) {
+  Rig.Catalog.Add("C:\\", MakeWindowVolume("C:"));
+  Rig.EditSettings([](TSetting& settings) { settings.Language = "Deutsch"; });
+  FormServices services = Rig.Services();
+  services.PowerOff = &Shutdown;
+  Form = std::make_unique<TMainForm>(services);
+  ASSERT_TRUE(Form->StartedWithVolumes());
+  // The window's language as the settings choose it.
+  Form->Settings->Translator.SetLanguage(Form->Settings->Language);
+  Form->show();
+  ManualPage* page = Form->manualdefrag;
+  page->CheckBox_auto_shutdown->click();
+  size_t messagesBefore = Rig.Messages.Messages().size();
+
+  // The countdown runs out unanswered; the system says no.
+  bool ranOut = false;
+  QTest::mouseClick(page->ManuDefragBtn, Qt::LeftButton);
+  ASSERT_TRUE(PumpUntil([&] {
+    if (Shutdown.isVisible() && !ranOut) {
+      ranOut = true;
+      for (int i = 0; i < TShutdown::kCountdownSeconds; ++i) Shutdown.Timer_shutdownTimer();
+    }
+    return ranOut && Rig.Messages.Messages().size() > messagesBefore;
+  }));
+  EXPECT_EQ(Request.Requests, 1);
+  EXPECT_FALSE(Shutdown.isVisible());
+  ASSERT_EQ(Rig.Messages.Messages().size(), messagesBefore + 1);
+  EXPECT_EQ(Rig.Messages.Messages().back().Text,
+            "Der Computer konnte nicht ausgeschaltet werden: Access denied");
+  // The window goes on: its status timer runs again.
+  EXPECT_TRUE(Form->Timer_GetDefragRuntimeData->isActive());
+  EXPECT_EQ(Rig.Reports.Openings, 0);
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,7 @@ public:
     if (Window) LabelsAtRequest.push_back(Window->Label_countdown->text().toStdString());
     return Accept;
   }
+  std::string RefusalReason() const override { return "Interactive authentication required."; }
   TShutdown* Window = nullptr;
   std::vector<std::string> LabelsAtRequest;
   bool Accept = false;
@@ -175,11 +177,34 @@ TEST_F(ShutdownTest, CountsDownFadesForTenSecondsAndAsksOnceAtZero) {
   Ticks(1);
   ASSERT_EQ(Request.LabelsAtRequest, std::vector<std::string>{"0"});
   EXPECT_FALSE(Window.Timer_shutdown->isActive());
-  // Refused: the window stays at 0 and asks no more.
+  // Refused: the countdown ends with the system's reason and asks no more.
+  EXPECT_FALSE(Window.isVisible());
+  EXPECT_EQ(Window.Refusal(), std::optional<std::string>("Interactive authentication required."));
   Ticks(3);
   EXPECT_EQ(Request.LabelsAtRequest.size(), 1u);
   EXPECT_EQ(Label(), "0");
-  EXPECT_TRUE(Window.isVisible());
+}
+
+TEST_F(ShutdownTest, ARefusalEndsTheModalCountdownWithTheReason) {
+  std::optional<std::string> refusal;
+  // The countdown runs out while the window is up; nobody presses "Cancel".
+  QTimer::singleShot(0, &Window, [&] { Ticks(TShutdown::kCountdownSeconds); });
+  refusal = Window.ShowModal();
+  EXPECT_EQ(refusal, std::optional<std::string>("Interactive authentication required."));
+  EXPECT_FALSE(Window.isVisible());
+  EXPECT_EQ(Request.LabelsAtRequest, std::vector<std::string>{"0"});
+
+  // An accepted request leaves the window up at 0 while the system goes down.
+  Request.Accept = true;
+  bool stillShown = false;
+  QTimer::singleShot(0, &Window, [&] {
+    Ticks(TShutdown::kCountdownSeconds);
+    stillShown = Window.isVisible() && !Window.Refusal();
+    Window.Button_cancel_shutdown->click();
+  });
+  EXPECT_EQ(Window.ShowModal(), std::nullopt);
+  EXPECT_TRUE(stillShown);
+  EXPECT_EQ(Request.LabelsAtRequest.size(), 2u);
 }
 
 TEST_F(ShutdownTest, CancelAtTwentyFiveAsksNothingAndTheNextShowingStartsAgain) {
@@ -212,6 +237,7 @@ TEST_F(ShutdownTest, ShownModallyMaximisedUntilCancelled) {
   EXPECT_TRUE(wasMaximised);
   EXPECT_FALSE(Window.isVisible());
   EXPECT_TRUE(Request.LabelsAtRequest.empty());
+  EXPECT_EQ(Window.Refusal(), std::nullopt);
 }
 
 } // namespace
