@@ -53,11 +53,16 @@ for trial in $(seq 1 "$trials"); do
   kill -KILL "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
   if [ "$kind" = ntfs ]; then
+    # A journal left behind means the cut fell inside a write session.
+    if [ -n "$(ls -A "$home/journal" 2>/dev/null)" ]; then session="inside a write session"; else session="outside writes"; fi
+    if ntfsresize --info --no-action "$copy" >/dev/null 2>&1; then sound=consistent; else sound=INCONSISTENT; fi
     before=$(ntfs_intact "$copy")
     fix=$(ntfsfix "$copy" 2>&1 | grep -E "processed successfully|FAILED|Error|error|inconsistent|Refusing|dirty" | head -2 | tr '\n' ' ' || true)
     after=$(ntfs_intact "$copy")
-    if ntfsresize --info --no-action "$copy" >/dev/null 2>&1; then consistent=consistent; else consistent=INCONSISTENT; fi
-    echo "cut at ${cut_ms} ms: intact before ntfsfix ${before% *}/${before#* }; ntfsfix: ${fix:-(no summary)}; intact after ${after% *}/${after#* }; ntfsresize: $consistent"
+    # -f: ntfsfix leaves the volume scheduled for chkdsk, which ntfsresize
+    # otherwise refuses to look at.
+    if ntfsresize -f --info --no-action "$copy" >/dev/null 2>&1; then consistent=consistent; else consistent=INCONSISTENT; fi
+    echo "cut at ${cut_ms} ms ($session): ntfsresize $sound; intact ${before% *}/${before#* }; ntfsfix: ${fix:-(no summary)}; then intact ${after% *}/${after#* }, ntfsresize -f $consistent"
   else
     fsck=$(fsck.fat -a "$copy" 2>&1 | tail -1 || true)
     check=$(python3 "$here/tests/fixtures/fat32_image.py" check --image "$copy" --manifest "$manifest" --work "$work/check" | grep -E "^CONTENT" || true)
