@@ -32,19 +32,6 @@ constexpr size_t kNtfsSectorCountOffset = 40;
 constexpr char kBitLockerSectorsPerCluster = 8;
 constexpr uint64_t kBitLockerSectors = 16384;
 
-size_t Count(const std::string& text, const std::string& part) {
-  size_t count = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-    ++count;
-  return count;
-}
-
-std::string Replaced(std::string text, const std::string& mark, const std::string& by) {
-  for (size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + by.size()))
-    text.replace(at, mark.size(), by);
-  return text;
-}
-
 // A sparse file of `bytes` zeros.
 fs::path Blank(const fs::path& path, uint64_t bytes) {
   std::ofstream(path, std::ios::binary).close();

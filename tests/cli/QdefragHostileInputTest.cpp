@@ -28,19 +28,6 @@ constexpr size_t kNtfsOemOffset = 3;
 constexpr size_t kTinyImageBytes = 100;
 constexpr const char* kFolderMark = "{dir}";
 
-size_t Count(const std::string& text, const std::string& part) {
-  size_t count = 0;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
-    ++count;
-  return count;
-}
-
-std::string Replaced(std::string text, const std::string& mark, const std::string& by) {
-  for (size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + by.size()))
-    text.replace(at, mark.size(), by);
-  return text;
-}
-
 void WriteBytes(const fs::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }

@@ -125,4 +125,17 @@ ToolResult RunProgram(const std::string& program, const std::vector<std::string>
   return process.Wait();
 }
 
+size_t Count(const std::string& text, const std::string& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+    ++count;
+  return count;
+}
+
+std::string Replaced(std::string text, const std::string& mark, const std::string& by) {
+  for (size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + by.size()))
+    text.replace(at, mark.size(), by);
+  return text;
+}
+
 } // namespace quillo::test

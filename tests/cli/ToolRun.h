@@ -48,6 +48,11 @@ private:
 ToolResult RunTool(const std::vector<std::string>& arguments,
                    const std::filesystem::path& home = {});
 
+// How often `part` occurs in `text` (overlaps counted).
+size_t Count(const std::string& text, const std::string& part);
+// `text` with every `mark` replaced by `by`.
+std::string Replaced(std::string text, const std::string& mark, const std::string& by);
+
 // Any program, found on PATH.
 ToolResult RunProgram(const std::string& program, const std::vector<std::string>& arguments);
 
