@@ -38,12 +38,14 @@ std::string_view Trim(std::string_view text) {
 
 bool IsQuote(char c) { return c == '"' || c == '\''; }
 
-// A byte-order mark, or an ASCII character and a zero byte in either order
-// as UTF-16 writes one: no profile text starts with a zero byte.
+// A byte-order mark, a zero byte first (UTF-16 big-endian), or a character
+// and then a zero byte (little-endian). No profile text has a zero byte in
+// its first two, and a file that does is never written: lines added after
+// it would make it read back as UTF-16 and be ignored as a whole.
 bool LooksLikeUtf16Text(std::string_view text) {
   if (text.substr(0, 2) == kUtf16LittleEndianMark || text.substr(0, 2) == kUtf16BigEndianMark)
     return true;
-  return text.size() >= 2 && (text[0] == '\0') != (text[1] == '\0');
+  return text.substr(0, 2).find('\0') != std::string_view::npos;
 }
 
 bool IsUtf8Continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }

@@ -153,6 +153,7 @@ TEST(ProfileFileTest, RecognisesUtf16Text) {
                         Case{std::string("[\0S\0]\0", 6), true},
                         Case{std::string("\0[\0S\0]", 6), true},
                         Case{"\xEF\xBB\xBF[S]", false}, Case{"[S]\nK=\xFF\xFE", false},
+                        Case{std::string("\0", 1), true}, Case{std::string("\0\0[S]", 5), true},
                         Case{"", false}, Case{"x", false}})
     EXPECT_EQ(ProfileFile::Parse(c.Text).LooksLikeUtf16(), c.Utf16) << c.Text;
 }
