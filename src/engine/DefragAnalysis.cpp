@@ -36,6 +36,7 @@ uint32_t SumClusters(const FileList& list) {
 void TDefrag::BeforeFileInfo(uint32_t) {}
 void TDefrag::NameNeeded(FILE_INFO&) {}
 uint32_t TDefrag::WalkPercentage(uint32_t) { return 0; }
+void TDefrag::AfterFileInfo(Handle, const FILE_INFO&) {}
 
 void TDefrag::SetStateUnlessStopping(uint8_t state) {
   uint8_t current = State.load();
@@ -68,10 +69,8 @@ bool TDefrag::ExamineEntry(std::unique_ptr<FILE_INFO>& record, uint8_t mode, uin
 
   FILE_INFO& entry = *record;
   if (!ReadFileInfo(entry)) return true;
-  if (entry.DirFlag)
-    Report->DirCount++;
-  else
-    Report->FileCount++;
+  // A named stream is part of its file, which is counted once.
+  if (entry.StreamName.empty()) ++(entry.DirFlag ? Report->DirCount : Report->FileCount);
   if (!ReadExtents(entry)) return true;
 
   int64_t sizeLimit = SizeLimit.load();
@@ -155,6 +154,7 @@ bool TDefrag::ReadFileInfo(FILE_INFO& file) {
       file.Size = int64_t(information.FileSize);
     }
   }
+  if (result) AfterFileInfo(handle, file);
   Volume->CloseHandle(handle);
   return result;
 }

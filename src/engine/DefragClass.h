@@ -144,6 +144,8 @@ protected:
   virtual void NameNeeded(FILE_INFO& file);
   // The walk's percentage for the caption steps.
   virtual uint32_t WalkPercentage(uint32_t counter);
+  // With the entry still open after its information was read.
+  virtual void AfterFileInfo(Handle handle, const FILE_INFO& file);
 
   // Stores a final state unless a stop was requested meanwhile.
   void SetStateUnlessStopping(uint8_t state);

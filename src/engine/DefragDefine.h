@@ -81,6 +81,7 @@ struct EXTENT_INFO {
 struct FILE_INFO {
   std::string Name;           // full path, "C:\dir\file" (UTF-8 on this platform)
   int64_t FileRef = 0;        // NTFS record number; unused on FAT
+  std::u16string StreamName;  // NTFS: a named data stream of the record; empty: the file itself
   uint8_t Status = fsNone;    // FileStatus of the current run
   uint32_t VirtualClusters = 0; // clusters without a place on disk (sparse, compressed)
   uint32_t Clusters = 0;      // sum of Extents[].Length

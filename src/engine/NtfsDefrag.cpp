@@ -41,7 +41,25 @@ std::string NameToCodePage(const char16_t* text, size_t length) {
 
 } // namespace
 
-Handle TNtfsDefrag::OpenFile(FILE_INFO& file) { return OpenFileById(file.FileRef); }
+Handle TNtfsDefrag::OpenFile(FILE_INFO& file) {
+  Handle handle = OpenFileById(file.FileRef);
+  if (file.StreamName.empty() || handle == kInvalidHandle) return handle;
+  Handle stream = kInvalidHandle;
+  NtStatus status = Volume->OpenStream(handle, file.StreamName, stream);
+  Volume->CloseHandle(handle);
+  return status == kStatusSuccess ? stream : kInvalidHandle;
+}
+
+void TNtfsDefrag::AfterFileInfo(Handle handle, const FILE_INFO& file) {
+  if (!file.StreamName.empty()) return;
+  if (Volume->QueryStreams(handle, PendingStreams) != kStatusSuccess) {
+    PendingStreams.clear();
+    return;
+  }
+  // A stream kept inside the record has nothing to defragment.
+  std::erase_if(PendingStreams,
+                [](const StreamInformation& stream) { return stream.AllocationSize == 0; });
+}
 
 Handle TNtfsDefrag::OpenFileById(int64_t fileRef) {
   NtfsFileRecordOutputBuffer& answer = *RecordBuffer;
@@ -118,7 +136,16 @@ void TNtfsDefrag::Analyze(uint8_t mode) {
   // Record 0 is the MFT's own; the walk starts after it.
   for (int64_t r = 1; r <= MftRecordCount; ++r) {
     record->FileRef = r;
+    record->StreamName.clear();
+    PendingStreams.clear();
     if (!ExamineEntry(record, mode, uint32_t(r))) return;
+    // Named data streams are fragmented and joined like the file's own.
+    std::vector<StreamInformation> streams = std::move(PendingStreams);
+    for (StreamInformation& stream : streams) {
+      record->FileRef = r;
+      record->StreamName = std::move(stream.Name);
+      if (!ExamineEntry(record, mode, uint32_t(r))) return;
+    }
   }
   record.reset();
   FinishAnalysis(mode);

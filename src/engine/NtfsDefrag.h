@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/DefragClass.h"
 
@@ -17,7 +18,8 @@ public:
 
   // Raises "NtFsControlFile Error" besides the errors of every analysis.
   void Analyze(uint8_t mode) override;
-  // OpenFileById with the record number in FileRef.
+  // OpenFileById with the record number in FileRef, then the named stream
+  // in StreamName when there is one.
   Handle OpenFile(FILE_INFO& file) override;
 
   // Opens the file of a record, provided the record is in use and belongs to
@@ -36,11 +38,15 @@ protected:
   void BeforeFileInfo(uint32_t counter) override;
   void NameNeeded(FILE_INFO& file) override;
   uint32_t WalkPercentage(uint32_t counter) override;
+  // Notes the file's named streams that have clusters, for the walk to
+  // examine after the file.
+  void AfterFileInfo(Handle handle, const FILE_INFO& file) override;
 
 private:
   // The MFT zone and the MFT on the map; MftRecordCount.
   void PrepareWalk();
 
+  std::vector<StreamInformation> PendingStreams;
   std::unique_ptr<NtfsFileRecordOutputBuffer> RecordBuffer =
       std::make_unique<NtfsFileRecordOutputBuffer>();
 };

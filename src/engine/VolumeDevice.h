@@ -184,6 +184,15 @@ struct DirectoryEntry {
   uint32_t FileAttributes = 0;
 };
 
+// One named data stream of a file, as ZwQueryInformationFile(FileStream-
+// Information) tells it, with the name bare ("stream", not ":stream:$DATA").
+// The unnamed stream is not listed: the file's own handle stands for it.
+struct StreamInformation {
+  std::u16string Name;
+  uint64_t Size = 0;           // bytes of data
+  uint64_t AllocationSize = 0; // bytes of clusters; 0 when the data lives in the record
+};
+
 // Whether the device did the writing it was asked for. Refused: it would not
 // write to the volume at all (damage found before the first write, a
 // read-only, dirty or hibernated volume); Failed: writing began and then
@@ -260,6 +269,23 @@ public:
                              std::vector<DirectoryEntry>& out) = 0;
 
   virtual void CloseHandle(Handle handle) = 0;
+  // ZwQueryInformationFile(FileStreamInformation) on a file or directory
+  // handle: its named data streams, in the file system's order. Devices of
+  // file systems without streams answer none.
+  virtual NtStatus QueryStreams(Handle file, std::vector<StreamInformation>& out) {
+    (void)file;
+    out.clear();
+    return kStatusSuccess;
+  }
+  // ZwOpenFile of ":name" relative to an open file: a handle on one of its
+  // named data streams, which the control calls (retrieval pointers, moves,
+  // file information, the file name as "\dir\file:name") then act on.
+  virtual NtStatus OpenStream(Handle file, const std::u16string& name, Handle& out) {
+    (void)file;
+    (void)name;
+    out = kInvalidHandle;
+    return kStatusObjectNameNotFound;
+  }
 
   // Ends a write session begun by the first move: metadata flushed and the
   // volume marked clean. Called when a pass ends and when the volume is

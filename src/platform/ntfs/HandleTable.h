@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "engine/VolumeDevice.h"
@@ -15,6 +16,7 @@ struct HandleEntry {
   bool Directory = false;
   uint16_t Sequence = 0;
   uint64_t Record = 0;
+  std::u16string Stream; // a named data stream of the file; empty: the file itself
 };
 
 // Handles in slots: an analysis opens and closes files hundreds of thousands

@@ -225,6 +225,8 @@ bool MftCatalog::ScanRecord(ntfs_volume* volume, uint64_t record, void* data, bo
     ATTR_RECORD* attribute = context->attr;
     std::string why;
     if (attribute->type == AT_ATTRIBUTE_LIST && !entry.Extent) entry.Stream = StreamKind::Unknown;
+    if (attribute->type == AT_DATA && attribute->name_length != 0 && !entry.Extent)
+      entry.NamedStreams = true;
     bool analysed = !entry.Extent && entry.Stream != StreamKind::Unknown &&
                     IsAnalysedStream(attribute, entry.Directory);
     if (attribute->non_resident) {

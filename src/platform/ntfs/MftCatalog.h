@@ -52,6 +52,7 @@ struct CatalogEntry {
   bool Directory = false;
   bool Extent = false;     // an extent record of some base record
   bool Changed = false;    // moved since the pass: the library knows better
+  bool NamedStreams = false; // a named $DATA in the base record
   StreamKind Stream = StreamKind::None;
 };
 

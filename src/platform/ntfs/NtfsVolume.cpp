@@ -44,6 +44,10 @@ constexpr uint32_t kNtfsFileSystemFlags = kFileCasePreservedNames | kFileUnicode
 constexpr uint32_t kWindowsAttributeMask = 0x0007FFFF;
 constexpr unsigned kBitsPerByte = 8;
 constexpr size_t kRecordHeaderBytes = sizeof(MFT_RECORD);
+// An attribute name is at most this many UTF-16 units (its length is a byte).
+constexpr size_t kMaxStreamNameLength = 255;
+// Never part of a stream name: they separate a path, a stream and its type.
+constexpr std::u16string_view kStreamNameSeparators = u":\\/";
 
 std::string Lower(std::string text) {
   for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
@@ -302,6 +306,8 @@ OpenFile* NtfsVolume::AttachedFile(Handle handle) {
 }
 
 const CatalogEntry* NtfsVolume::KnownStream(const HandleEntry& entry) const {
+  // The catalog holds what it reads of the file's own stream only.
+  if (!entry.Stream.empty()) return nullptr;
   const CatalogEntry* known = Catalog.Current(entry.Record);
   return known && known->Stream != StreamKind::Unknown ? known : nullptr;
 }
@@ -453,7 +459,12 @@ bool NtfsVolume::GetFileInformationByHandle(Handle handle, FileInformation& out)
   out.FileAttributes = AttributesOf(file->Inode);
   out.LastWriteTime = uint64_t(sle64_to_cpu(file->Inode->last_data_change_time));
   out.FileSize = 0;
-  if (!file->Directory) {
+  if (!entry->Stream.empty()) {
+    // A stream holds data even on a directory: it is sized and ranked as a file.
+    out.FileAttributes = WindowsAttributes(out.FileAttributes & ~kFileAttributeDirectory, false);
+    if (!OpenFiles::AttachStream(*file, entry->Stream) || !file->Stream) return false;
+    out.FileSize = uint64_t(file->Stream->data_size);
+  } else if (!file->Directory) {
     if (!OpenFiles::AttachStream(*file)) return false;
     if (file->Stream) out.FileSize = uint64_t(file->Stream->data_size);
   }
@@ -473,7 +484,7 @@ NtStatus NtfsVolume::GetRetrievalPointers(Handle handle, int64_t startingVcn,
     runs = Catalog.Runs(entry->Record);
   } else {
     OpenFile* file = Opened.Attach(Library(), *entry);
-    if (!file || !OpenFiles::AttachStream(*file)) return kStatusFileCorruptError;
+    if (!file || !OpenFiles::AttachStream(*file, entry->Stream)) return kStatusFileCorruptError;
     if (!file->Stream || !NAttrNonResident(file->Stream)) return kStatusEndOfFile;
     if (ntfs_attr_map_whole_runlist(file->Stream) != 0) return kStatusFileCorruptError;
     for (const runlist_element* run = file->Stream->rl; run && run->length; ++run) {
@@ -519,9 +530,10 @@ NtStatus NtfsVolume::MoveFile(Handle volume, const MoveFileData& data, IoStatusB
     return answer(kStatusInvalidParameter);
 
   // Refusals need no write session: they are found on the read-only mount.
+  const std::u16string stream = handle->Stream;
   OpenFile* file = AttachedFile(data.FileHandle);
   if (!file) return answer(kStatusInvalidHandle);
-  if (!OpenFiles::AttachStream(*file)) return answer(kStatusFileCorruptError);
+  if (!OpenFiles::AttachStream(*file, stream)) return answer(kStatusFileCorruptError);
   if (!file->Stream || !NAttrNonResident(file->Stream)) return answer(kStatusEndOfFile);
   int64_t clusters = 0;
   NtStatus checked = ClusterMove(Library(), *Bridge, &Owners)
@@ -532,7 +544,7 @@ NtStatus NtfsVolume::MoveFile(Handle volume, const MoveFileData& data, IoStatusB
   if (!BeginWriteSession()) return answer(kStatusMediaWriteProtected);
   file = AttachedFile(data.FileHandle);
   if (!file) return answer(kStatusInvalidHandle);
-  if (!OpenFiles::AttachStream(*file)) return answer(kStatusFileCorruptError);
+  if (!OpenFiles::AttachStream(*file, stream)) return answer(kStatusFileCorruptError);
 
   LibraryLog::Reset();
   ClusterMove move(Library(), *Bridge, &Owners);
@@ -676,6 +688,7 @@ NtStatus NtfsVolume::QueryFileName(Handle handle, FileNameInformation& out) {
   if (!entry) return kStatusInvalidHandle;
   std::u16string path;
   if (!Catalog.PathOf(entry->Record, path)) return kStatusObjectNameNotFound;
+  if (!entry->Stream.empty()) path += u":" + entry->Stream;
   out.FileNameLength = uint32_t(path.size() * sizeof(char16_t));
   if (path.size() > kFileNameCapacity) return kStatusBufferOverflow;
   std::copy(path.begin(), path.end(), out.FileName);
@@ -733,6 +746,63 @@ bool NtfsVolume::ListDirectory(const std::string& directoryPath, std::vector<Dir
 void NtfsVolume::CloseHandle(Handle handle) {
   std::lock_guard<std::mutex> guard(Lock);
   Opened.Close(handle);
+}
+
+NtStatus NtfsVolume::QueryStreams(Handle handle, std::vector<StreamInformation>& out) {
+  std::lock_guard<std::mutex> guard(Lock);
+  out.clear();
+  HandleEntry* entry = FileOfHandle(handle);
+  if (!entry) return kStatusInvalidHandle;
+  if (!entry->Stream.empty()) return kStatusInvalidParameter;
+  // Most files have none, and the pass over the MFT saw that.
+  if (const CatalogEntry* known = KnownStream(*entry); known && !known->NamedStreams)
+    return kStatusSuccess;
+  OpenFile* file = Opened.Attach(Library(), *entry);
+  if (!file) return kStatusFileCorruptError;
+  ntfs_attr_search_ctx* context = ntfs_attr_get_search_ctx(file->Inode, nullptr);
+  if (!context) return kStatusUnsuccessful;
+  // A null name matches every $DATA, named or not, through an attribute list too.
+  while (ntfs_attr_lookup(AT_DATA, nullptr, 0, CASE_SENSITIVE, 0, nullptr, 0, context) == 0) {
+    const ATTR_RECORD* attribute = context->attr;
+    // A stream spread over extent records has a header in each; the first
+    // one (from VCN 0) tells its sizes.
+    if (attribute->name_length == 0 ||
+        (attribute->non_resident && sle64_to_cpu(attribute->lowest_vcn) != 0))
+      continue;
+    const auto* units = reinterpret_cast<const ntfschar*>(
+        reinterpret_cast<const uint8_t*>(attribute) + le16_to_cpu(attribute->name_offset));
+    StreamInformation stream;
+    for (u8 i = 0; i < attribute->name_length; ++i)
+      stream.Name.push_back(char16_t(le16_to_cpu(units[i])));
+    if (attribute->non_resident) {
+      stream.Size = uint64_t(sle64_to_cpu(attribute->data_size));
+      stream.AllocationSize = uint64_t(sle64_to_cpu(attribute->allocated_size));
+    } else {
+      stream.Size = le32_to_cpu(attribute->value_length);
+    }
+    out.push_back(std::move(stream));
+  }
+  bool listed = errno == ENOENT;
+  ntfs_attr_put_search_ctx(context);
+  if (listed) return kStatusSuccess;
+  out.clear();
+  return kStatusFileCorruptError;
+}
+
+NtStatus NtfsVolume::OpenStream(Handle handle, const std::u16string& name, Handle& out) {
+  std::lock_guard<std::mutex> guard(Lock);
+  out = kInvalidHandle;
+  HandleEntry* entry = FileOfHandle(handle);
+  if (!entry) return kStatusInvalidHandle;
+  if (!entry->Stream.empty() || name.empty() || name.size() > kMaxStreamNameLength ||
+      name.find_first_of(kStreamNameSeparators) != std::u16string::npos)
+    return kStatusInvalidParameter;
+  OpenFile* file = Opened.Attach(Library(), *entry);
+  if (!file) return kStatusObjectNameNotFound;
+  if (!OpenFiles::AttachStream(*file, name)) return kStatusFileCorruptError;
+  if (!file->Stream) return kStatusObjectNameNotFound;
+  out = Opened.AddStream(*entry, name);
+  return kStatusSuccess;
 }
 
 } // namespace quillo

@@ -81,6 +81,8 @@ public:
   NtStatus QueryFileName(Handle file, FileNameInformation& out) override;
   bool ListDirectory(const std::string& directoryPath, std::vector<DirectoryEntry>& out) override;
   void CloseHandle(Handle handle) override;
+  NtStatus QueryStreams(Handle file, std::vector<StreamInformation>& out) override;
+  NtStatus OpenStream(Handle file, const std::u16string& name, Handle& out) override;
   void EndWriteSession() override;
   // The recovery note, why writes are refused, and the last problem.
   std::vector<std::string> Notices() const override;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 typedef struct _ntfs_inode ntfs_inode;
 typedef struct _ntfs_attr ntfs_attr;
@@ -16,9 +17,11 @@ struct OpenFile {
   uint16_t Sequence = 0;
   bool Directory = false;
   ntfs_inode* Inode = nullptr;
-  // The unnamed $DATA, or a directory's $I30 index allocation; null when the
-  // file has none.
+  // The stream last asked for (StreamName): the unnamed $DATA or a
+  // directory's $I30 index allocation when the name is empty, else the named
+  // $DATA; null when the file has none.
   ntfs_attr* Stream = nullptr;
+  std::u16string StreamName;
   bool StreamOpened = false;
   int Users = 0;
 };

@@ -2,6 +2,7 @@
 #include "platform/ntfs/OpenFiles.h"
 
 #include <cerrno>
+#include <vector>
 
 #include "platform/ntfs/NtfsLibrary.h"
 
@@ -100,15 +101,34 @@ bool OpenFiles::Reopen(ntfs_volume* volume, OpenFile& file) {
   return true;
 }
 
-bool OpenFiles::AttachStream(OpenFile& file) {
-  if (file.StreamOpened) return true;
-  if (file.Directory)
+bool OpenFiles::AttachStream(OpenFile& file, const std::u16string& name) {
+  if (file.StreamOpened && file.StreamName == name) return true;
+  if (file.Stream) ntfs_attr_close(file.Stream);
+  file.Stream = nullptr;
+  file.StreamOpened = false;
+  if (!name.empty()) {
+    // ntfschar is UTF-16LE, as the names the library handed out.
+    std::vector<ntfschar> units(name.begin(), name.end());
+    for (ntfschar& unit : units) unit = cpu_to_le16(unit);
+    file.Stream = ntfs_attr_open(file.Inode, AT_DATA, units.data(), u32(units.size()));
+  } else if (file.Directory) {
     file.Stream = ntfs_attr_open(file.Inode, AT_INDEX_ALLOCATION, NTFS_INDEX_I30, kI30Length);
-  else
+  } else {
     file.Stream = ntfs_attr_open(file.Inode, AT_DATA, AT_UNNAMED, 0);
+  }
   if (!file.Stream && errno != ENOENT) return false;
+  file.StreamName = name;
   file.StreamOpened = true;
   return true;
+}
+
+Handle OpenFiles::AddStream(const HandleEntry& file, const std::u16string& name) {
+  HandleEntry entry;
+  entry.Record = file.Record;
+  entry.Sequence = file.Sequence;
+  entry.Directory = file.Directory;
+  entry.Stream = name;
+  return Handles.Add(entry);
 }
 
 void OpenFiles::Detach(OpenFile& file) {

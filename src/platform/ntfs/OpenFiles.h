@@ -29,8 +29,12 @@ public:
   // The handle's file with its inode open on the current mount; null when
   // the record is no longer the file the handle was opened for.
   OpenFile* Attach(ntfs_volume* volume, HandleEntry& entry);
-  // Opens the stream the analysis asks about (null when the file has none).
-  static bool AttachStream(OpenFile& file);
+  // Opens the stream a handle stands for (null when the file has none): the
+  // file's own with an empty name, else that named data stream. One stream
+  // is open at a time; asking for another closes it.
+  static bool AttachStream(OpenFile& file, const std::u16string& name = {});
+  // A handle on a named data stream of a file known to be in use.
+  Handle AddStream(const HandleEntry& file, const std::u16string& name);
   // Lets go of every inode (before a remount, or before the library looks a
   // path up); they are opened again when next needed.
   void DetachAll();

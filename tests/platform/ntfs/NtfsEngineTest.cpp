@@ -126,6 +126,47 @@ TEST_P(NtfsEngineTest, AnalysisAndPassLeaveEveryFileWholeAndTheVolumeSound) {
     EXPECT_LT(entry.FileRef, 24) << entry.Name << " is still fragmented";
 }
 
+// Named data streams are analysed, reported as "C:\file:stream" and joined
+// like a file's own data; they are not counted as files, and a stream kept
+// inside its record is left as it is.
+TEST_P(NtfsEngineTest, NamedStreamsAreReportedAndJoined) {
+  uint8_t mode = GetParam();
+  std::filesystem::path image = CopyFixtureImage(Dir.Path(), kStreamsImageName);
+  std::vector<ManifestEntry> manifest = ReadManifest(FixtureDir(), kStreamsManifestName);
+  std::set<std::string> expected;
+  for (const ManifestEntry& entry : manifest)
+    if (entry.Kind == "fragmented") expected.insert(WindowsName(entry.Shown()));
+  ASSERT_EQ(expected.size(), 3u);
+  {
+    EngineRun run(image, Journal);
+    ASSERT_TRUE(run.Engine);
+    run.Engine->State = dsAnalyzing;
+    run.Engine->Analyze(mode);
+    std::set<std::string> analysed;
+    for (const auto& [name, status] : run.Statuses()) analysed.insert(name);
+    EXPECT_EQ(analysed, expected);
+    RecordCounts counts = CountRecords(image);
+    EXPECT_EQ(run.Engine->Report->FileCount.load(), counts.Files);
+    EXPECT_EQ(run.Engine->Report->DirCount.load(), counts.Directories);
+
+    run.Engine->State = dsDefragging;
+    run.Engine->Defrag(mode);
+    EXPECT_EQ(run.Engine->State.load(), dsDefragged);
+    for (const auto& [name, status] : run.Statuses()) EXPECT_EQ(status, fsDefragged) << name;
+    EXPECT_EQ(run.Engine->Report->DefraggedFileCount.load(), 3);
+  }
+  EXPECT_EQ(CompareWithManifest(image, manifest), "");
+  EXPECT_EQ(CompareWithNtfscat(image, manifest), "");
+  EXPECT_EQ(CheckWithNtfsResize(image), "");
+  EXPECT_EQ(VolumeFlags(image) & 1, 0);
+  for (const ManifestEntry& entry : manifest) {
+    if (entry.Kind != "fragmented" && entry.Kind != "contiguous") continue;
+    std::vector<TskRun> runs = TskRuns(image, RecordOf(image, entry.Path), entry.Stream);
+    EXPECT_FALSE(runs.empty()) << entry.Shown();
+    EXPECT_EQ(TskFragments(runs), 1) << entry.Shown();
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, NtfsEngineTest, ::testing::Values(uint8_t(dmFast), uint8_t(dmOptimize)),
                          [](const auto& info) { return std::string(info.param == dmFast ? "Fast" : "Optimize"); });
 

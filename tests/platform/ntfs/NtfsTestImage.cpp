@@ -19,7 +19,6 @@ constexpr size_t kReadBlockBytes = 1 << 16;
 constexpr uint64_t kMirroredRecords = 4;
 constexpr size_t kSectorBytes = 512;
 constexpr size_t kUpdateSequenceWord = 2;
-constexpr const char* kImageName = "volume.img";
 } // namespace
 
 CommandResult RunCommand(const std::vector<std::string>& argv) {
@@ -108,8 +107,8 @@ const std::filesystem::path& FixtureDir() {
   return folder;
 }
 
-std::vector<ManifestEntry> ReadManifest(const std::filesystem::path& dir) {
-  std::ifstream in(dir / "manifest.txt");
+std::vector<ManifestEntry> ReadManifest(const std::filesystem::path& dir, const std::string& name) {
+  std::ifstream in(dir / name);
   std::vector<ManifestEntry> entries;
   std::string line;
   while (std::getline(in, line)) {
@@ -119,15 +118,19 @@ std::vector<ManifestEntry> ReadManifest(const std::filesystem::path& dir) {
     fields >> entry.Sha256 >> crc >> entry.Size >> entry.Kind;
     std::getline(fields, entry.Path);
     entry.Path.erase(0, 1); // the separating space
+    if (size_t colon = entry.Path.find(':'); colon != std::string::npos) {
+      entry.Stream = entry.Path.substr(colon + 1);
+      entry.Path.resize(colon);
+    }
     entry.Crc = uint32_t(std::stoul(crc, nullptr, 16));
     entries.push_back(entry);
   }
   return entries;
 }
 
-std::filesystem::path CopyFixtureImage(const std::filesystem::path& dir) {
-  std::filesystem::path target = dir / kImageName;
-  std::filesystem::copy_file(FixtureDir() / kImageName, target,
+std::filesystem::path CopyFixtureImage(const std::filesystem::path& dir, const std::string& name) {
+  std::filesystem::path target = dir / name;
+  std::filesystem::copy_file(FixtureDir() / name, target,
                              std::filesystem::copy_options::overwrite_existing);
   return target;
 }
@@ -140,9 +143,13 @@ std::string CompareWithManifest(const std::filesystem::path& image,
   std::vector<uint8_t> buffer(kReadBlockBytes);
   for (const ManifestEntry& entry : manifest) {
     ntfs_inode* inode = ntfs_pathname_to_inode(volume, nullptr, entry.Path.c_str());
-    ntfs_attr* data = inode ? ntfs_attr_open(inode, AT_DATA, AT_UNNAMED, 0) : nullptr;
+    ntfschar* stream = nullptr;
+    int streamLength = entry.Stream.empty() ? 0 : ntfs_mbstoucs(entry.Stream.c_str(), &stream);
+    ntfs_attr* data = !inode || streamLength < 0 ? nullptr
+                      : ntfs_attr_open(inode, AT_DATA, stream ? stream : AT_UNNAMED, u32(streamLength));
+    std::free(stream);
     if (!data) {
-      problems += entry.Path + ": cannot be opened\n";
+      problems += entry.Shown() + ": cannot be opened\n";
       if (inode) ntfs_inode_close(inode);
       continue;
     }
@@ -155,7 +162,7 @@ std::string CompareWithManifest(const std::filesystem::path& image,
       size += got;
     }
     if (uint64_t(size) != entry.Size || crc != entry.Crc)
-      problems += entry.Path + ": contents differ\n";
+      problems += entry.Shown() + ": contents differ\n";
     ntfs_attr_close(data);
     ntfs_inode_close(inode);
   }
@@ -167,10 +174,13 @@ std::string CompareWithNtfscat(const std::filesystem::path& image,
                                const std::vector<ManifestEntry>& manifest) {
   std::string problems;
   for (const ManifestEntry& entry : manifest) {
-    CommandResult cat = RunCommand({"sh", "-c", "ntfscat \"$0\" \"$1\" | sha256sum", image.string(),
-                                    entry.Path});
+    CommandResult cat =
+        entry.Stream.empty()
+            ? RunCommand({"sh", "-c", "ntfscat \"$0\" \"$1\" | sha256sum", image.string(), entry.Path})
+            : RunCommand({"sh", "-c", "ntfscat -a 0x80 -n \"$2\" \"$0\" \"$1\" | sha256sum",
+                          image.string(), entry.Path, entry.Stream});
     if (cat.ExitCode != 0 || cat.Output.substr(0, entry.Sha256.size()) != entry.Sha256)
-      problems += entry.Path + ": ntfscat gives other contents\n";
+      problems += entry.Shown() + ": ntfscat gives other contents\n";
   }
   return problems;
 }
@@ -187,7 +197,9 @@ int64_t RecordOf(const std::filesystem::path& image, const std::string& path) {
   return std::strtoll(found.Output.c_str(), nullptr, 10);
 }
 
-std::vector<TskRun> TskRuns(const std::filesystem::path& image, int64_t record) {
+std::vector<TskRun> TskRuns(const std::filesystem::path& image, int64_t record,
+                            const std::string& stream) {
+  const std::string named = "Name: " + (stream.empty() ? std::string("N/A") : stream) + "   ";
   CommandResult shown = RunCommand({"istat", "-r", image.string(), std::to_string(record)});
   std::vector<TskRun> runs;
   std::istringstream lines(shown.Output);
@@ -195,7 +207,7 @@ std::vector<TskRun> TskRuns(const std::filesystem::path& image, int64_t record) 
   bool inData = false;
   while (std::getline(lines, line)) {
     if (line.rfind("Type: ", 0) == 0) inData = line.find("$DATA (128-") != std::string::npos &&
-                                              line.find("Name: N/A") != std::string::npos;
+                                              line.find(named) != std::string::npos;
     size_t at = line.find("Starting address: ");
     if (!inData || at == std::string::npos) continue;
     std::string start = line.substr(at + 18, line.find(',', at) - at - 18);

@@ -21,6 +21,9 @@ struct ManifestEntry {
   uint64_t Size = 0;
   std::string Kind; // empty resident contiguous fragmented sparse compressed
   std::string Path; // from the root, "/" separators
+  std::string Stream; // a named data stream of the file at Path; empty: its own data
+  // As the manifest writes it.
+  std::string Shown() const { return Stream.empty() ? Path : Path + ":" + Stream; }
 };
 
 struct CommandResult {
@@ -31,11 +34,18 @@ struct CommandResult {
 // Runs a program (no shell) and collects its output.
 CommandResult RunCommand(const std::vector<std::string>& argv);
 
-// The pristine fixture (volume.img, manifest.txt), made once per build.
+// The pristine fixtures (volume.img with manifest.txt; streams.img, whose
+// files have named streams, with streams-manifest.txt), made once per build.
 const std::filesystem::path& FixtureDir();
-std::vector<ManifestEntry> ReadManifest(const std::filesystem::path& dir);
-// A private copy of the fixture image inside `dir`.
-std::filesystem::path CopyFixtureImage(const std::filesystem::path& dir);
+inline constexpr const char* kFixtureImageName = "volume.img";
+inline constexpr const char* kStreamsImageName = "streams.img";
+inline constexpr const char* kStreamsManifestName = "streams-manifest.txt";
+// A manifest line's path is "/file" or, for a named stream, "/file:stream".
+std::vector<ManifestEntry> ReadManifest(const std::filesystem::path& dir,
+                                        const std::string& name = "manifest.txt");
+// A private copy of a fixture image inside `dir`.
+std::filesystem::path CopyFixtureImage(const std::filesystem::path& dir,
+                                       const std::string& name = kFixtureImageName);
 
 // Every file of the manifest read with libntfs-3g directly (not through our
 // device) and compared with its size and CRC; empty when all match.
@@ -55,8 +65,10 @@ struct TskRun {
   int64_t Lcn = -1; // -1: sparse
   int64_t Length = 0;
 };
-// The runs of a file's unnamed $DATA as The Sleuth Kit's istat -r shows them.
-std::vector<TskRun> TskRuns(const std::filesystem::path& image, int64_t record);
+// The runs of a file's unnamed $DATA, or of a named one, as The Sleuth Kit's
+// istat -r shows them.
+std::vector<TskRun> TskRuns(const std::filesystem::path& image, int64_t record,
+                            const std::string& stream = "");
 // Allocated runs that do not follow one another on disk, holes skipped.
 int TskFragments(const std::vector<TskRun>& runs);
 

@@ -399,6 +399,75 @@ TEST_F(NtfsVolumeTest, PathsOpenAndListLikeWindows) {
   EXPECT_FALSE(Volume->ListDirectory("C:\\docs\\readme.txt\\*.*", entries));
 }
 
+// Named streams: listed with their sizes, opened by name relative to their
+// file, and answered like a file's own data (runs, size, name).
+TEST_F(NtfsVolumeTest, NamedStreamsAreListedAndOpenedByName) {
+  Volume.reset();
+  Image = CopyFixtureImage(Dir.Path(), kStreamsImageName);
+  std::string why;
+  Volume = OpenVolume(Image, Dir.Path() / "journal", why);
+  ASSERT_TRUE(Volume) << why;
+  VolumeHandle = Volume->OpenVolume("\\\\.\\C:");
+  int64_t record = RecordOf(Image, "/streamed.bin");
+  Handle file = OpenRecord(record);
+  ASSERT_NE(file, kInvalidHandle);
+
+  std::vector<StreamInformation> streams;
+  ASSERT_EQ(Volume->QueryStreams(file, streams), kStatusSuccess);
+  std::map<std::u16string, StreamInformation> byName;
+  for (const StreamInformation& stream : streams) byName[stream.Name] = stream;
+  ASSERT_EQ(byName.size(), 2u);
+  EXPECT_EQ(byName[u"Zone.Identifier"].Size, 26u);
+  EXPECT_EQ(byName[u"Zone.Identifier"].AllocationSize, 0u);
+  EXPECT_EQ(byName[u"payload"].Size, 60000u);
+  EXPECT_GE(byName[u"payload"].AllocationSize, 60000u);
+
+  Handle payload = kInvalidHandle;
+  ASSERT_EQ(Volume->OpenStream(file, u"payload", payload), kStatusSuccess);
+  std::vector<TskRun> runs;
+  int answers = 0;
+  ASSERT_EQ(Runs(payload, runs, answers), kStatusSuccess);
+  std::vector<TskRun> seen = TskRuns(Image, record, "payload");
+  ASSERT_EQ(runs.size(), seen.size());
+  for (size_t i = 0; i < runs.size(); ++i) {
+    EXPECT_EQ(runs[i].Lcn, seen[i].Lcn) << i;
+    EXPECT_EQ(runs[i].Length, seen[i].Length) << i;
+  }
+  FileInformation information;
+  ASSERT_TRUE(Volume->GetFileInformationByHandle(payload, information));
+  EXPECT_EQ(information.FileSize, 60000u);
+  FileNameInformation name{};
+  ASSERT_EQ(Volume->QueryFileName(payload, name), kStatusSuccess);
+  EXPECT_EQ(std::u16string(name.FileName, name.FileNameLength / 2), u"\\streamed.bin:payload");
+  // The file's own handle still answers for its own data.
+  ASSERT_TRUE(Volume->GetFileInformationByHandle(file, information));
+  EXPECT_EQ(information.FileSize, 40000u);
+
+  struct Refusal {
+    Handle From;
+    std::u16string Name;
+    NtStatus Status;
+  };
+  for (const Refusal& refusal : {Refusal{file, u"", kStatusInvalidParameter},
+                                 Refusal{file, u"pay:load", kStatusInvalidParameter},
+                                 Refusal{file, u"..\\payload", kStatusInvalidParameter},
+                                 Refusal{file, std::u16string(256, u'n'), kStatusInvalidParameter},
+                                 Refusal{file, u"missing", kStatusObjectNameNotFound},
+                                 Refusal{payload, u"payload", kStatusInvalidParameter},
+                                 Refusal{VolumeHandle, u"payload", kStatusInvalidHandle}}) {
+    Handle refused = 0;
+    EXPECT_EQ(Volume->OpenStream(refusal.From, refusal.Name, refused), refusal.Status);
+    EXPECT_EQ(refused, kInvalidHandle);
+  }
+  EXPECT_EQ(Volume->QueryStreams(payload, streams), kStatusInvalidParameter);
+  EXPECT_EQ(Volume->QueryStreams(VolumeHandle, streams), kStatusInvalidHandle);
+  // A file without streams (the root) lists none.
+  Handle root = OpenRecord(5);
+  ASSERT_EQ(Volume->QueryStreams(root, streams), kStatusSuccess);
+  EXPECT_TRUE(streams.empty());
+  for (Handle handle : {root, payload, file}) Volume->CloseHandle(handle);
+}
+
 TEST_F(NtfsVolumeTest, AnAnalysisWritesNothing) {
   Volume.reset();
   std::string before = ImageDigest(Image);
