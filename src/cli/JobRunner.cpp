@@ -51,7 +51,8 @@ void JobRunner::StartOne(VolumeRun& run) {
   if (run.Target.Demo) run.DemoContent = ContentOf(*run.Target.Demo);
   try {
     run.Job = std::make_unique<TDefragThread>(run.Target.VolumeName, run.Target.Device,
-                                              EngineServices{Time, Dispatcher, *run.Messages});
+                                              EngineServices{Time, Dispatcher, *run.Messages,
+                                                             TDefragMap::DrawHandOver::Coalesced});
   } catch (const DefragError& error) {
     Finish(run, Outcome::Failed, error.what());
     return;

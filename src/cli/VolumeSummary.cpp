@@ -85,7 +85,12 @@ void FillFromJob(VolumeSummary& summary, const TDefragThread& job, bool withMap,
   } else {
     summary.Suggestion = SuggestionText(all * uint64_t(kPercent) / clusters, daysSinceOptimized);
   }
-  if (withMap) summary.Map = MapPicture::Capture(*engine.Map);
+  if (withMap) {
+    // The job has ended: what it drew last is applied here, on the thread
+    // that owns the picture.
+    engine.Map->ApplyPendingChanges();
+    summary.Map = MapPicture::Capture(*engine.Map);
+  }
 }
 
 void SortEntries(std::vector<EntrySummary>& entries, SortKey key) {

@@ -67,7 +67,7 @@ TDefrag::TDefrag(const std::string& volumeName, std::shared_ptr<VolumeDevice> de
   if (VolumeHandle == kInvalidHandle) throw DefragError("OpenDiskError");
   ReleaseVolume();
 
-  Map = std::make_unique<TDefragMap>(TotalClusters, Services.Dispatcher);
+  Map = std::make_unique<TDefragMap>(TotalClusters, Services.Dispatcher, Services.MapHandOver);
   Map->InitMap(TDefragMap::kMapWidth, TDefragMap::kMapHeight, TDefragMap::kCellSize,
                TDefragMap::kCellSize);
   Map->SetProgress(0);

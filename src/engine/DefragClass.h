@@ -23,12 +23,15 @@
 
 namespace quillo {
 
-// What an engine needs from its surroundings besides the volume. All three
-// must outlive the engine.
+// What an engine needs from its surroundings besides the volume. The three
+// references must outlive the engine. A front end whose dispatcher crosses
+// threads has the map's changes coalesced, so that the job never waits for
+// it per file or per cell.
 struct EngineServices {
   Clock& SystemClock;
   UiDispatcher& Dispatcher;
   UserNotifier& Notifier;
+  TDefragMap::DrawHandOver MapHandOver = TDefragMap::DrawHandOver::PerCell;
 };
 
 using FileList = std::vector<std::unique_ptr<FILE_INFO>>;

@@ -112,7 +112,9 @@ void TMainForm::CreateFrame() {
   EngineFactory& engines = Service.Engines ? *Service.Engines : TDefragThread::StandardEngines();
   VolumeRows = std::make_unique<VolumeList>(
       *manualdefrag, schedule->ScheduleList,
-      JobServices{*Service.Catalog, EngineServices{*Service.SystemClock, Dispatcher, *JobMessages},
+      JobServices{*Service.Catalog,
+                  EngineServices{*Service.SystemClock, Dispatcher, *JobMessages,
+                                 TDefragMap::DrawHandOver::Coalesced},
                   engines, Service.JobOptions});
 
   if (QScreen* screen = QGuiApplication::primaryScreen())

@@ -4,6 +4,7 @@
 #include <QImage>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QTimerEvent>
 
 #include "map/DefragMap.h"
 
@@ -11,10 +12,22 @@ namespace quillo {
 
 namespace {
 constexpr int kBytesPerPixel = 4;
+// How often the changes a job noted reach the picture: about 30 times a
+// second, smooth to the eye and nothing to the job.
+constexpr int kApplyIntervalMs = 33;
 } // namespace
 
-MapImageWidget::MapImageWidget(const TDefragMap& map, QWidget* parent) : QWidget(parent), Map(map) {
+MapImageWidget::MapImageWidget(TDefragMap& map, QWidget* parent) : QWidget(parent), Map(map) {
   setAttribute(Qt::WA_OpaquePaintEvent);
+  ApplyTimer = startTimer(kApplyIntervalMs);
+}
+
+void MapImageWidget::timerEvent(QTimerEvent* event) {
+  if (event->timerId() != ApplyTimer) {
+    QWidget::timerEvent(event);
+    return;
+  }
+  Map.ApplyPendingChanges();
 }
 
 void MapImageWidget::RepaintCell(int x, int y) {

@@ -8,22 +8,24 @@ namespace quillo {
 class TDefragMap;
 
 // The map's Image: shows the map's pixel buffer. The buffer is written only
-// by the map's painting step, which runs on the window thread, so painting
-// reads it without a lock.
+// on the window thread (the map's painting step, or the changes a job noted,
+// applied here at a bounded rate), so painting reads it without a lock.
 class MapImageWidget final : public QWidget {
   Q_OBJECT
 
 public:
-  MapImageWidget(const TDefragMap& map, QWidget* parent);
+  MapImageWidget(TDefragMap& map, QWidget* parent);
 
   // Repaints the cell at column x, row y.
   void RepaintCell(int x, int y);
 
 protected:
   void paintEvent(QPaintEvent* event) override;
+  void timerEvent(QTimerEvent* event) override;
 
 private:
-  const TDefragMap& Map;
+  TDefragMap& Map;
+  int ApplyTimer = 0;
 };
 
 } // namespace quillo

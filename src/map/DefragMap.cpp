@@ -18,6 +18,11 @@ constexpr const char* kInitMapError = "InitMap Error";
 // A cell whose category below holds this many times its own clusters is
 // passed over.
 constexpr int64_t kDominanceFactor = 8;
+// A pending drawing: the category, with this bit for pale; or none.
+constexpr uint8_t kPendingPale = 0x80;
+constexpr uint8_t kNoDraw = 0xFF;
+// A cell's cached paleness that no drawing matches: it is painted afresh.
+constexpr uint8_t kCellUnknown = 2;
 
 constexpr std::array<MapColor, kMapCategoryCount> kCategoryColors = {
     RgbColor(208, 189, 204), // mcFree
@@ -108,8 +113,8 @@ size_t UsableExtents(const FILE_INFO& file) {
 
 } // namespace
 
-TDefragMap::TDefragMap(uint32_t totalClusters, UiDispatcher& dispatcher)
-    : Dispatcher(dispatcher), Total(totalClusters) {}
+TDefragMap::TDefragMap(uint32_t totalClusters, UiDispatcher& dispatcher, DrawHandOver handOver)
+    : Dispatcher(dispatcher), HandOver(handOver), Total(totalClusters) {}
 
 void TDefragMap::InitMap(int width, int height, int cellWidth, int cellHeight) {
   if (cellWidth <= 0 || cellHeight <= 0 || width < cellWidth || height < cellHeight)
@@ -141,6 +146,10 @@ void TDefragMap::InitMap(int width, int height, int cellWidth, int cellHeight) {
     Image = BlankImage(MapWidth, MapHeight);
     CellColor.assign(Cells, 0);
     CellPale.assign(Cells, 0);
+    // Drawings noted for another grid mean nothing on this one.
+    std::lock_guard<std::mutex> guard(PendingLock);
+    PendingDraw.assign(Cells, kNoDraw);
+    PendingCells.clear();
   });
 
   ResetMap();
@@ -240,8 +249,12 @@ void TDefragMap::ResetMap() {
   for (int k = 0; k < kMapCategoryCount; ++k)
     ClearCategory(uint8_t(k));
   if (!Initialized) return;
-  // No cached cell can match the full-colour free picture painted next.
-  Dispatcher.RunAndWait([this] { std::fill(CellPale.begin(), CellPale.end(), 1); });
+  // No cached cell may match whatever is drawn next, the free picture
+  // painted below or, coalesced, a later drawing that replaced it.
+  Dispatcher.RunAndWait([this] {
+    ApplyPendingChanges();
+    std::fill(CellPale.begin(), CellPale.end(), kCellUnknown);
+  });
   PaintCells(0, uint64_t(PerCell) * Cells, mcFree, false);
   SetProgress(0);
   if (!CaptionText.empty()) SetCaption(std::string(1, CaptionText[0]) + kRootSuffix);
@@ -249,6 +262,10 @@ void TDefragMap::ResetMap() {
 
 void TDefragMap::DrawCell(int x, int y, uint8_t category, bool pale) {
   if (!Initialized || !InGrid(x, y) || !ValidCategory(category)) return;
+  if (HandOver == DrawHandOver::Coalesced) {
+    NoteDraw(CellIndex(x, y), category, pale);
+    return;
+  }
   DrawX = x;
   DrawY = y;
   DrawCategory = category;
@@ -256,17 +273,53 @@ void TDefragMap::DrawCell(int x, int y, uint8_t category, bool pale) {
   Dispatcher.RunAndWait([this] { PaintStep(); });
 }
 
-void TDefragMap::PaintStep() {
-  size_t cell = CellIndex(DrawX, DrawY);
+void TDefragMap::NoteDraw(size_t cell, uint8_t category, bool pale) {
+  std::lock_guard<std::mutex> guard(PendingLock);
+  if (cell >= PendingDraw.size()) return;
+  if (PendingDraw[cell] == kNoDraw) PendingCells.push_back(uint32_t(cell));
+  PendingDraw[cell] = uint8_t(category | (pale ? kPendingPale : 0));
+  ChangesPending.store(true, std::memory_order_release);
+}
+
+bool TDefragMap::ApplyPendingChanges() {
+  if (!ChangesPending.load(std::memory_order_acquire)) return false;
+  bool progress = false;
+  bool caption = false;
+  Applying.clear();
+  {
+    std::lock_guard<std::mutex> guard(PendingLock);
+    for (uint32_t cell : PendingCells) {
+      Applying.emplace_back(cell, PendingDraw[cell]);
+      PendingDraw[cell] = kNoDraw;
+    }
+    PendingCells.clear();
+    std::swap(progress, ProgressPending);
+    std::swap(caption, CaptionPending);
+    ChangesPending.store(false, std::memory_order_relaxed);
+  }
+  // Only a cell's latest drawing counts: each one covers the whole cell.
+  for (const auto& [cell, draw] : Applying)
+    PaintCell(int(cell / uint32_t(RowCount)), int(cell % uint32_t(RowCount)),
+              uint8_t(draw & ~kPendingPale), (draw & kPendingPale) != 0);
+  if (View != nullptr && progress) View->ProgressChanged(ProgressPosition.load());
+  if (View != nullptr && caption) View->CaptionChanged(GetLabel());
+  return !Applying.empty() || progress || caption;
+}
+
+void TDefragMap::PaintStep() { PaintCell(DrawX, DrawY, DrawCategory, DrawPale != 0); }
+
+void TDefragMap::PaintCell(int x, int y, uint8_t category, bool pale) {
+  size_t cell = CellIndex(x, y);
   if (cell >= CellColor.size()) return;
-  MapColor color = Colors[DrawCategory];
-  if (CellPale[cell] == DrawPale && CellColor[cell] == color) return;
-  CellPale[cell] = DrawPale;
+  MapColor color = Colors[category];
+  uint8_t paleFlag = pale ? 1 : 0;
+  if (CellPale[cell] == paleFlag && CellColor[cell] == color) return;
+  CellPale[cell] = paleFlag;
   CellColor[cell] = color;
 
-  const MapImage& source = DrawPale != 0 ? PaleBitmaps[DrawCategory] : CellBitmaps[DrawCategory];
-  const int left = DrawX * CellWidth;
-  const int top = DrawY * CellHeight;
+  const MapImage& source = pale ? PaleBitmaps[category] : CellBitmaps[category];
+  const int left = x * CellWidth;
+  const int top = y * CellHeight;
   if (source.Pixels.empty() || left + CellWidth > Image.Width || top + CellHeight > Image.Height)
     return;
   // The cell pictures are square; a taller or flatter cell is stretched.
@@ -278,12 +331,19 @@ void TDefragMap::PaintStep() {
           source.Pixel(sourceCol, sourceRow);
     }
   }
-  if (View != nullptr) View->CellPainted(DrawX, DrawY);
+  if (View != nullptr) View->CellPainted(x, y);
 }
 
 void TDefragMap::SetProgress(uint32_t value) {
   if (!Initialized || value == Progress) return;
   Progress = value;
+  if (HandOver == DrawHandOver::Coalesced) {
+    ProgressPosition.store(std::min(value, kProgressMax));
+    std::lock_guard<std::mutex> guard(PendingLock);
+    ProgressPending = true;
+    ChangesPending.store(true, std::memory_order_release);
+    return;
+  }
   Dispatcher.RunAndWait([this, value] {
     uint32_t position = std::min(value, kProgressMax);
     ProgressPosition.store(position);
@@ -294,6 +354,16 @@ void TDefragMap::SetProgress(uint32_t value) {
 void TDefragMap::SetCaption(const std::string& text) {
   if (!Initialized) return;
   CaptionText = text;
+  if (HandOver == DrawHandOver::Coalesced) {
+    {
+      std::lock_guard<std::mutex> guard(LabelLock);
+      LabelText = text;
+    }
+    std::lock_guard<std::mutex> guard(PendingLock);
+    CaptionPending = true;
+    ChangesPending.store(true, std::memory_order_release);
+    return;
+  }
   Dispatcher.RunAndWait([this, &text] {
     {
       std::lock_guard<std::mutex> guard(LabelLock);

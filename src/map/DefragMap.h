@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The cluster map: the volume as a grid of cells, each cell coloured by the
 // category that dominates the clusters it stands for. Counts are kept per
-// category and cell by the job thread; every change to the picture, the
-// progress or the caption runs on the UI thread through the dispatcher.
+// category and cell by the job thread; the picture and the view belong to
+// the UI thread. The job either hands every change over through the
+// dispatcher and waits (PerCell), or only notes the latest drawing of each
+// cell, the progress and the caption for the UI thread to apply at its own
+// pace (Coalesced); both end in the same picture.
 // No toolkit type appears here: the picture is a 32-bit pixel buffer.
 #pragma once
 
@@ -11,6 +14,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/DefragDefine.h"
@@ -48,7 +52,13 @@ public:
   static constexpr int kMapHeight = 176;
   static constexpr int kCellSize = 8;
 
-  TDefragMap(uint32_t totalClusters, UiDispatcher& dispatcher);
+  enum class DrawHandOver : uint8_t {
+    PerCell,   // each drawing, progress and caption is handed over and waited for
+    Coalesced, // noted for ApplyPendingChanges; the job never waits for them
+  };
+
+  TDefragMap(uint32_t totalClusters, UiDispatcher& dispatcher,
+             DrawHandOver handOver = DrawHandOver::PerCell);
 
   void InitMap(int width, int height, int cellWidth, int cellHeight);
   void SetCategoryColor(MapColor color, uint8_t category);
@@ -69,6 +79,13 @@ public:
   void DrawCell(int x, int y, uint8_t category, bool pale);
   void SetProgress(uint32_t value);
   void SetCaption(const std::string& text);
+
+  // UI thread, Coalesced: paints the cells drawn since the last call and
+  // tells the view of them and of a changed progress or caption. True when
+  // anything changed. The window calls it at a bounded rate and readers of
+  // the final picture once more at the end; every hand-over the job still
+  // makes (InitMap, ResetMap) applies what came before it.
+  bool ApplyPendingChanges();
 
   // UI-thread readers (the window's polling and drawing).
   const MapImage& GetImage() const { return Image; }
@@ -91,10 +108,13 @@ private:
   template <typename Action> void WalkRun(uint64_t start, uint64_t count, Action action);
   void PaintCells(uint64_t start, uint64_t count, uint8_t category, bool pale);
   void PaintStep(); // runs on the UI thread
+  void PaintCell(int x, int y, uint8_t category, bool pale); // UI thread
+  void NoteDraw(size_t cell, uint8_t category, bool pale);
   bool InGrid(int x, int y) const { return x >= 0 && y >= 0 && x < ColumnCount && y < RowCount; }
   size_t CellIndex(int x, int y) const { return size_t(x) * size_t(RowCount) + size_t(y); }
 
   UiDispatcher& Dispatcher;
+  const DrawHandOver HandOver;
   MapView* View = nullptr;
   bool Initialized = false;
   int MapWidth = 0;
@@ -124,6 +144,16 @@ private:
   std::string CaptionText;
   mutable std::mutex LabelLock;
   std::string LabelText;
+  // Coalesced: the latest drawing of each cell not yet applied (category,
+  // kPendingPale for pale; kNoDraw for none), in the order cells were first
+  // drawn, and whether the progress or caption changed since.
+  std::mutex PendingLock;
+  std::vector<uint8_t> PendingDraw;
+  std::vector<uint32_t> PendingCells;
+  std::vector<std::pair<uint32_t, uint8_t>> Applying; // UI thread's copy
+  bool ProgressPending = false;
+  bool CaptionPending = false;
+  std::atomic<bool> ChangesPending{false};
 };
 
 } // namespace quillo

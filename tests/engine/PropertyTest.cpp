@@ -4,8 +4,13 @@
 // truth, and fragmented files are joined wherever free space allows.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
+#include <functional>
 #include <map>
+#include <mutex>
 #include <random>
+#include <thread>
 #include <tuple>
 
 #include "WalkFixture.h"
@@ -261,6 +266,90 @@ TEST_P(RandomVolumes, KeepDataAndTruthAndJoinWhatFits) {
         break;
       }
     }
+  }
+}
+
+// Hands steps from a job thread to the thread that calls Serve, as a
+// window's event loop does.
+class ServingDispatcher final : public UiDispatcher {
+public:
+  void RunAndWait(const std::function<void()>& step) override {
+    std::unique_lock<std::mutex> lock(Lock);
+    Step = &step;
+    Changed.notify_all();
+    Changed.wait(lock, [&] { return Step == nullptr; });
+  }
+  // Runs the step waiting, if any; true when it ran one.
+  bool Serve() {
+    std::unique_lock<std::mutex> lock(Lock);
+    if (Step == nullptr) return false;
+    (*Step)();
+    Step = nullptr;
+    Changed.notify_all();
+    return true;
+  }
+
+private:
+  std::mutex Lock;
+  std::condition_variable Changed;
+  const std::function<void()>* Step = nullptr;
+};
+
+// The job thread only notes the map's changes while the UI thread applies
+// them now and then: once the job is done and they are applied a last time,
+// the picture, the progress and the caption are those of a job that handed
+// every change over and waited.
+TEST_P(RandomVolumes, CoalescedMapChangesEndInTheSamePicture) {
+  auto [fs, mode] = GetParam();
+  constexpr int kVolumes = 12;
+  for (int v = 0; v < kVolumes; ++v) {
+    uint32_t seed = uint32_t(7000 + 1000 * int(fs) + 100 * mode + v);
+    SCOPED_TRACE(testing::Message() << "seed " << seed);
+    struct Outcome {
+      std::vector<MapColor> Pixels;
+      std::string Label;
+      uint32_t Progress = 0;
+    };
+    auto run = [&](TDefragMap::DrawHandOver handOver) {
+      Random random(seed);
+      uint32_t total = random.Pick(1500, 9000);
+      WalkWorld world(fs, {.TotalClusters = total});
+      BuildVolume(world, random, total);
+      ServingDispatcher dispatcher;
+      EngineServices services{world.Time, dispatcher, world.Notifier, handOver};
+      std::unique_ptr<TDefrag> engine;
+      std::atomic<TDefragMap*> map{nullptr};
+      std::atomic<bool> done{false};
+      std::thread job([&] {
+        if (fs == FileSystem::Fat)
+          engine = std::make_unique<TFatDefrag>("c:", world.Volume, services);
+        else
+          engine = std::make_unique<TNtfsDefrag>("c:", world.Volume, services);
+        map = engine->Map.get();
+        engine->State = dsAnalyzing;
+        engine->Analyze(mode);
+        engine->State = dsDefragging;
+        engine->Defrag(mode);
+        done = true;
+      });
+      std::mt19937 applying(seed);
+      while (!done) {
+        if (!dispatcher.Serve()) std::this_thread::yield();
+        // Now and then, as a repaint timer would: seldom enough that many
+        // drawings of a cell are replaced before they are applied.
+        if (TDefragMap* shown = map.load(); shown && applying() % 4096 == 0) shown->ApplyPendingChanges();
+      }
+      job.join();
+      engine->Map->ApplyPendingChanges();
+      return Outcome{engine->Map->GetImage().Pixels, engine->Map->GetLabel(),
+                     engine->Map->GetProgressBar()};
+    };
+    Outcome perCell = run(TDefragMap::DrawHandOver::PerCell);
+    Outcome coalesced = run(TDefragMap::DrawHandOver::Coalesced);
+    ASSERT_FALSE(perCell.Pixels.empty());
+    EXPECT_TRUE(coalesced.Pixels == perCell.Pixels);
+    EXPECT_EQ(coalesced.Label, perCell.Label);
+    EXPECT_EQ(coalesced.Progress, perCell.Progress);
   }
 }
 
