@@ -126,9 +126,10 @@ NtStatus ClusterMove::Run(OpenFile& file, int64_t startVcn, int64_t targetLcn, u
   if (ntfs_bitmap_set_run(Volume->lcnbmp_na, targetLcn, allocated) != 0) return kStatusUnsuccessful;
   Volume->free_clusters -= allocated;
 
-  // The data reaches the disk before anything points to it.
+  // The data reaches the disk before anything points to it: the commit
+  // syncs it before it journals the update.
   if (!CopyPieces(plan->Pieces())) return kStatusUnsuccessful;
-  if (!Device.GetStorage().Sync()) return kStatusUnsuccessful;
+  Device.NoteUnsyncedData();
 
   // ntfs_runlists_merge cannot replace runs: the new runlist is built whole.
   runlist_element* list = WriteRuns(plan->NewRuns(), end);

@@ -18,10 +18,11 @@ namespace quillo {
 
 // Moves clusters of one stream with libntfs-3g on a writable mount whose
 // writes are held (LibraryDevice): the target marked in the bitmap, the data
-// copied raw and synced, the runlist rewritten with
+// copied raw (the commit syncs it first), the runlist rewritten with
 // ntfs_attr_update_mapping_pairs (which grows attribute lists and extent
 // records as needed), the old clusters freed. The held writes then make up one
-// update for the caller to commit, or to throw away on failure.
+// update, or a part of one, for the caller to commit, or to throw away on
+// failure.
 class ClusterOwners;
 
 class ClusterMove {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 #include "platform/ntfs/BlockStorage.h"
 #include "platform/ntfs/PendingWrites.h"
@@ -36,6 +37,10 @@ public:
   void SetWrites(LibraryWrites mode) { Writes = mode; }
   LibraryWrites GetWrites() const { return Writes; }
   PendingWrites& Pending() { return Held; }
+  // File data written straight to free clusters, to be synced before the
+  // update that points to it is journaled.
+  void NoteUnsyncedData() { UnsyncedData = true; }
+  bool TakeUnsyncedData() { return std::exchange(UnsyncedData, false); }
 
   // Reads as the library would see the volume (held writes included).
   int64_t Read(uint64_t offset, void* data, size_t length);
@@ -49,6 +54,7 @@ private:
   std::string Name;
   LibraryWrites Writes = LibraryWrites::Refuse;
   PendingWrites Held;
+  bool UnsyncedData = false;
 };
 
 } // namespace quillo

@@ -270,8 +270,50 @@ void NtfsVolume::AbandonUpdate() {
   if (!Remount(true, error)) MarkBroken("The volume cannot be mounted again after a failed move: " + error + ".");
 }
 
+void NtfsVolume::AbandonMove() {
+  // Closing the inodes may still write the failed move's changes: they go
+  // with it.
+  Opened.DetachAll();
+  PendingWrites& pending = Bridge->Pending();
+  pending.RollBack();
+  // Unmounting drops whatever is held; the moves before the failed one are
+  // kept aside and held again for the new mount, which reads through them.
+  PendingWrites kept = std::move(pending);
+  Mount->Unmount();
+  Records.Invalidate();
+  pending = std::move(kept);
+  std::string error;
+  if (!Mount->Mount(true, error))
+    MarkBroken("The volume cannot be mounted again after a failed move: " + error + ".");
+}
+
+bool NtfsVolume::CommitGroupLocked() {
+  if (Group.Moves == 0) return true;
+  MoveGroup group = std::move(Group);
+  Group = {};
+  std::string error;
+  CommitResult result = Session->Commit(error);
+  if (result == CommitResult::Committed) {
+    for (const MovedPiece& piece : group.Pieces) Owners.GiveUp(piece.OldLcn, piece.Length);
+    return true;
+  }
+  // Every move of the group was answered as done: the pass must not end as
+  // if they were.
+  for (const MovedPiece& piece : group.Pieces) Owners.GiveUp(piece.NewLcn, piece.Length);
+  Failure = "The last " + std::to_string(group.Moves) + " moves could not be written (" + error +
+            ") and were undone; every file is where it was before them.";
+  if (result == CommitResult::Undone) {
+    Problem = Failure;
+    AbandonUpdate();
+  } else {
+    MarkBroken("Moves could not be written: " + error + ".");
+  }
+  return false;
+}
+
 void NtfsVolume::EndSessionLocked() {
   if (!Session || !Session->Active() || Broken) return;
+  if (!CommitGroupLocked()) return;
   Opened.DetachAll();
   std::string error;
   if (!Session->End(error)) {
@@ -410,6 +452,14 @@ NtStatus NtfsVolume::GetVolumeBitmap(Handle volume, int64_t startingLcn, VolumeB
   s64 bytes = (count + kBitsPerByte - 1) / kBitsPerByte;
   if (ntfs_attr_pread(Library()->lcnbmp_na, base / kBitsPerByte, bytes, out.Buffer) != bytes)
     return kStatusUnsuccessful;
+  // Clusters that held moves have left stay in use until those moves are
+  // committed: until then their old places are what the volume points to.
+  for (const MovedPiece& piece : Group.Pieces) {
+    int64_t from = std::max<int64_t>(piece.OldLcn, base);
+    int64_t to = std::min<int64_t>(piece.OldLcn + piece.Length, base + count);
+    for (int64_t lcn = from; lcn < to; ++lcn)
+      out.Buffer[(lcn - base) / kBitsPerByte] |= uint8_t(1u << ((lcn - base) % kBitsPerByte));
+  }
   // Bits past the last cluster mean nothing.
   if (count % kBitsPerByte) out.Buffer[bytes - 1] &= uint8_t((1u << (count % kBitsPerByte)) - 1);
   out.StartingLcn = base;
@@ -547,6 +597,8 @@ NtStatus NtfsVolume::MoveFile(Handle volume, const MoveFileData& data, IoStatusB
   if (!OpenFiles::AttachStream(*file, stream)) return answer(kStatusFileCorruptError);
 
   LibraryLog::Reset();
+  // The moves held before this one are kept whatever becomes of it.
+  Bridge->Pending().MarkSavepoint();
   ClusterMove move(Library(), *Bridge, &Owners);
   NtStatus status = move.Run(*file, data.StartingVcn, data.StartingLcn, data.ClusterCount);
   if (status != kStatusSuccess) {
@@ -554,31 +606,25 @@ NtStatus NtfsVolume::MoveFile(Handle volume, const MoveFileData& data, IoStatusB
         status != kStatusEndOfFile) {
       Problem = LibraryFailure("Moving clusters of MFT record " + std::to_string(record) +
                                " failed");
-      AbandonUpdate();
+      AbandonMove();
     } else {
-      Bridge->Pending().Clear();
+      Bridge->Pending().RollBack();
     }
     return answer(status);
   }
-  std::string error;
-  switch (Session->Commit(error)) {
-  case CommitResult::Committed:
-    Records.Invalidate();
-    Catalog.MarkChanged(record);
-    for (const MovedPiece& piece : move.Moved()) {
-      Owners.GiveUp(piece.OldLcn, piece.Length);
-      Owners.Take(piece.NewLcn, piece.Length);
-    }
-    return answer(kStatusSuccess);
-  case CommitResult::Undone:
-    Problem = "A move could not be written: " + error + ".";
-    AbandonUpdate();
-    return answer(kStatusUnsuccessful);
-  case CommitResult::Broken:
-    MarkBroken("A move could not be written: " + error + ".");
-    return answer(kStatusUnsuccessful);
+  Session->SyncSystemInodes();
+  Records.Invalidate();
+  Catalog.MarkChanged(record);
+  uint64_t clusterBytes = Library()->cluster_size;
+  for (const MovedPiece& piece : move.Moved()) {
+    Owners.Take(piece.NewLcn, piece.Length);
+    Group.Pieces.push_back(piece);
+    Group.Bytes += uint64_t(piece.Length) * clusterBytes;
   }
-  return answer(kStatusUnsuccessful);
+  ++Group.Moves;
+  if ((Group.Moves >= Options.GroupMoves || Group.Bytes >= Options.GroupBytes) && !CommitGroupLocked())
+    return answer(kStatusUnsuccessful);
+  return answer(kStatusSuccess);
 }
 
 NtStatus NtfsVolume::GetNtfsVolumeData(Handle volume, NtfsVolumeDataBuffer& out) {

@@ -41,6 +41,13 @@ struct NtfsVolumeOptions {
   // Memory for the MFT records that opening reads and the analysis is
   // answered from; records beyond it are read again when asked for.
   size_t KeptRecordBytes = KeptRecords::kDefaultBound;
+  // Moves held as one update, committed together with one sync of their
+  // data, one of the journal and one of the volume, when either bound is
+  // reached and at the end of the session.
+  uint32_t GroupMoves = kDefaultGroupMoves;
+  uint64_t GroupBytes = kDefaultGroupBytes;
+  static constexpr uint32_t kDefaultGroupMoves = 2048;
+  static constexpr uint64_t kDefaultGroupBytes = uint64_t(64) << 20;
 };
 
 class NtfsVolume final : public VolumeDevice {
@@ -98,6 +105,12 @@ private:
   void EndSessionLocked();
   // Throws the library's state away after a failed update and mounts again.
   void AbandonUpdate();
+  // Takes back a failed move and mounts again, keeping the moves held
+  // before it.
+  void AbandonMove();
+  // Commits the moves held so far; false when they could not be written
+  // (they are undone, and Failure says so).
+  bool CommitGroupLocked();
   void MarkBroken(const std::string& why);
   // Checks what the pass over the MFT gathered before anything is written;
   // sets Refusal when the volume is not consistent enough to move files on.
@@ -135,6 +148,14 @@ private:
   OpenFiles Opened;
   // The clusters the records own, kept in step with the moves.
   ClusterOwners Owners;
+  // The moves held and not yet committed: their old clusters stay owned (and
+  // shown in use) until the update that frees them is on the volume.
+  struct MoveGroup {
+    std::vector<MovedPiece> Pieces;
+    uint32_t Moves = 0;
+    uint64_t Bytes = 0;
+  };
+  MoveGroup Group;
 
   bool Broken = false;
   std::string Recovery;

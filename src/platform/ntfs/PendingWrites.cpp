@@ -29,6 +29,8 @@ bool PendingWrites::Write(BlockStorage& base, uint64_t offset, const void* data,
   for (uint64_t number = offset / kSectorBytes; number * kSectorBytes < end; ++number) {
     uint64_t sectorStart = number * kSectorBytes;
     auto it = Sectors.find(number);
+    if (!Saved.contains(number))
+      Saved.emplace(number, it == Sectors.end() ? std::nullopt : std::optional<Sector>(it->second));
     if (it == Sectors.end()) {
       Sector sector;
       if (base.ReadAt(sectorStart, sector.Before.data(), kSectorBytes) != kSectorBytes) {
@@ -43,6 +45,16 @@ bool PendingWrites::Write(BlockStorage& base, uint64_t offset, const void* data,
     std::memcpy(it->second.After.data() + (from - sectorStart), in + (from - offset), to - from);
   }
   return true;
+}
+
+void PendingWrites::RollBack() {
+  for (auto& [number, held] : Saved) {
+    if (held)
+      Sectors[number] = *held;
+    else
+      Sectors.erase(number);
+  }
+  Saved.clear();
 }
 
 std::vector<ImageRange> PendingWrites::ChangedRanges() const {

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "platform/ntfs/BlockStorage.h"
@@ -13,13 +14,23 @@ namespace quillo {
 // Writes held back from the volume until they are committed as one update.
 // Reads see them, so the library reads back what it wrote. The first write to
 // a sector also keeps the sector's previous contents: the undo image.
+// Several steps may be held as one update; a savepoint before each lets a
+// failed step be taken back without the steps held before it.
 class PendingWrites {
 public:
   int64_t Read(BlockStorage& base, uint64_t offset, void* data, size_t length) const;
   bool Write(BlockStorage& base, uint64_t offset, const void* data, size_t length);
 
   bool Empty() const { return Sectors.empty(); }
-  void Clear() { Sectors.clear(); }
+  void Clear() {
+    Sectors.clear();
+    Saved.clear();
+  }
+  // From here on, the held state of every sector written is kept the first
+  // time it is written, until the next savepoint or Clear.
+  void MarkSavepoint() { Saved.clear(); }
+  // Back to the state of the last savepoint (or of the last Clear).
+  void RollBack();
   // The changed sectors, joined into runs; sectors written back unchanged
   // are left out.
   std::vector<ImageRange> ChangedRanges() const;
@@ -30,6 +41,9 @@ private:
     std::array<uint8_t, kSectorBytes> After;
   };
   std::map<uint64_t, Sector> Sectors; // by sector number
+  // Since the savepoint: each sector written, as it was held then (none:
+  // it was not held).
+  std::map<uint64_t, std::optional<Sector>> Saved;
 };
 
 } // namespace quillo

@@ -12,19 +12,22 @@
 // volume's serial number in 16 hex digits.
 //
 // Updates. The library never writes the volume directly: its writes are held
-// in memory (PendingWrites) while it carries out one step of work. The step's
-// *update* is the set of sectors it changed, each with its image before and
-// after. File data is the one exception: it is copied into clusters that are
-// free on disk, which nothing on disk refers to until the update that points
-// to them is applied, and that copy is synced before the update is recorded.
+// in memory (PendingWrites) while it carries out a group of moves. The
+// group's *update* is the set of sectors its moves changed, each with its
+// image before and after. File data is the one exception: it is copied into
+// clusters that are free on disk, which nothing on disk refers to until the
+// update that points to them is applied, and those copies are synced before
+// the update is recorded. The clusters the moves leave stay in use until the
+// update is applied.
 //
 // A write session (from the first move of a pass to its end):
 //   S1. Create the journal and write SESSION: the volume's identity (serial
 //       number, bytes per sector and per cluster, total sectors, $MFT and
 //       $MFTMirr positions) and its flags before the session. fsync the
 //       journal and its folder.
-//   S2. The first update sets VOLUME_IS_DIRTY; every move is one update; the
-//       last update restores the flags of S1.
+//   S2. The first update sets VOLUME_IS_DIRTY; every group of moves (up to
+//       a bound of moves and bytes) is one update; the last update restores
+//       the flags of S1.
 //   S3. Overwrite the update slot with CLOSED, fsync, delete the journal,
 //       fsync the folder.
 //

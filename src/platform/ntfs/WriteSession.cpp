@@ -49,9 +49,15 @@ CommitResult WriteSession::Commit(std::string& error) {
   std::vector<ImageRange> ranges = pending.ChangedRanges();
   pending.Clear();
   if (ranges.empty()) return CommitResult::Committed;
+  BlockStorage& storage = Device.GetStorage();
+  // Data copied into free clusters reaches the disk before anything points
+  // to it; nothing on disk does yet, so it needs no undo image.
+  if (Device.TakeUnsyncedData() && !storage.Sync()) {
+    error = std::string("the moved data cannot be written: ") + std::strerror(errno);
+    return CommitResult::Undone;
+  }
   if (!Journal.RecordUpdate(ranges, error)) return CommitResult::Undone;
 
-  BlockStorage& storage = Device.GetStorage();
   bool applied = true;
   for (const ImageRange& range : ranges)
     applied = applied && storage.WriteAt(range.Offset, range.After.data(), range.After.size());

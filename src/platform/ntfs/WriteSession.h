@@ -36,10 +36,11 @@ public:
   CommitResult Commit(std::string& error);
   // Restores the volume's flags and closes the journal.
   bool End(std::string& error);
+  // Inodes the library keeps open for the whole mount write on close only:
+  // their changes are put with the held writes.
+  void SyncSystemInodes();
 
 private:
-  // Inodes the library keeps open for the whole mount write on close only.
-  void SyncSystemInodes();
 
   LibraryDevice& Device;
   NtfsMount& Mount;

@@ -250,7 +250,8 @@ TEST_F(NtfsBadInputTest, AJournalOfAnEarlierStateIsNeverReplayed) {
       return inner ? std::unique_ptr<BlockStorage>(new Cutting(std::move(inner), writes)) : nullptr;
     };
     std::string why;
-    std::shared_ptr<NtfsVolume> volume = OpenVolume(Image, Journal, why, counting);
+    // One update per move, so that the cut falls after several.
+    std::shared_ptr<NtfsVolume> volume = OpenVolume(Image, Journal, why, counting, StorageMode::ReadWrite, 1);
     FakeClock clock;
     InlineDispatcher dispatcher;
     RecordingNotifier notifier;

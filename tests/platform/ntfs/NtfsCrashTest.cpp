@@ -143,11 +143,13 @@ struct CrashCase {
 // Moves that make a runlist grow instead of shrink: a file is made whole,
 // then every other cluster of it goes to a hole of its own, one move each,
 // until its runs overflow its records (attribute list, new extent records,
-// the MFT bitmap). `writesAfter` gets the write count after each move.
+// the MFT bitmap). `writesAfter` gets the write count after each move. Each
+// move is committed on its own, so that each is an update that can be cut.
 bool ScatterMoves(const std::filesystem::path& image, const std::filesystem::path& journal,
                   PowerLine& line, int moves, std::vector<int64_t>* writesAfter = nullptr) {
   std::string why;
-  std::shared_ptr<NtfsVolume> volume = OpenVolume(image, journal, why, OpenerOn(line));
+  std::shared_ptr<NtfsVolume> volume =
+      OpenVolume(image, journal, why, OpenerOn(line), StorageMode::ReadWrite, 1);
   if (!volume) return false;
   Handle handle = volume->OpenVolume("\\\\.\\C:");
   Handle file = volume->CreateFile("C:\\docs\\many-pieces.bin", kGenericRead, kFileShareRead, 0);

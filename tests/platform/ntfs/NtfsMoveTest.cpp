@@ -328,6 +328,7 @@ struct Fault {
   int64_t FailWritesFrom = 0; // this write and every later one fail
   int64_t FailSyncsFrom = 0;  // flushes fail once this many writes were made
   int64_t CutAt = 0;          // the process ends at this write, as on a power cut
+  int64_t FailWritesTo = 0;   // the last write that fails (0: no last one)
 };
 
 // The image's storage, counting writes and going bad as told.
@@ -341,7 +342,9 @@ public:
   bool WriteAt(uint64_t offset, const void* data, size_t length) override {
     ++Writes;
     if (Writes == Faults.CutAt) _exit(0);
-    if (Faults.FailWritesFrom > 0 && Writes >= Faults.FailWritesFrom) return false;
+    if (Faults.FailWritesFrom > 0 && Writes >= Faults.FailWritesFrom &&
+        (Faults.FailWritesTo == 0 || Writes <= Faults.FailWritesTo))
+      return false;
     return Inner->WriteAt(offset, data, length);
   }
   bool Sync() override {
@@ -469,6 +472,116 @@ TEST_F(NtfsFailedWriteTest, TheVolumeFlagsComeBackBitForBit) {
     EXPECT_EQ(VolumeFlags(Image), kUnusualFlags);
     EXPECT_EQ(CheckWithNtfsResize(Image), "");
     EXPECT_EQ(CompareWithManifest(Image, Manifest), "");
+  }
+}
+
+// Moves are held together and committed as one update. Until then the
+// clusters they left stay in use: the volume still points to them.
+TEST_F(NtfsMoveTest, HeldMovesKeepTheirOldClustersUntilCommitted) {
+  Handle readme = OpenPath("/docs/readme.txt");
+  ASSERT_NE(readme, kInvalidHandle);
+  std::vector<TskRun> before = TskRuns(Image, RecordOf(Image, "/docs/readme.txt"));
+  ASSERT_EQ(before.size(), 1u);
+  int64_t old = before[0].Lcn;
+  int64_t target = FreeRun(before[0].Length);
+  ASSERT_EQ(Move(readme, 0, target, uint32_t(before[0].Length)), kStatusSuccess) << Volume->LastProblem();
+  EXPECT_EQ(UsedCluster(old), old);
+  // Another file may not take them yet.
+  Handle small = OpenPath("/docs/nested/fragmented-c.bin");
+  ASSERT_NE(small, kInvalidHandle);
+  EXPECT_EQ(Move(small, 0, old, 1), kStatusAlreadyCommitted);
+  // Nothing of the moves reached the volume yet.
+  EXPECT_EQ(TskRuns(Image, RecordOf(Image, "/docs/readme.txt"))[0].Lcn, old);
+
+  Volume->EndWriteSession();
+  EXPECT_NE(UsedCluster(old), old);
+  EXPECT_EQ(Move(small, 0, old, 1), kStatusSuccess) << Volume->LastProblem();
+  for (Handle handle : {readme, small}) Volume->CloseHandle(handle);
+  ExpectSoundVolume();
+  EXPECT_EQ(TskRuns(Image, RecordOf(Image, "/docs/readme.txt"))[0].Lcn, target);
+}
+
+class NtfsMoveGroupFailureTest : public NtfsFailedWriteTest {
+protected:
+  struct Run {
+    NtStatus First = kStatusUnsuccessful;
+    NtStatus Second = kStatusUnsuccessful;
+    int64_t WritesAfterFirst = 0;
+    int64_t Writes = 0;
+    int64_t FirstTarget = -1;
+    WriteVerdict Verdict;
+  };
+  // Two moves held in one group (readme, then the attribute-list file), the
+  // session ended, on a storage that fails as told.
+  Run TwoMoves(Fault fault) {
+    Close();
+    Run run;
+    int64_t writes = 0;
+    StorageOpener failing = [&](const std::filesystem::path& path, StorageMode mode, std::string& error) {
+      std::unique_ptr<BlockStorage> inner = ImageFile::Open(path, mode, error);
+      return inner ? std::unique_ptr<BlockStorage>(new FailingStorage(std::move(inner), fault, writes))
+                   : nullptr;
+    };
+    std::string why;
+    Volume = OpenVolume(Image, Journal, why, failing);
+    EXPECT_TRUE(Volume) << why;
+    if (!Volume) return run;
+    VolumeHandle = Volume->OpenVolume("\\\\.\\C:");
+    int64_t allocated = 0, total = 0;
+    Handle readme = OpenPath("/docs/readme.txt");
+    Clusters(readme, allocated, total);
+    run.FirstTarget = FreeRun(allocated);
+    run.First = Move(readme, 0, run.FirstTarget, uint32_t(total));
+    run.WritesAfterFirst = writes;
+    Handle list = OpenPath("/attribute-list.bin");
+    Clusters(list, allocated, total);
+    run.Second = Move(list, 0, FreeRun(allocated), uint32_t(total));
+    for (Handle handle : {readme, list, VolumeHandle}) Volume->CloseHandle(handle);
+    Volume->EndWriteSession();
+    run.Verdict = Volume->GetWriteVerdict();
+    run.Writes = writes;
+    Volume.reset();
+    return run;
+  }
+};
+
+// A move that fails takes nothing held before it with it.
+TEST_F(NtfsMoveGroupFailureTest, AFailedMoveKeepsTheMovesHeldBeforeIt) {
+  std::filesystem::path pristine = Dir.Path() / "pristine.img";
+  std::filesystem::copy_file(Image, pristine);
+  Run clean = TwoMoves(Fault{});
+  ASSERT_EQ(clean.First, kStatusSuccess);
+  ASSERT_EQ(clean.Second, kStatusSuccess);
+
+  std::filesystem::copy_file(pristine, Image, std::filesystem::copy_options::overwrite_existing);
+  // The second move's first copy of data fails, and only that write.
+  int64_t failing = clean.WritesAfterFirst + 1;
+  Run run = TwoMoves(Fault{failing, 0, 0, failing});
+  EXPECT_EQ(run.First, kStatusSuccess);
+  EXPECT_NE(run.Second, kStatusSuccess);
+  EXPECT_EQ(run.Verdict.Result, WriteVerdict::Kind::Sound) << run.Verdict.Reason;
+  Open();
+  ExpectSoundVolume();
+  EXPECT_EQ(TskRuns(Image, RecordOf(Image, "/docs/readme.txt"))[0].Lcn, clean.FirstTarget);
+  EXPECT_GT(TskFragments(TskRuns(Image, RecordOf(Image, "/attribute-list.bin"))), 1);
+}
+
+// When the group cannot be committed, every move of it is undone and the
+// pass is told so, though each move was answered as done.
+TEST_F(NtfsMoveGroupFailureTest, AGroupThatCannotBeCommittedIsUndoneAndToldAsFailed) {
+  std::filesystem::path pristine = Dir.Path() / "pristine.img";
+  std::filesystem::copy_file(Image, pristine);
+  Run clean = TwoMoves(Fault{});
+  ASSERT_GT(clean.Writes, clean.WritesAfterFirst);
+  for (Fault fault : {Fault{0, clean.WritesAfterFirst + 1, 0}, Fault{clean.Writes - 1, 0, 0}}) {
+    SCOPED_TRACE(testing::Message() << "writes fail from " << fault.FailWritesFrom
+                                    << ", flushes from " << fault.FailSyncsFrom);
+    std::filesystem::copy_file(pristine, Image, std::filesystem::copy_options::overwrite_existing);
+    Run run = TwoMoves(fault);
+    EXPECT_EQ(run.Verdict.Result, WriteVerdict::Kind::Failed);
+    EXPECT_FALSE(run.Verdict.Reason.empty());
+    Open();
+    ExpectSoundVolume();
   }
 }
 

@@ -265,7 +265,7 @@ std::string ImageDigest(const std::filesystem::path& image) {
 
 std::shared_ptr<NtfsVolume> OpenVolume(const std::filesystem::path& image,
                                        const std::filesystem::path& journal, std::string& why,
-                                       StorageOpener opener, StorageMode mode) {
+                                       StorageOpener opener, StorageMode mode, uint32_t groupMoves) {
   if (!opener) opener = ImageFile::Open;
   NtfsVolumeOptions options;
   options.VolumeName = "C:";
@@ -274,6 +274,7 @@ std::shared_ptr<NtfsVolume> OpenVolume(const std::filesystem::path& image,
   if (!options.Storage) return nullptr;
   options.JournalFolder = journal;
   options.JournalOpener = std::move(opener);
+  options.GroupMoves = groupMoves;
   return NtfsVolume::Open(std::move(options), why);
 }
 

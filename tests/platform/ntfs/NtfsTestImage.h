@@ -100,10 +100,12 @@ std::string PatchRecordAttribute(const std::filesystem::path& image, uint64_t re
                                  const std::vector<uint8_t>& bytes);
 
 // An NtfsVolume on an image, its journal in `journal`; the opener (by
-// default ImageFile::Open) opens the image and the journal.
+// default ImageFile::Open) opens the image and the journal. `groupMoves` 1
+// commits every move as an update of its own.
 std::shared_ptr<NtfsVolume> OpenVolume(const std::filesystem::path& image,
                                        const std::filesystem::path& journal, std::string& why,
                                        StorageOpener opener = {},
-                                       StorageMode mode = StorageMode::ReadWrite);
+                                       StorageMode mode = StorageMode::ReadWrite,
+                                       uint32_t groupMoves = NtfsVolumeOptions::kDefaultGroupMoves);
 
 } // namespace quillo::test
