@@ -22,16 +22,15 @@ CCList::~CCList() {
 }
 
 void CCList::AddNode(uint32_t lcn, uint32_t length) {
-  auto* node = new FREE_NODE;
+  FREE_NODE* node = Pool.New();
   node->Lcn = lcn;
   node->Length = length;
   Nodes.push_back(node);
 }
 
 void CCList::ClearNodes() {
-  for (FREE_NODE* node : Nodes)
-    delete node;
   Nodes.clear();
+  Pool.Reset();
 }
 
 FREE_NODE* CCList::FindFirstFit(uint32_t n) const {
@@ -63,7 +62,7 @@ void CCList::Take(FREE_NODE* node, uint32_t n, bool fromFront) {
   node->Length -= n;
   if (fromFront) node->Lcn += n;
   if (node->Length == 0) {
-    delete node;
+    Pool.Release(node);
     Nodes.erase(it);
   }
 }
@@ -77,13 +76,37 @@ CCTree::~CCTree() {
 }
 
 void CCTree::InsertExtent(uint32_t lcn, uint32_t length) {
-  auto* node = new FREE_NODE;
+  FREE_NODE* node = Pool.New();
   node->Lcn = lcn;
   node->Length = length;
-  InsertNode(node);
+  Hang(node);
+}
+
+void CCTree::Adopt(FREE_NODE* top) {
+  // Without recursion: a handed-in subtree may be a chain of any depth.
+  std::vector<FREE_NODE*> pending{top};
+  while (!pending.empty()) {
+    FREE_NODE* node = pending.back();
+    pending.pop_back();
+    if (node == nullptr || Pool.Owns(node) || !Adopted.insert(node).second) continue;
+    pending.push_back(node->Left);
+    pending.push_back(node->Right);
+  }
+}
+
+void CCTree::Dispose(FREE_NODE* node) {
+  if (Adopted.erase(node) != 0)
+    delete node;
+  else
+    Pool.Release(node);
 }
 
 void CCTree::InsertNode(FREE_NODE* node) {
+  Adopt(node);
+  Hang(node);
+}
+
+void CCTree::Hang(FREE_NODE* node) {
   if (node == nullptr) return;
   ForgetRejected(node);
   if (node->Left == nullptr && node->Right == nullptr) {
@@ -228,33 +251,22 @@ void CCTree::DeleteNode(FREE_NODE* node, uint32_t n) {
   node->Length -= n;
   node->Lcn += n;
   if (node->Length > 0) {
-    InsertNode(node);
+    Hang(node);
   } else {
     ForgetRejected(node);
-    delete node;
+    Dispose(node);
   }
 }
 
 void CCTree::ClearNodes() {
-  // Rotating each left child up frees the tree in one loop without a stack,
-  // however deep the never-rebalanced tree has grown.
-  FREE_NODE* node = RootNode;
-  while (node != nullptr) {
-    if (FREE_NODE* left = node->Left) {
-      node->Left = left->Right;
-      left->Right = node;
-      node = left;
-    } else {
-      FREE_NODE* right = node->Right;
-      delete node;
-      node = right;
-    }
-  }
+  // Nodes in the tree or rejected come from the pool, freed at once without
+  // a walk, or were handed in and adopted.
   RootNode = nullptr;
   FirstOfLength.clear();
-  for (FREE_NODE* rejected : Rejected)
-    delete rejected;
   Rejected.clear();
+  Pool.Reset();
+  for (FREE_NODE* node : Adopted) delete node;
+  Adopted.clear();
 }
 
 void CCTree::ForgetRejected(FREE_NODE* node) {

@@ -6,7 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <unordered_set>
 #include <vector>
+
+#include "engine/NodePool.h"
 
 namespace quillo {
 
@@ -43,6 +46,7 @@ public:
 
 private:
   void Take(FREE_NODE* node, uint32_t n, bool fromFront);
+  NodePool<FREE_NODE> Pool;
   std::vector<FREE_NODE*> Nodes;
 };
 
@@ -63,6 +67,8 @@ public:
   CCTree& operator=(const CCTree&) = delete;
 
   void InsertExtent(uint32_t lcn, uint32_t length);
+  // A node of this tree taken out with DetachNode, or nodes allocated with
+  // new (a single node or a whole subtree), which the tree then owns.
   void InsertNode(FREE_NODE* node);
   void DetachNode(FREE_NODE* node);
   FREE_NODE* FindBestFit(uint32_t n) const;
@@ -83,8 +89,16 @@ private:
   // order of the other nodes stays as it is.
   void Unindex(FREE_NODE* node);
   void RebuildIndex();
+  // InsertNode for a node the tree already owns.
+  void Hang(FREE_NODE* node);
+  // Takes over the nodes of a subtree that did not come from the pool.
+  void Adopt(FREE_NODE* top);
+  void Dispose(FREE_NODE* node);
 
   UserNotifier& Notifier;
+  NodePool<FREE_NODE> Pool;
+  // Nodes handed in from outside, allocated with new.
+  std::unordered_set<FREE_NODE*> Adopted;
   FREE_NODE* RootNode = nullptr;
   // Length -> first node of that length in sorted order.
   std::map<uint32_t, FREE_NODE*> FirstOfLength;
