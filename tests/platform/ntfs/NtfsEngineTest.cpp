@@ -128,15 +128,23 @@ TEST_P(NtfsEngineTest, AnalysisAndPassLeaveEveryFileWholeAndTheVolumeSound) {
 
 // Named data streams are analysed, reported as "C:\file:stream" and joined
 // like a file's own data; they are not counted as files, and a stream kept
-// inside its record is left as it is.
+// inside its record is left as it is. The change journal's stream $J is
+// reported, and never moved.
 TEST_P(NtfsEngineTest, NamedStreamsAreReportedAndJoined) {
   uint8_t mode = GetParam();
   std::filesystem::path image = CopyFixtureImage(Dir.Path(), kStreamsImageName);
   std::vector<ManifestEntry> manifest = ReadManifest(FixtureDir(), kStreamsManifestName);
   std::set<std::string> expected;
-  for (const ManifestEntry& entry : manifest)
-    if (entry.Kind == "fragmented") expected.insert(WindowsName(entry.Shown()));
-  ASSERT_EQ(expected.size(), 3u);
+  std::map<std::string, std::vector<TskRun>> systemRuns;
+  for (const ManifestEntry& entry : manifest) {
+    if (entry.Kind == "fragmented" || entry.Kind == "system")
+      expected.insert(WindowsName(entry.Shown()));
+    if (entry.Kind == "system")
+      systemRuns[entry.Shown()] = TskRuns(image, RecordOf(image, entry.Path), entry.Stream);
+  }
+  ASSERT_EQ(expected.size(), 4u);
+  ASSERT_EQ(systemRuns.size(), 1u);
+  ASSERT_GT(TskFragments(systemRuns.begin()->second), 1);
   {
     EngineRun run(image, Journal);
     ASSERT_TRUE(run.Engine);
@@ -152,8 +160,18 @@ TEST_P(NtfsEngineTest, NamedStreamsAreReportedAndJoined) {
     run.Engine->State = dsDefragging;
     run.Engine->Defrag(mode);
     EXPECT_EQ(run.Engine->State.load(), dsDefragged);
-    for (const auto& [name, status] : run.Statuses()) EXPECT_EQ(status, fsDefragged) << name;
+    for (const auto& [name, status] : run.Statuses()) {
+      bool journal = name.find("$UsnJrnl") != std::string::npos;
+      EXPECT_EQ(status, journal ? fsUnmovable : fsDefragged) << name;
+    }
     EXPECT_EQ(run.Engine->Report->DefraggedFileCount.load(), 3);
+  }
+  for (const auto& [shown, runs] : systemRuns) {
+    const ManifestEntry& entry =
+        *std::find_if(manifest.begin(), manifest.end(), [&](const auto& e) { return e.Shown() == shown; });
+    std::vector<TskRun> after = TskRuns(image, RecordOf(image, entry.Path), entry.Stream);
+    ASSERT_EQ(after.size(), runs.size()) << shown;
+    for (size_t i = 0; i < runs.size(); ++i) EXPECT_EQ(after[i].Lcn, runs[i].Lcn) << shown;
   }
   EXPECT_EQ(CompareWithManifest(image, manifest), "");
   EXPECT_EQ(CompareWithNtfscat(image, manifest), "");
