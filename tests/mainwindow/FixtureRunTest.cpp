@@ -4,6 +4,8 @@
 // coming and going with drives.ini.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QCryptographicHash>
 #include <QFile>
 #include <QProcess>
@@ -166,6 +168,44 @@ TEST(FixtureRunTest, NtfsImageAnalysedAndDefraggedThroughTheWindow) {
     ++files;
   }
   EXPECT_GT(files, 0);
+}
+
+// Named data streams are listed in the report window as "C:\file:stream".
+TEST(FixtureRunTest, NamedStreamsAreListedInTheReportWindow) {
+  const fs::path fixture = QUILLO_NTFS_FIXTURE_DIR;
+  FixtureWorld world;
+  fs::path image = world.Dir.Path() / "streams.img";
+  fs::copy_file(fixture / "streams.img", image);
+  world.WriteDrives("C=" + image.string() + "\n");
+
+  FormRig rig;
+  DriveTableCatalog catalog(world.Environment);
+  FormServices services = rig.Services();
+  services.Catalog = &catalog;
+  services.Reports = nullptr;
+  auto windows = std::make_unique<ProgramWindows>(services);
+  TMainForm& form = windows->MainForm();
+  ASSERT_TRUE(form.StartedWithVolumes());
+  form.show();
+
+  std::vector<std::string> cells;
+  QTimer watcher;
+  QObject::connect(&watcher, &QTimer::timeout, [&] {
+    TReportForm& report = windows->ReportForm();
+    if (!report.isVisible() || !cells.empty()) return;
+    for (TReportTab* tab : report.Tabs()) {
+      QTreeWidget* list = tab->Content->ReportList;
+      for (int i = 0; i < list->topLevelItemCount(); ++i)
+        for (int column = 0; column < list->columnCount(); ++column)
+          cells.push_back(list->topLevelItem(i)->text(column).toStdString());
+    }
+    QTest::mouseClick(report.CloseBtn, Qt::LeftButton);
+  });
+  watcher.start(20);
+  QTest::mouseClick(form.manualdefrag->ManuAnalyzeBtn, Qt::LeftButton);
+  ASSERT_TRUE(PumpUntil([&] { return !cells.empty() && !windows->ReportForm().isVisible(); }));
+  for (const char* name : {"C:\\streamed.bin:payload", "C:\\streamed.bin"})
+    EXPECT_NE(std::find(cells.begin(), cells.end(), name), cells.end()) << name;
 }
 
 // A volume whose writes the device refuses: the pass runs to its end, but
