@@ -47,6 +47,20 @@ struct ImageWindow {
   std::unique_ptr<TMainForm> Form;
 };
 
+// The program's windows, the real report window among them, on the drive
+// table of a world.
+struct WindowsOnTable {
+  explicit WindowsOnTable(FixtureWorld& world) : Catalog(world.Environment) {
+    FormServices services = Rig.Services();
+    services.Catalog = &Catalog;
+    services.Reports = nullptr;
+    Windows = std::make_unique<ProgramWindows>(services);
+  }
+  FormRig Rig;
+  DriveTableCatalog Catalog;
+  std::unique_ptr<ProgramWindows> Windows;
+};
+
 TEST(FixtureRunTest, DefragAndOptimizeOnAFat32ImageEndsInTheReportWindow) {
   FixtureWorld world;
   fs::path image = world.Dir.Path() / "fat32.img";
@@ -55,12 +69,9 @@ TEST(FixtureRunTest, DefragAndOptimizeOnAFat32ImageEndsInTheReportWindow) {
                        "--manifest", QString::fromStdString(manifest.string())}));
   world.WriteDrives("C=" + image.string() + "\n");
 
-  FormRig rig;
-  DriveTableCatalog catalog(world.Environment);
-  FormServices services = rig.Services();
-  services.Catalog = &catalog;
-  services.Reports = nullptr;
-  auto windows = std::make_unique<ProgramWindows>(services);
+  WindowsOnTable on(world);
+  FormRig& rig = on.Rig;
+  std::unique_ptr<ProgramWindows>& windows = on.Windows;
   TMainForm& form = windows->MainForm();
   ASSERT_TRUE(form.StartedWithVolumes());
   EXPECT_EQ(RowTexts(form.manualdefrag->manulist, 0)[2], "FAT32");
@@ -178,12 +189,8 @@ TEST(FixtureRunTest, NamedStreamsAreListedInTheReportWindow) {
   fs::copy_file(fixture / "streams.img", image);
   world.WriteDrives("C=" + image.string() + "\n");
 
-  FormRig rig;
-  DriveTableCatalog catalog(world.Environment);
-  FormServices services = rig.Services();
-  services.Catalog = &catalog;
-  services.Reports = nullptr;
-  auto windows = std::make_unique<ProgramWindows>(services);
+  WindowsOnTable on(world);
+  std::unique_ptr<ProgramWindows>& windows = on.Windows;
   TMainForm& form = windows->MainForm();
   ASSERT_TRUE(form.StartedWithVolumes());
   form.show();

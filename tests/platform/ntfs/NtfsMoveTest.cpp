@@ -369,11 +369,12 @@ protected:
     return MoveWith(Fault{failFrom, 0, 0}, verdict);
   }
 
-  int64_t MoveWith(Fault fault, WriteVerdict& verdict) {
-    bool faultless = fault.FailWritesFrom == 0 && fault.FailSyncsFrom == 0 && fault.CutAt == 0;
+  // Opens the image again on a storage that fails as told, counting its
+  // writes in `writes`, which must outlive the volume.
+  bool OpenFailing(Fault fault, int64_t& writes) {
     Close();
-    int64_t writes = 0;
-    StorageOpener failing = [&](const std::filesystem::path& path, StorageMode mode, std::string& error) {
+    StorageOpener failing = [fault, &writes](const std::filesystem::path& path, StorageMode mode,
+                                             std::string& error) {
       std::unique_ptr<BlockStorage> inner = ImageFile::Open(path, mode, error);
       return inner ? std::unique_ptr<BlockStorage>(new FailingStorage(std::move(inner), fault, writes))
                    : nullptr;
@@ -381,8 +382,15 @@ protected:
     std::string why;
     Volume = OpenVolume(Image, Journal, why, failing);
     EXPECT_TRUE(Volume) << why;
-    if (!Volume) return 0;
+    if (!Volume) return false;
     VolumeHandle = Volume->OpenVolume("\\\\.\\C:");
+    return true;
+  }
+
+  int64_t MoveWith(Fault fault, WriteVerdict& verdict) {
+    bool faultless = fault.FailWritesFrom == 0 && fault.FailSyncsFrom == 0 && fault.CutAt == 0;
+    int64_t writes = 0;
+    if (!OpenFailing(fault, writes)) return 0;
     Handle file = OpenPath("/attribute-list.bin");
     int64_t allocated = 0, total = 0;
     Clusters(file, allocated, total);
@@ -514,19 +522,9 @@ protected:
   // Two moves held in one group (readme, then the attribute-list file), the
   // session ended, on a storage that fails as told.
   Run TwoMoves(Fault fault) {
-    Close();
     Run run;
     int64_t writes = 0;
-    StorageOpener failing = [&](const std::filesystem::path& path, StorageMode mode, std::string& error) {
-      std::unique_ptr<BlockStorage> inner = ImageFile::Open(path, mode, error);
-      return inner ? std::unique_ptr<BlockStorage>(new FailingStorage(std::move(inner), fault, writes))
-                   : nullptr;
-    };
-    std::string why;
-    Volume = OpenVolume(Image, Journal, why, failing);
-    EXPECT_TRUE(Volume) << why;
-    if (!Volume) return run;
-    VolumeHandle = Volume->OpenVolume("\\\\.\\C:");
+    if (!OpenFailing(fault, writes)) return run;
     int64_t allocated = 0, total = 0;
     Handle readme = OpenPath("/docs/readme.txt");
     Clusters(readme, allocated, total);
