@@ -1,239 +1,307 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: GPL-2.0-or-later
-"""Times qdefrag as users run it, a process on an image, against peer tools
-on the same images, in alternating rounds, and prints ratios with the load
-average. Fixtures are made once in the work folder and reused; passes run on
-fresh copies. Nothing outside the work folder is written; nothing is mounted.
+"""Times qdefrag as users run it, a process on an image file, against peer
+tools on the same images, in alternating rounds, and prints medians, minima,
+ratios against the targets, peak memory, write amplification and the load
+average. A bench reports: missing a target never fails the run.
 
   process_bench.py --qdefrag PATH --tool PATH [--work DIR] [--rounds N]
-                   [--files N] [--only fat32|ntfs] [--fat-profile small|bench]
+                   [--files N] [--only fat32|ntfs] [--big-files N]
 
 Measures, per file system:
-  analysis   qdefrag analyze --quiet   vs  fsck.fat -n / ntfscluster -i
-  passes     qdefrag defrag [--optimize] on a fragmented image  vs  dd conv=fsync
-             of the bytes the pass changed
-  writes     bytes the optimise pass wrote (rusage) / bytes that changed
-  memory     peak resident memory of the analysis, per file
-Targets (printed, never enforced): FAT32 analysis <= 1.0x, NTFS analysis
-<= 1.5x, passes <= 2x dd, write amplification <= 2.
+  analysis   qdefrag analyze --quiet IMAGE   vs  fsck.fat -n / ntfscluster -i
+             on an image of --files files
+  passes     qdefrag defrag [--optimize] on a fresh copy of a fragmented image
+             (--files / 2 small files, --big-files big files of 1-12 MiB in
+             hundreds of fragments)  vs  dd conv=fsync of the bytes moved
+  writes     bytes the qdefrag process wrote (rusage) / bytes that changed
+  memory     peak resident memory (rusage), per file
+Nothing outside the work folder is written; nothing is mounted.
 """
 import argparse
+import json
 import os
-import shutil
 import statistics
 import subprocess
 import sys
 import time
 
-BLOCK = 4096
-CLUSTER = 4096
-# The fragmented NTFS image: room for the big files and twice as many
-# one-cluster holes.
-FRAGMENTED_IMAGE_MIB = 256
-BIG_FILES = 24                 # cut into one-cluster pieces
-BIG_FILE_MIB = (1, 4)
-FILES_PER_FOLDER = 1000
-TARGETS = {"fat32-analysis": 1.0, "ntfs-analysis": 1.5, "pass": 2.0, "amplification": 2.0}
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import fixtures  # noqa: E402
+
+BLOCK = 4096                      # unit of the before/after comparison
+COMPARE_CHUNK = 8 << 20           # read this much at once, split only when it differs
+TARGETS = {                       # ratio of qdefrag to its peer, at most
+    "fat32 analysis": 1.0,
+    "ntfs analysis": 1.5,
+    "pass": 2.0,
+    "write amplification": 2.0,
+}
+PEERS = {"fat32": ["fsck.fat", "-n"], "ntfs": ["ntfscluster", "-i"]}
+DEFAULT_WORK = "/tmp/quillo-process-bench"
+GNU_TIME = "/usr/bin/time"        # for the peak memory: see run()
+
+summary = []                      # (measure, figure text, ratio, target) for the closing table
 
 
-def load():
+def load_average():
     with open("/proc/loadavg") as f:
-        return " ".join(f.read().split()[:3])
+        return f.read().strip()
 
 
-def run_timed(argv, env=None):
-    """Runs argv to its end: (seconds, rusage, stdout)."""
+def run(argv, env=None, keep_output=False, measure_to=None):
+    """Runs ARGV to its end as a child process: (seconds, rusage, exit code,
+    standard output). rusage comes from wait4, so it is this child's own,
+    with one exception: Linux carries the parent's resident size over an exec
+    (and Python starts children with vfork), so ru_maxrss would be at least
+    this script's size. With MEASURE_TO, ARGV runs under GNU time, which
+    forks from its own small process and writes the true peak (KiB) and the
+    blocks written there; the timing then includes time's own start-up,
+    about a millisecond."""
+    if measure_to:
+        argv = [GNU_TIME, "-f", "%M %O", "-o", measure_to] + argv
     start = time.perf_counter()
-    proc = subprocess.Popen(argv, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, env=env)
-    out = proc.stdout.read()
+    proc = subprocess.Popen(argv, env=env, stdout=subprocess.PIPE if keep_output else subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+    out = proc.stdout.read() if keep_output else b""
     _, status, usage = os.wait4(proc.pid, 0)
     seconds = time.perf_counter() - start
     proc.returncode = os.waitstatus_to_exitcode(status)
-    return seconds, usage, out, proc.returncode
+    if keep_output:
+        proc.stdout.close()
+    return seconds, usage, proc.returncode, out
 
 
-def must(argv, **kwargs):
-    result = subprocess.run(argv, stdout=subprocess.PIPE, stderr=subprocess.PIPE, **kwargs)
-    if result.returncode != 0:
-        sys.exit("failed: %s\n%s" % (" ".join(argv), result.stderr.decode(errors="replace")))
-    return result.stdout
+def peak_of(measure_to):
+    """Peak resident bytes written by GNU time to MEASURE_TO."""
+    with open(measure_to) as f:
+        return int(f.read().split()[-2]) * 1024
+
+
+def describe(times):
+    return "median %7.3f s  min %7.3f s" % (statistics.median(times), min(times))
+
+
+def verdict(ratio, target):
+    return "met" if ratio <= target else "NOT met"
+
+
+def report(measure, figure, ratio, target):
+    print("  -> %-26s ratio %6.2f  target <= %.1f  %s" % (measure, ratio, target, verdict(ratio, target)))
+    summary.append((measure, figure, ratio, target))
+
+
+def fresh_copy(source, copy):
+    """A copy whose blocks are all on disk before the timed run starts, so
+    that the write-back of the copy is not charged to the pass. Holes stay
+    holes (cp --sparse=always): the copy costs only the used clusters."""
+    if os.path.exists(copy):
+        os.remove(copy)
+    subprocess.run(["cp", "--sparse=always", source, copy], check=True)
+    fd = os.open(copy, os.O_RDONLY)
+    os.fsync(fd)
+    os.close(fd)
 
 
 def changed_bytes(before, after):
+    """Bytes in BLOCK-sized blocks that differ between two images."""
     changed = 0
     with open(before, "rb") as a, open(after, "rb") as b:
         while True:
-            x = a.read(BLOCK * 256)
-            y = b.read(BLOCK * 256)
+            x = a.read(COMPARE_CHUNK)
+            y = b.read(COMPARE_CHUNK)
             if not x and not y:
                 return changed
+            if x == y:
+                continue
             for i in range(0, max(len(x), len(y)), BLOCK):
                 if x[i:i + BLOCK] != y[i:i + BLOCK]:
                     changed += BLOCK
 
 
-def sparse_file(path, mib):
-    with open(path, "wb") as f:
-        f.truncate(mib << 20)
-
-
-# ---------------------------------------------------------------- fixtures
-
-def ntfs_many(work, tool, files):
-    image = os.path.join(work, "ntfs-%d.img" % files)
-    if os.path.exists(image):
-        return image
-    sparse_file(image + ".part", max(1024, files * 16 // 1024))
-    must(["mkntfs", "-F", "-Q", "-q", "-c", str(CLUSTER), image + ".part"])
-    must([tool, image + ".part", "populate", "/bulk", str(files)])
-    os.rename(image + ".part", image)
-    return image
-
-
-def fat_many(work, files):
-    image = os.path.join(work, "fat32-%d.img" % files)
-    if os.path.exists(image):
-        return image
-    tree = os.path.join(work, "tree")
-    shutil.rmtree(tree, ignore_errors=True)
-    for i in range(files):
-        folder = os.path.join(tree, "d%04d" % (i // FILES_PER_FOLDER))
-        if i % FILES_PER_FOLDER == 0:
-            os.makedirs(folder)
-        with open(os.path.join(folder, "f%05d.txt" % i), "wb") as f:
-            f.write(b"x" * (200 + (i * 7919) % 9000))
-    sparse_file(image + ".part", max(1024, files * 24 // 1024))
-    must(["mkfs.fat", "-F", "32", "-s", "8", image + ".part"])
-    must(["mcopy", "-s", "-i", image + ".part"] + [os.path.join(tree, d) for d in sorted(os.listdir(tree))]
-         + ["::/"])
-    shutil.rmtree(tree)
-    os.rename(image + ".part", image)
-    return image
-
-
-def big_file(work, index):
-    mib = BIG_FILE_MIB[0] + index % (BIG_FILE_MIB[1] - BIG_FILE_MIB[0] + 1)
-    path = os.path.join(work, "big%02d.bin" % index)
-    if not os.path.exists(path):
-        with open(path, "wb") as f:
-            f.write(os.urandom(mib << 20))
+def random_source(work, size):
+    """A file of random bytes at least SIZE long, for dd to copy: reading it
+    from the page cache costs dd next to nothing (unlike /dev/urandom, whose
+    generation would be timed too)."""
+    path = os.path.join(work, "dd-source.bin")
+    have = os.path.getsize(path) if os.path.exists(path) else 0
+    if have < size:
+        with open(path, "ab") as f:
+            while have < size:
+                piece = min(64 << 20, size - have)
+                f.write(os.urandom(piece))
+                have += piece
     return path
 
 
-def ntfs_fragmented(work, tool):
-    image = os.path.join(work, "ntfs-fragmented.img")
-    if os.path.exists(image):
-        return image
-    part = image + ".part"
-    sparse_file(part, FRAGMENTED_IMAGE_MIB)
-    must(["mkntfs", "-F", "-Q", "-q", "-c", str(CLUSTER), part])
-    clusters = sum(os.path.getsize(big_file(work, i)) // CLUSTER for i in range(BIG_FILES))
-    must([tool, part, "checkerboard", "/filling", str(2 * clusters + 64)])
-    for i in range(BIG_FILES):
-        must([tool, part, "write", "/big%02d.bin" % i, big_file(work, i), "1"])
-    must([tool, part, "clear", "/filling"])
-    os.rename(part, image)
-    return image
+def volume_of(out):
+    report_json = json.loads(out)
+    return report_json["volumes"][0]
 
 
-def fat_fragmented(work, profile):
-    """The FAT32 test fixture's fragmented layout (tests/fixtures/fat32_image.py,
-    made with mkfs.fat and mtools): "small" is 40 MiB, "bench" 1.5 GiB."""
-    image = os.path.join(work, "fat32-fragmented-%s.img" % profile)
-    if os.path.exists(image):
-        return image
-    maker = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "fixtures",
-                         "fat32_image.py")
-    must([sys.executable, maker, "make", "--profile", profile, "--image", image + ".part",
-          "--manifest", os.path.join(work, "fat32-%s.manifest" % profile)])
-    os.rename(image + ".part", image)
-    return image
+def moved_by_report(volume):
+    """Bytes of the files the JSON report lists as moved (Defragged), i.e.
+    clusters x cluster size. The report lists the fragmented files only, so
+    for the optimise pass this misses the files moved into zones."""
+    cluster = volume["sectorsPerCluster"] * volume["bytesPerSector"]
+    return sum(e["clusters"] for e in volume["entries"] if e["result"] == "Defragged") * cluster
 
 
-# ------------------------------------------------------------------ rounds
+# ---------------------------------------------------------------- analysis
 
-def analysis(name, ours, peer, rounds, env, files):
-    times = {"qdefrag": [], "peer": []}
-    peak = 0
-    for _ in range(rounds):
-        t, usage, _, code = run_timed(ours, env)
-        if code != 0:
-            sys.exit("qdefrag failed: %s" % " ".join(ours))
-        times["qdefrag"].append(t)
-        peak = max(peak, usage.ru_maxrss)
-        t, _, _, _ = run_timed(peer)
-        times["peer"].append(t)
-    ours_s = statistics.median(times["qdefrag"])
-    peer_s = statistics.median(times["peer"])
-    target = TARGETS[name]
-    print("%-16s qdefrag %7.2f s (min %.2f)  peer %7.2f s (min %.2f)  ratio %5.2f  target <= %.1f  %s"
-          % (name, ours_s, min(times["qdefrag"]), peer_s, min(times["peer"]), ours_s / peer_s, target,
-             "met" if ours_s / peer_s <= target else "NOT met"))
-    print("%-16s peak memory %d MiB, %d bytes per file" % ("", peak // 1024, peak * 1024 // max(files, 1)))
+def analysis(fs, qdefrag, image, files, rounds, env):
+    ours_argv = [qdefrag, "analyze", "--quiet", image]
+    peer_argv = PEERS[fs] + [image]
+    # One untimed run of each first: both then read the image from the page
+    # cache, as in every later round.
+    # That run of qdefrag gives its peak memory.
+    measure_to = os.path.join(os.path.dirname(image), "time.out")
+    run(ours_argv, env, measure_to=measure_to)
+    peak = peak_of(measure_to)
+    run(peer_argv)
+    ours, peer = [], []
+    for r in range(rounds):
+        # Alternate which program goes first, so that neither always runs
+        # right after the other has warmed (or cooled) the caches.
+        order = ("ours", "peer") if r % 2 == 0 else ("peer", "ours")
+        for who in order:
+            if who == "ours":
+                seconds, usage, code, _ = run(ours_argv, env)
+                if code != 0:
+                    sys.exit("qdefrag analyze failed (exit %d) on %s" % (code, image))
+                ours.append(seconds)
+            else:
+                seconds, _, code, _ = run(peer_argv)
+                if code != 0:
+                    print("  warning: %s exited with %d" % (" ".join(peer_argv), code))
+                peer.append(seconds)
+    name = "%s analysis" % fs
+    print("%s, %d files, %d rounds" % (name, files, rounds))
+    print("  qdefrag analyze --quiet    %s" % describe(ours))
+    print("  %-26s %s" % (" ".join(PEERS[fs]), describe(peer)))
+    report(name, "%.3f s vs %.3f s" % (statistics.median(ours), statistics.median(peer)),
+           statistics.median(ours) / statistics.median(peer), TARGETS[name])
+    print("  peak memory %.1f MiB, %d bytes per file" % (peak / (1 << 20), peak // max(files, 1)))
+    summary.append(("%s peak memory" % fs, "%.1f MiB, %d B/file" % (peak / (1 << 20), peak // max(files, 1)),
+                    None, None))
+
+
+# ------------------------------------------------------------------ passes
+
+def describe_fixture(qdefrag, image, env):
+    _, _, code, out = run([qdefrag, "analyze", "--json", image], env, keep_output=True)
+    if code != 0:
+        sys.exit("qdefrag analyze --json failed on %s" % image)
+    volume = volume_of(out)
+    fragments = sorted(e["fragments"] for e in volume["entries"])
+    print("  fixture: %d files, %d fragmented (fragments per file %d..%d, median %d), fragmentation %.1f %%,"
+          " %.0f MiB free of %.0f MiB" % (volume["files"], volume["fragmented"], fragments[0], fragments[-1],
+                                          statistics.median(fragments), volume["fragmentationBefore"],
+                                          volume["freeBytes"] / (1 << 20), volume["totalBytes"] / (1 << 20)))
 
 
 def passes(fs, qdefrag, image, work, rounds, env):
-    for mode in ([], ["--optimize"]):
-        label = "%s %s" % (fs, "optimise" if mode else "fast")
-        ours, peers, amplification = [], [], []
+    print("%s passes on %s" % (fs, os.path.basename(image)))
+    describe_fixture(qdefrag, image, env)
+    copy = os.path.join(work, "pass-copy.img")
+    dd_out = os.path.join(work, "dd-out.bin")
+    measure_to = os.path.join(work, "time.out")
+    for mode, flags in (("fast", []), ("optimise", ["--optimize"])):
+        ours, peer, amplification, peaks, dd_sizes = [], [], [], [], []
+        reported = changed = 0
         for _ in range(rounds):
-            copy = os.path.join(work, "pass.img")
-            shutil.copyfile(image, copy)
-            t, usage, _, code = run_timed([qdefrag, "defrag", "--quiet"] + mode + [copy], env)
-            if code != 0:
-                sys.exit("qdefrag defrag failed on %s" % copy)
+            fresh_copy(image, copy)
+            # Under GNU time for the peak memory: about a millisecond more on
+            # a run of a tenth of a second or longer.
+            seconds, usage, code, out = run([qdefrag, "defrag", "--json"] + flags + [copy], env,
+                                            keep_output=True, measure_to=measure_to)
+            volume = volume_of(out) if out else {}
+            if code != 0 or volume.get("outcome") != "defragmented":
+                sys.exit("qdefrag defrag %s failed (exit %d, outcome %s)" % (" ".join(flags), code,
+                                                                            volume.get("outcome")))
+            ours.append(seconds)
+            peaks.append(peak_of(measure_to))
+            reported = moved_by_report(volume)
             changed = changed_bytes(image, copy)
             written = usage.ru_oublock * 512
-            ours.append(t)
             if changed:
                 amplification.append(written / changed)
-            out = os.path.join(work, "dd.out")
-            mib = max(1, changed >> 20)
-            t, _, _, _ = run_timed(["dd", "if=/dev/zero", "of=" + out, "bs=1M", "count=%d" % mib,
-                                    "conv=fsync"])
-            peers.append(t)
-            os.remove(out)
-            os.remove(copy)
-        ratio = statistics.median(ours) / statistics.median(peers)
-        print("%-16s qdefrag %7.2f s  dd conv=fsync %7.2f s (%d MiB changed)  ratio %5.2f  target <= 2.0  %s"
-              % (label, statistics.median(ours), statistics.median(peers), mib, ratio,
-                 "met" if ratio <= TARGETS["pass"] else "NOT met"))
-        if mode and amplification:
+            # dd writes what the pass moved: the report's figure, or the bytes
+            # that changed when that is more (the optimise pass moves files
+            # the report does not list).
+            size = max(reported, changed, BLOCK)
+            dd_sizes.append(size)
+            source = random_source(work, size)
+            seconds, _, code, _ = run(["dd", "if=" + source, "of=" + dd_out, "bs=1M", "count=%d" % size,
+                                       "iflag=count_bytes", "conv=fsync"])
+            if code != 0:
+                sys.exit("dd failed")
+            peer.append(seconds)
+            os.remove(dd_out)
+        os.remove(copy)
+        print("  %-8s qdefrag defrag %-10s %s   moved per report %.1f MiB, changed %.1f MiB" % (
+            mode, " ".join(flags), describe(ours), reported / (1 << 20), changed / (1 << 20)))
+        print("  %-8s dd conv=fsync %.1f MiB     %s" % ("", statistics.median(dd_sizes) / (1 << 20),
+                                                      describe(peer)))
+        report("%s %s pass" % (fs, mode), "%.2f s vs %.2f s" % (statistics.median(ours), statistics.median(peer)),
+               statistics.median(ours) / statistics.median(peer), TARGETS["pass"])
+        if amplification:
             a = statistics.median(amplification)
-            print("%-16s written / changed %.2f  target <= 2.0  %s (rusage block output; 0 when the"
-                  " writes stayed in the page cache at exit)" % ("", a, "met" if a <= 2 else "NOT met"))
+            print("  %-8s written by qdefrag (rusage) / changed: %.2f" % ("", a))
+            if mode == "optimise":
+                report("%s optimise write amplification" % fs, "%.2f" % a, a, TARGETS["write amplification"])
+            else:
+                summary.append(("%s fast write amplification" % fs, "%.2f" % a, None, None))
+        peak = max(peaks)
+        print("  %-8s peak memory %.1f MiB" % ("", peak / (1 << 20)))
 
+
+# -------------------------------------------------------------------- main
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--qdefrag", required=True)
+    parser.add_argument("--qdefrag", required=True, help="the qdefrag program (a release build)")
     parser.add_argument("--tool", required=True, help="ntfs_fixture_tool")
-    parser.add_argument("--work", default="/tmp/quillo-process-bench")
+    parser.add_argument("--work", default=DEFAULT_WORK, help="fixture cache and scratch folder")
     parser.add_argument("--rounds", type=int, default=3)
-    parser.add_argument("--files", type=int, default=100000)
+    parser.add_argument("--files", type=int, default=100000, help="files of the analysis images")
+    parser.add_argument("--big-files", type=int, default=50, help="big fragmented files of the pass images")
     parser.add_argument("--only", choices=["fat32", "ntfs"])
-    parser.add_argument("--fat-profile", default="small", choices=["small", "bench"],
-                        help="the fragmented FAT32 image: small (40 MiB) or bench (1.5 GiB)")
     args = parser.parse_args()
-    os.makedirs(args.work, exist_ok=True)
-    home = os.path.join(args.work, "home")
+    work = os.path.abspath(args.work)
+    os.makedirs(work, exist_ok=True)
+    home = os.path.join(work, "home")
     os.makedirs(home, exist_ok=True)
-    # A configuration folder of the bench's own: no drive table of the user.
-    env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"))
-    print("load average at start: %s; %d rounds, %d files, %d cores" % (load(), args.rounds, args.files,
-                                                                        os.cpu_count()))
-    if args.only in (None, "fat32"):
-        image = fat_many(args.work, args.files)
-        analysis("fat32-analysis", [args.qdefrag, "analyze", "--quiet", image], ["fsck.fat", "-n", image],
-                 args.rounds, env, args.files)
-        passes("fat32", args.qdefrag, fat_fragmented(args.work, args.fat_profile), args.work, args.rounds,
-               env)
-    if args.only in (None, "ntfs"):
-        image = ntfs_many(args.work, args.tool, args.files)
-        analysis("ntfs-analysis", [args.qdefrag, "analyze", "--quiet", image], ["ntfscluster", "-i", image],
-                 args.rounds, env, args.files)
-        passes("ntfs", args.qdefrag, ntfs_fragmented(args.work, args.tool), args.work, args.rounds, env)
-    print("load average at end: %s" % load())
+    # A configuration folder of the bench's own: no drive table or settings
+    # of the user are read, and nothing of theirs is written.
+    env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=os.path.join(home, ".config"),
+               XDG_STATE_HOME=os.path.join(home, ".local", "state"), QUILLODEFRAG_HOME=os.path.join(home, "q"),
+               NO_COLOR="1")
+    started = time.time()
+    print("load average at start: %s" % load_average())
+    print("%d cores, %d rounds, %d files, %d big files, work folder %s" % (
+        os.cpu_count(), args.rounds, args.files, args.big_files, work))
+    small = args.files // 2
+    for fs in ("fat32", "ntfs"):
+        if args.only not in (None, fs):
+            continue
+        if fs == "fat32":
+            many = fixtures.fat32_many(work, args.files)
+            fragmented = fixtures.fat32_fragmented(work, small, args.big_files)
+        else:
+            many = fixtures.ntfs_many(work, args.tool, args.files)
+            fragmented = fixtures.ntfs_fragmented(work, args.tool, small, args.big_files)
+        analysis(fs, args.qdefrag, many, args.files, args.rounds, env)
+        passes(fs, args.qdefrag, fragmented, work, args.rounds, env)
+    print()
+    print("%-34s %-24s %7s %8s" % ("measure", "qdefrag vs peer", "ratio", "target"))
+    for measure, figure, ratio, target in summary:
+        if ratio is None:
+            print("%-34s %-24s" % (measure, figure))
+        else:
+            print("%-34s %-24s %7.2f %8s  %s" % (measure, figure, ratio, "<= %.1f" % target,
+                                                verdict(ratio, target)))
+    print("load average at end: %s (%.0f s in all)" % (load_average(), time.time() - started))
 
 
 if __name__ == "__main__":
