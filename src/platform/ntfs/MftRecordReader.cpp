@@ -10,13 +10,18 @@ namespace quillo {
 namespace {
 constexpr uint64_t kBatchRecords = 256;
 constexpr unsigned kBitsPerByte = 8;
-constexpr uint8_t kEmptyByte = 0;
+constexpr unsigned kBitsPerWord = 64;
+constexpr unsigned kBytesPerWord = kBitsPerWord / kBitsPerByte;
+constexpr uint64_t kAllBits = ~uint64_t(0);
+
+int64_t HighestBit(uint64_t word) { return int64_t(kBitsPerWord - 1) - __builtin_clzll(word); }
 } // namespace
 
 void MftRecordReader::Invalidate() {
   BatchCount = 0;
   BitmapLoaded = false;
-  Bitmap.clear();
+  Words.clear();
+  HighestThroughWord.clear();
 }
 
 uint64_t MftRecordReader::RecordCount(ntfs_volume* volume) {
@@ -43,30 +48,34 @@ const uint8_t* MftRecordReader::Read(ntfs_volume* volume, uint64_t record) {
 bool MftRecordReader::LoadBitmap(ntfs_volume* volume) {
   if (BitmapLoaded) return true;
   s64 size = std::max<s64>(volume->mftbmp_na->data_size, 0);
-  Bitmap.assign(size_t(size), 0);
-  if (size > 0 && ntfs_attr_pread(volume->mftbmp_na, 0, size, Bitmap.data()) != size) {
-    Bitmap.clear();
-    return false;
+  std::vector<uint8_t> bytes(size_t(size), 0);
+  if (size > 0 && ntfs_attr_pread(volume->mftbmp_na, 0, size, bytes.data()) != size) return false;
+  size_t wordCount = (bytes.size() + kBytesPerWord - 1) / kBytesPerWord;
+  Words.assign(wordCount, 0);
+  HighestThroughWord.assign(wordCount, -1);
+  int64_t highest = -1;
+  for (size_t w = 0; w < wordCount; ++w) {
+    uint64_t word = 0;
+    for (unsigned b = 0; b < kBytesPerWord && w * kBytesPerWord + b < bytes.size(); ++b)
+      word |= uint64_t(bytes[w * kBytesPerWord + b]) << (b * kBitsPerByte);
+    Words[w] = word;
+    if (word != 0) highest = int64_t(w) * kBitsPerWord + HighestBit(word);
+    HighestThroughWord[w] = highest;
   }
   BitmapLoaded = true;
   return true;
 }
 
 int64_t MftRecordReader::InUseAtOrBelow(ntfs_volume* volume, uint64_t record) {
-  if (!LoadBitmap(volume)) return -1;
-  uint64_t limit = uint64_t(Bitmap.size()) * kBitsPerByte;
-  if (limit == 0) return -1;
-  int64_t bit = int64_t(std::min(record, limit - 1));
-  while (bit >= 0) {
-    uint8_t byte = Bitmap[size_t(bit) / kBitsPerByte];
-    if (byte == kEmptyByte) {
-      bit = int64_t(bit / kBitsPerByte * kBitsPerByte) - 1; // skip the whole byte
-      continue;
-    }
-    if ((byte >> (bit % kBitsPerByte)) & 1) return bit;
-    --bit;
-  }
-  return -1;
+  if (!LoadBitmap(volume) || Words.empty()) return -1;
+  // Bits past the bitmap's last byte are zero in the last word.
+  uint64_t limit = uint64_t(Words.size()) * kBitsPerWord;
+  uint64_t bit = std::min(record, limit - 1);
+  size_t w = size_t(bit / kBitsPerWord);
+  unsigned position = unsigned(bit % kBitsPerWord);
+  uint64_t mask = position == kBitsPerWord - 1 ? kAllBits : (uint64_t(1) << (position + 1)) - 1;
+  if (uint64_t below = Words[w] & mask) return int64_t(w) * kBitsPerWord + HighestBit(below);
+  return w == 0 ? -1 : HighestThroughWord[w - 1];
 }
 
 } // namespace quillo
