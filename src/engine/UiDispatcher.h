@@ -11,6 +11,10 @@ class UiDispatcher {
 public:
   virtual ~UiDispatcher() = default;
   virtual void RunAndWait(const std::function<void()>& step) = 0;
+  // Any thread: something the UI thread polls has changed (a job parked or
+  // died), so a UI thread that waits for steps should look now rather than
+  // at its next poll. A UI with its own event loop needs nothing.
+  virtual void Wake() {}
 };
 
 class InlineDispatcher final : public UiDispatcher {

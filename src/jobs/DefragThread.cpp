@@ -150,6 +150,11 @@ bool TDefragThread::Park(uint8_t& command, uint8_t& mode) {
   // handed over at this moment cannot be missed.
   Parked = true;
   ParkChanged.notify_all();
+  // Whoever polls for the end of the command may look now. Outside the
+  // lock: the UI thread may hold its own while it hands over a command.
+  lock.unlock();
+  Services.Dispatcher.Wake();
+  lock.lock();
   ParkChanged.wait(lock, [&] { return WakePending || Terminating; });
   Parked = false;
   if (Terminating) return false;
@@ -230,13 +235,16 @@ void TDefragThread::PostNotify(uint8_t code) {
 }
 
 void TDefragThread::Die(const std::string& text) {
-  std::lock_guard<std::mutex> guard(ParkLock);
-  Dead = true;
-  DeadFlag = true;
-  DeathText = text;
-  Busy = false;
-  Parked = false;
-  ParkChanged.notify_all();
+  {
+    std::lock_guard<std::mutex> guard(ParkLock);
+    Dead = true;
+    DeadFlag = true;
+    DeathText = text;
+    Busy = false;
+    Parked = false;
+    ParkChanged.notify_all();
+  }
+  Services.Dispatcher.Wake();
 }
 
 // ---------------------------------------------------------------- UI thread

@@ -82,11 +82,20 @@ void QueuedDispatcher::RunUntil(TimePoint deadline) {
   std::unique_lock<std::mutex> lock(Lock);
   do {
     RunQueued(lock);
+    if (WakeRequested) break;
     AwaitBriefly(lock);
     RunQueued(lock);
     // A busy job must not keep the caller past its deadline.
-  } while (Queued.wait_until(lock, deadline, [&] { return !Queue.empty(); }) &&
-           std::chrono::steady_clock::now() < deadline);
+  } while (Queued.wait_until(lock, deadline, [&] { return !Queue.empty() || WakeRequested; }) &&
+           !WakeRequested && std::chrono::steady_clock::now() < deadline);
+  RunQueued(lock);
+  WakeRequested = false;
+}
+
+void QueuedDispatcher::Wake() {
+  std::lock_guard<std::mutex> guard(Lock);
+  WakeRequested = true;
+  Queued.notify_one();
 }
 
 void QueuedDispatcher::Close() {

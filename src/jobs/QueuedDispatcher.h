@@ -38,8 +38,10 @@ public:
 
   // UI thread: runs the steps already queued; returns how many.
   size_t RunPending();
-  // UI thread: runs steps as they come until the deadline.
+  // UI thread: runs steps as they come until the deadline, or until Wake.
   void RunUntil(TimePoint deadline);
+  // Ends the current or the next RunUntil early.
+  void Wake() override;
   // UI thread: runs what is queued and from now on lets every caller run
   // its steps itself. For shutting down when the UI thread stops looking at
   // what the steps change.
@@ -65,6 +67,7 @@ private:
   // Mirrors Queue.size() for the lock-free look of AwaitBriefly.
   std::atomic<size_t> QueueLength{0};
   bool Closed = false;
+  bool WakeRequested = false;
 };
 
 } // namespace quillo

@@ -13,6 +13,22 @@ namespace {
 constexpr auto kPatience = std::chrono::seconds(30);
 
 // One job over a gated in-memory volume.
+// Runs steps inline, as the window's hand-over does for a job without a
+// map, and counts the wake-ups a job gives its UI thread.
+class WakeCountingDispatcher final : public UiDispatcher {
+public:
+  void RunAndWait(const std::function<void()>& step) override { step(); }
+  void Wake() override { ++Wakes; }
+  // The wake follows the state change that the test saw: wait for it.
+  int WakesOnceSettled(int expected) const {
+    for (int i = 0; i < kSettleTries && Wakes.load() < expected; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return Wakes.load();
+  }
+  static constexpr int kSettleTries = 10000;
+  std::atomic<int> Wakes{0};
+};
+
 class JobWorld {
 public:
   explicit JobWorld(ScriptedEngine::Script script = {}, const std::string& fileSystem = "FAT32",
@@ -85,7 +101,7 @@ public:
   Gate AnalysisGate;
   Gate EndGate;
   ShortSleepClock Time;
-  InlineDispatcher Dispatcher;
+  WakeCountingDispatcher Dispatcher;
   RecordingNotifier Notifier;
   std::unique_ptr<ScriptedFactory> Factory;
   std::unique_ptr<TDefragThread> Job;
@@ -348,6 +364,10 @@ TEST(DefragThreadCommands, CommandAndModeFollowTheLastRequest) {
 TEST(DefragThreadCommands, NotificationCodesComeInOrderThenZero) {
   JobWorld world;
   TDefragThread& job = world.Start();
+  ExpectParks(job);
+  // A UI thread that waits for the end of a command is woken when the job
+  // parks, so it need not poll.
+  int wakes = world.Dispatcher.WakesOnceSettled(1);
   job.AnalyzeDeal(dmFast);
   ExpectParks(job);
   job.DefragDeal(jcManualDefrag, dmFast);
@@ -356,6 +376,7 @@ TEST(DefragThreadCommands, NotificationCodesComeInOrderThenZero) {
   ExpectParks(job);
   job.AnalyzeDeal(dmOptimize);
   ExpectParks(job);
+  EXPECT_EQ(world.Dispatcher.WakesOnceSettled(wakes + 4), wakes + 4);
   EXPECT_EQ(job.PopNotify(), ncAnalyzed);
   EXPECT_EQ(job.PopNotify(), ncDefragged);
   EXPECT_EQ(job.PopNotify(), ncAutoDefragged);
@@ -568,6 +589,8 @@ TEST_P(DeadJob, RefusesEveryCommandAndKeepsItsState) {
   EXPECT_EQ(job.PopNotify(), ncNone);
   EXPECT_EQ(int(job.State()), int(c.StateLeft));
   EXPECT_FALSE(job.IsParked());
+  // Parked once before the command, then woke its UI thread when it died.
+  EXPECT_EQ(world.Dispatcher.WakesOnceSettled(2), 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(

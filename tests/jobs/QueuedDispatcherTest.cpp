@@ -88,5 +88,28 @@ TEST(QueuedDispatcher, CloseRunsWhatIsQueuedAndThenLetsCallersRunTheirOwnSteps) 
   EXPECT_EQ(ran.load(), 2);
 }
 
+TEST(QueuedDispatcher, WakeEndsTheWaitBeforeItsDeadlineAndIsNotLost) {
+  QueuedDispatcher dispatcher;
+  constexpr auto kFar = std::chrono::seconds(60);
+  // A wake that comes before the wait ends the next wait at once.
+  dispatcher.Wake();
+  auto deadline = std::chrono::steady_clock::now() + kFar;
+  dispatcher.RunUntil(deadline);
+  EXPECT_LT(std::chrono::steady_clock::now(), deadline);
+
+  // One that comes during the wait ends it, after the steps queued so far.
+  std::atomic<int> ran{0};
+  std::thread worker([&] {
+    dispatcher.RunAndWait([&] { ++ran; });
+    dispatcher.Wake();
+  });
+  deadline = std::chrono::steady_clock::now() + kFar;
+  while (ran.load() == 0 && std::chrono::steady_clock::now() < deadline)
+    dispatcher.RunUntil(deadline);
+  worker.join();
+  EXPECT_EQ(ran.load(), 1);
+  EXPECT_LT(std::chrono::steady_clock::now(), deadline);
+}
+
 } // namespace
 } // namespace quillo

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "platform/ntfs/ByteOrder.h"
 #include "platform/ntfs/NtfsLibrary.h"
 
 namespace quillo {
@@ -19,6 +20,7 @@ int64_t HighestBit(uint64_t word) { return int64_t(kBitsPerWord - 1) - __builtin
 
 void MftRecordReader::Invalidate() {
   BatchCount = 0;
+  NextInOrder = 0;
   BitmapLoaded = false;
   Words.clear();
   HighestThroughWord.clear();
@@ -34,30 +36,35 @@ const uint8_t* MftRecordReader::Read(ntfs_volume* volume, uint64_t record) {
   size_t recordBytes = volume->mft_record_size;
   if (record < BatchStart || record >= BatchStart + BatchCount) {
     if (!Batch) Batch.reset(new uint8_t[kBatchRecords * recordBytes]);
-    BatchStart = record - record % kBatchRecords;
+    // A walk in order reads whole batches; a lone record (a file opened in
+    // the order of its clusters) is read alone rather than with its
+    // neighbours.
+    bool inOrder = record == NextInOrder;
+    BatchStart = inOrder ? record - record % kBatchRecords : record;
     BatchCount = 0;
-    uint64_t take = std::min(kBatchRecords, count - BatchStart);
+    uint64_t take = inOrder ? std::min(kBatchRecords, count - BatchStart) : 1;
     if (ntfs_mft_records_read(volume, MK_MREF(BatchStart, 0), s64(take),
                               reinterpret_cast<MFT_RECORD*>(Batch.get())) != 0)
       return nullptr;
     BatchCount = take;
   }
+  NextInOrder = record + 1;
   return Batch.get() + (record - BatchStart) * recordBytes;
 }
 
 bool MftRecordReader::LoadBitmap(ntfs_volume* volume) {
   if (BitmapLoaded) return true;
   s64 size = std::max<s64>(volume->mftbmp_na->data_size, 0);
-  std::vector<uint8_t> bytes(size_t(size), 0);
-  if (size > 0 && ntfs_attr_pread(volume->mftbmp_na, 0, size, bytes.data()) != size) return false;
-  size_t wordCount = (bytes.size() + kBytesPerWord - 1) / kBytesPerWord;
-  Words.assign(wordCount, 0);
-  HighestThroughWord.assign(wordCount, -1);
+  size_t wordCount = (size_t(size) + kBytesPerWord - 1) / kBytesPerWord;
+  // Reloaded after every move: read straight into a buffer of whole words.
+  BitmapBytes.assign(wordCount * kBytesPerWord, 0);
+  if (size > 0 && ntfs_attr_pread(volume->mftbmp_na, 0, size, BitmapBytes.data()) != size)
+    return false;
+  Words.resize(wordCount);
+  HighestThroughWord.resize(wordCount);
   int64_t highest = -1;
   for (size_t w = 0; w < wordCount; ++w) {
-    uint64_t word = 0;
-    for (unsigned b = 0; b < kBytesPerWord && w * kBytesPerWord + b < bytes.size(); ++b)
-      word |= uint64_t(bytes[w * kBytesPerWord + b]) << (b * kBitsPerByte);
+    uint64_t word = LoadLe64(BitmapBytes.data() + w * kBytesPerWord);
     Words[w] = word;
     if (word != 0) highest = int64_t(w) * kBitsPerWord + HighestBit(word);
     HighestThroughWord[w] = highest;

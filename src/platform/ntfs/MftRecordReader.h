@@ -30,10 +30,13 @@ private:
   std::unique_ptr<uint8_t[]> Batch;
   uint64_t BatchStart = 0;
   uint64_t BatchCount = 0;
+  // The record after the last one read: asking for it is a walk in order.
+  uint64_t NextInOrder = 0;
   // The MFT bitmap in 64-bit words (bit n of the bitmap is bit n % 64 of
   // word n / 64), and for each word the highest record in use at or below
   // its last bit, or -1: a walk that asks for every record of a long run of
   // free ones answers each in constant time.
+  std::vector<uint8_t> BitmapBytes;
   std::vector<uint64_t> Words;
   std::vector<int64_t> HighestThroughWord;
   bool BitmapLoaded = false;
