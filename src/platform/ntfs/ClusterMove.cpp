@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "platform/ntfs/ClusterOwners.h"
@@ -16,6 +17,11 @@ namespace {
 // Data is copied in blocks of this size.
 constexpr int64_t kCopyBlockBytes = 4 << 20;
 constexpr unsigned kBitsPerByte = 8;
+// Pieces whose old clusters lie this close are read in one request, gaps
+// included: a few clusters more cost less than another request, and a file
+// in thousands of one-cluster pieces is common.
+constexpr int64_t kReadGapClusters = 8;
+constexpr int64_t kReadSpanBytes = 256 << 10;
 
 bool ReadRuns(const runlist_element* list, std::vector<ClusterRun>& runs, runlist_element& end) {
   for (const runlist_element* run = list; run; ++run) {
@@ -62,6 +68,7 @@ bool ClusterMove::CopyPieces(const std::vector<MovedPiece>& pieces) {
   // The pieces go one after another from the target: the target side is
   // written in large blocks, whatever the pieces.
   std::vector<uint8_t> buffer(size_t(std::min(total, kCopyBlockBytes)));
+  std::vector<uint8_t> span;
   BlockStorage& storage = Device.GetStorage();
   uint64_t target = uint64_t(pieces.front().NewLcn * clusterBytes);
   size_t filled = 0;
@@ -73,17 +80,50 @@ bool ClusterMove::CopyPieces(const std::vector<MovedPiece>& pieces) {
     filled = 0;
     return true;
   };
-  for (const MovedPiece& piece : pieces) {
-    uint64_t source = uint64_t(piece.OldLcn * clusterBytes);
-    int64_t left = piece.Length * clusterBytes;
+  // Reads `left` bytes from `source` (or takes them from `from`) into the
+  // block, writing each block out as it fills.
+  auto append = [&](uint64_t source, int64_t left, const uint8_t* from) {
     while (left > 0) {
       size_t step = size_t(std::min<int64_t>(left, int64_t(buffer.size() - filled)));
-      if (Device.Read(source, buffer.data() + filled, step) != int64_t(step)) return false;
+      if (from) {
+        std::memcpy(buffer.data() + filled, from, step);
+        from += step;
+      } else if (Device.Read(source, buffer.data() + filled, step) != int64_t(step)) {
+        return false;
+      }
       filled += step;
       source += step;
       left -= int64_t(step);
       if (filled == buffer.size() && !flush()) return false;
     }
+    return true;
+  };
+  for (size_t first = 0; first < pieces.size();) {
+    // The pieces that follow close behind on the old side join the span.
+    int64_t spanStart = pieces[first].OldLcn;
+    int64_t spanEnd = spanStart + pieces[first].Length;
+    size_t last = first + 1;
+    for (; last < pieces.size(); ++last) {
+      const MovedPiece& next = pieces[last];
+      if (next.OldLcn < spanEnd || next.OldLcn - spanEnd > kReadGapClusters ||
+          (next.OldLcn + next.Length - spanStart) * clusterBytes > kReadSpanBytes)
+        break;
+      spanEnd = next.OldLcn + next.Length;
+    }
+    if (last == first + 1) {
+      if (!append(uint64_t(spanStart * clusterBytes), pieces[first].Length * clusterBytes, nullptr))
+        return false;
+    } else {
+      span.resize(size_t((spanEnd - spanStart) * clusterBytes));
+      if (Device.Read(uint64_t(spanStart * clusterBytes), span.data(), span.size()) !=
+          int64_t(span.size()))
+        return false;
+      for (size_t k = first; k < last; ++k)
+        if (!append(0, pieces[k].Length * clusterBytes,
+                    span.data() + (pieces[k].OldLcn - spanStart) * clusterBytes))
+          return false;
+    }
+    first = last;
   }
   return filled == 0 || flush();
 }

@@ -145,6 +145,24 @@ struct CrashCase {
 // until its runs overflow its records (attribute list, new extent records,
 // the MFT bitmap). `writesAfter` gets the write count after each move. Each
 // move is committed on its own, so that each is an update that can be cut.
+// Moves the whole file to the first free run that holds it.
+bool MoveWhole(NtfsVolume& volume, Handle handle, Handle file, int64_t clusters) {
+  auto bitmap = std::make_unique<VolumeBitmapBuffer>();
+  IoStatusBlock iosb;
+  if (volume.GetVolumeBitmap(handle, 0, *bitmap, iosb) != kStatusSuccess) return false;
+  auto used = [&](int64_t lcn) { return (bitmap->Buffer[lcn / 8] >> (lcn % 8)) & 1; };
+  int64_t whole = -1;
+  for (int64_t k = 0, run = 0; k < bitmap->BitmapSize && whole < 0; ++k) {
+    run = used(k) ? 0 : run + 1;
+    if (run == clusters) whole = k - clusters + 1;
+  }
+  return whole >= 0 &&
+         volume.MoveFile(handle, MoveFileData{file, 0, whole, uint32_t(clusters)}, iosb) == kStatusSuccess;
+}
+
+constexpr int64_t kScatteredClusters = 600;
+constexpr const char* kScatteredFile = "C:\\docs\\many-pieces.bin";
+
 bool ScatterMoves(const std::filesystem::path& image, const std::filesystem::path& journal,
                   PowerLine& line, int moves, std::vector<int64_t>* writesAfter = nullptr) {
   std::string why;
@@ -152,19 +170,11 @@ bool ScatterMoves(const std::filesystem::path& image, const std::filesystem::pat
       OpenVolume(image, journal, why, OpenerOn(line), StorageMode::ReadWrite, 1);
   if (!volume) return false;
   Handle handle = volume->OpenVolume("\\\\.\\C:");
-  Handle file = volume->CreateFile("C:\\docs\\many-pieces.bin", kGenericRead, kFileShareRead, 0);
+  Handle file = volume->CreateFile(kScatteredFile, kGenericRead, kFileShareRead, 0);
   auto bitmap = std::make_unique<VolumeBitmapBuffer>();
   auto used = [&](int64_t lcn) { return (bitmap->Buffer[lcn / 8] >> (lcn % 8)) & 1; };
   IoStatusBlock iosb;
-  constexpr int64_t kClusters = 600;
-  if (volume->GetVolumeBitmap(handle, 0, *bitmap, iosb) != kStatusSuccess) return false;
-  int64_t whole = -1;
-  for (int64_t k = 0, run = 0; k < bitmap->BitmapSize && whole < 0; ++k) {
-    run = used(k) ? 0 : run + 1;
-    if (run == kClusters) whole = k - kClusters + 1;
-  }
-  if (whole < 0 || volume->MoveFile(handle, MoveFileData{file, 0, whole, uint32_t(kClusters)}, iosb) != kStatusSuccess)
-    return false;
+  if (!MoveWhole(*volume, handle, file, kScatteredClusters)) return false;
   // The holes the file left behind.
   if (volume->GetVolumeBitmap(handle, 0, *bitmap, iosb) != kStatusSuccess) return false;
   std::vector<int64_t> holes;
@@ -283,6 +293,22 @@ TEST(NtfsGrowingRunlists, AFileScatteredMoveByMoveOverflowsItsRecordsSoundly) {
   EXPECT_EQ(TskFragments(TskRuns(image, record)), 400);
   CommandResult shown = RunCommand({"istat", image.string(), std::to_string(record)});
   EXPECT_NE(shown.Output.find("$ATTRIBUTE_LIST"), std::string::npos);
+
+  // Joined again in one move, whose pieces lie one cluster apart on the old
+  // side between the scattered ones and are read in spans.
+  {
+    std::string why;
+    std::shared_ptr<NtfsVolume> volume = OpenVolume(image, dir.Path() / "journal", why);
+    ASSERT_NE(volume, nullptr) << why;
+    Handle handle = volume->OpenVolume("\\\\.\\C:");
+    Handle file = volume->CreateFile(kScatteredFile, kGenericRead, kFileShareRead, 0);
+    ASSERT_TRUE(MoveWhole(*volume, handle, file, kScatteredClusters));
+    volume->CloseHandle(file);
+    volume->EndWriteSession();
+  }
+  EXPECT_EQ(CompareWithManifest(image, manifest), "");
+  EXPECT_EQ(CheckWithNtfsResize(image), "");
+  EXPECT_EQ(TskFragments(TskRuns(image, record)), 1);
 }
 
 // Power cuts at every write of the moves where the runlist outgrows its
