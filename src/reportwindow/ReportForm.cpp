@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "reportwindow/ReportForm.h"
 
+#include <QCloseEvent>
 #include <QGuiApplication>
 #include <QPushButton>
 #include <QResizeEvent>
@@ -41,7 +42,6 @@ TReportForm::TReportForm(TSetting& settings, Clock& clock, QWidget* mainWindow)
   CloseBtn->setObjectName(QStringLiteral("CloseBtn"));
   CloseBtn->setGeometry(0, kCloseBtnTop, kCloseBtnWidth, kCloseBtnHeight);
   connect(CloseBtn, &QPushButton::clicked, this, &TReportForm::CloseBtnClick);
-  connect(this, &QDialog::finished, this, &TReportForm::FormClose);
   FormCanResize();
 }
 
@@ -79,6 +79,27 @@ void TReportForm::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   // A window coming back from the task bar is not a new opening.
   if (!event->spontaneous()) FormShow();
+}
+
+void TReportForm::done(int result) {
+  // Closing only hides: the window and its native window live as long as the
+  // program. The dialog's own closing goes through the window system, which
+  // destroys the native window, so that every later opening got a new one
+  // and stale close requests of the window system could reach it.
+  setResult(result);
+  FormClose();
+  emit finished(result);
+  if (result == Accepted)
+    emit accepted();
+  else
+    emit rejected();
+}
+
+void TReportForm::closeEvent(QCloseEvent* event) {
+  // Taken over by done(); an accepted close event would destroy the native
+  // window.
+  event->ignore();
+  if (isVisible()) done(Rejected);
 }
 
 void TReportForm::resizeEvent(QResizeEvent* event) {

@@ -69,8 +69,13 @@ public:
   void FormCanResize();
   void CloseBtnClick();
 
+  // Every way of closing (Escape, the Close button, the title bar, the
+  // window system) ends here: the window is hidden and its tabs are freed.
+  void done(int result) override;
+
 protected:
   void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
 
 private:
