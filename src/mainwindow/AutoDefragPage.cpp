@@ -63,6 +63,7 @@ AutoDefragPage::AutoDefragPage(QWidget* parent) : QWidget(parent) {
   Label_LastAutoDefrag->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   Label_NoSystemVolume =
       MakeLabel(this, "Label_NoSystemVolume", QString(), QRect(42, 178, 520, 12));
+  FitHeightToFont(Label_NoSystemVolume);
   Label_NoSystemVolume->hide();
   imgok = MakePicture(this, "imgok", ok, QRect(0, 0, kStatusIconSize, kStatusIconSize));
   imgattention =

@@ -8,6 +8,8 @@ namespace quillo {
 namespace {
 constexpr int kListIconSize = 16;
 constexpr int kGaugeMaximum = 100;
+// Below this a shrunk text is no longer legible.
+constexpr int kSmallestPixels = 8;
 
 template <typename Control> Control* Named(Control* control, const char* name, const QRect& geometry) {
   control->setObjectName(QString::fromLatin1(name));
@@ -28,7 +30,10 @@ QLabel* MakePicture(QWidget* parent, const char* name, const QPixmap& picture, c
 }
 
 QPushButton* MakeButton(QWidget* parent, const char* name, const QString& text, const QRect& geometry) {
-  return Named(new QPushButton(text, parent), name, geometry);
+  QPushButton* button = Named(new QPushButton(text, parent), name, geometry);
+  // Enter presses the focused button, also outside dialogs.
+  button->setAutoDefault(true);
+  return button;
 }
 
 QCheckBox* MakeCheckBox(QWidget* parent, const char* name, const QString& text, const QRect& geometry) {
@@ -88,6 +93,25 @@ QProgressBar* MakeGauge(QWidget* parent, const char* name, const QRect& geometry
   gauge->setValue(0);
   gauge->setTextVisible(false);
   return gauge;
+}
+
+void FitHeightToFont(QLabel* label) {
+  const int needed = label->fontMetrics().height() + 2 * label->margin();
+  if (needed <= label->height()) return;
+  const int grow = needed - label->height();
+  label->setGeometry(label->x(), label->y() - grow / 2, label->width(), needed);
+}
+
+void FitFontToWidth(QLabel* label) {
+  QFont font = label->font();
+  const int room = label->contentsRect().width() - 2 * label->margin();
+  while (QFontMetrics(font).horizontalAdvance(label->text()) > room && font.pixelSize() > kSmallestPixels)
+    font.setPixelSize(font.pixelSize() - 1);
+  label->setFont(font);
+}
+
+bool IsActivationKey(int key) {
+  return key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space;
 }
 
 QLabel* MakeLink(QWidget* parent, const char* name, const QString& text, const QRect& geometry) {

@@ -39,6 +39,16 @@ QTreeWidget* MakeCheckList(QWidget* parent, const char* name, const QList<ListCo
                            const QRect& geometry);
 // A gauge 0..100 without text.
 QProgressBar* MakeGauge(QWidget* parent, const char* name, const QRect& geometry);
+// Grows a label to the line height of its font where the design's box is
+// lower, keeping the box's vertical centre: the desktop's fonts are often
+// taller than the design's.
+void FitHeightToFont(QLabel* label);
+// Makes the font of a fixed text smaller until the text fits the label's
+// width.
+void FitFontToWidth(QLabel* label);
+// Return, Enter and Space activate a focused tile or link, as they press a
+// focused button.
+bool IsActivationKey(int key);
 // A link label: underlined, hand cursor.
 QLabel* MakeLink(QWidget* parent, const char* name, const QString& text, const QRect& geometry);
 

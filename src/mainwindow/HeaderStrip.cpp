@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "mainwindow/HeaderStrip.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 
 #include "mainwindow/FormControls.h"
@@ -30,6 +31,7 @@ HeaderStrip::HeaderStrip(QWidget* parent) : QWidget(parent) {
   title.setPixelSize(kTitlePixels);
   title.setBold(true);
   Label_ProgramName->setFont(title);
+  FitHeightToFont(Label_ProgramName);
   MakeWhite(Label_ProgramName);
 
   Label_Version = MakeLabel(this, "Label_Version", QString::fromUtf8(kProgramVersion),
@@ -43,16 +45,26 @@ HeaderStrip::HeaderStrip(QWidget* parent) : QWidget(parent) {
   for (QLabel* link : {LabelCheckUpdate, LabelLanguage, LabelFeedBack}) {
     MakeWhite(link);
     link->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // Reached by Tab; framed while it has the focus.
+    link->setFocusPolicy(Qt::StrongFocus);
     link->installEventFilter(this);
   }
 }
 
 bool HeaderStrip::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::MouseButtonRelease &&
-      static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+  const bool clicked = event->type() == QEvent::MouseButtonRelease &&
+                       static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton;
+  const bool keyed = event->type() == QEvent::KeyPress &&
+                     IsActivationKey(static_cast<QKeyEvent*>(event)->key());
+  if (clicked || keyed) {
     if (watched == LabelCheckUpdate) emit LinkClicked(kCheckUpdate);
     if (watched == LabelLanguage) emit LinkClicked(kLanguage);
     if (watched == LabelFeedBack) emit LinkClicked(kFeedBack);
+    if (keyed) return true;
+  }
+  if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
+    if (auto* link = qobject_cast<QLabel*>(watched))
+      link->setFrameShape(event->type() == QEvent::FocusIn ? QFrame::Box : QFrame::NoFrame);
   }
   return QWidget::eventFilter(watched, event);
 }

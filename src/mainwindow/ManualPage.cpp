@@ -84,7 +84,7 @@ ManualPage::ManualPage(QWidget* parent, ManualPageHost& host) : QWidget(parent),
   manulist->setSelectionMode(QAbstractItemView::MultiSelection);
   manulist->viewport()->installEventFilter(this);
 
-  ManuDefragBtn = MakeButton(this, "ManuDefragBtn", "GO",
+  ManuDefragBtn = MakeButton(this, "ManuDefragBtn", "&GO",
                              QRect(kGoLeft, kButtonTop, kButtonWidth, kButtonHeight));
   ManuPauseBtn = MakeButton(this, "ManuPauseBtn", "Pause",
                             QRect(kGoLeft, kButtonTop, kButtonWidth, kButtonHeight));
@@ -93,11 +93,11 @@ ManualPage::ManualPage(QWidget* parent, ManualPageHost& host) : QWidget(parent),
   ComboBox_FastOrOptDefrag = MakeDropDown(this, "ComboBox_FastOrOptDefrag",
                                           {"Defrag", "Defrag & Optimize"},
                                           QRect(104, kButtonTop, 140, kButtonHeight));
-  ManuStopBtn = MakeButton(this, "ManuStopBtn", "Stop",
+  ManuStopBtn = MakeButton(this, "ManuStopBtn", "S&top",
                            QRect(257, kButtonTop, kButtonWidth, kButtonHeight));
-  ManuAnalyzeBtn = MakeButton(this, "ManuAnalyzeBtn", "Analyze",
+  ManuAnalyzeBtn = MakeButton(this, "ManuAnalyzeBtn", "A&nalyze",
                               QRect(kAnalyzeLeft, kButtonTop, kButtonWidth, kButtonHeight));
-  ViewReportBtn = MakeButton(this, "ViewReportBtn", "View Report",
+  ViewReportBtn = MakeButton(this, "ViewReportBtn", "&View Report",
                              QRect(514, kButtonTop, 92, kButtonHeight));
   // Before the first layout: GO, Pause, Stop and View Report disabled, the
   // method box hidden.

@@ -2,6 +2,8 @@
 #include "mainwindow/SideBar.h"
 
 #include <QEvent>
+#include <QFocusEvent>
+#include <QKeyEvent>
 #include <QFontMetrics>
 
 #include "mainwindow/FormControls.h"
@@ -39,16 +41,16 @@ struct TileDesign {
 
 const TileDesign kTiles[SideBar::kTileCount] = {
     {&SideBar::PanelDefrag, "PanelDefrag", &SideBar::ImageDefragNow, "ImageDefragNow",
-     &SideBar::Label_Tile_DefragNow, "Label_Tile_DefragNow", "Defrag Now!", "tile_defrag",
+     &SideBar::Label_Tile_DefragNow, "Label_Tile_DefragNow", "&Defrag Now!", "tile_defrag",
      "Icon_Tile_DefragNow", "Overlay_Tile_DefragNow"},
     {&SideBar::PanelAutoDefrag, "PanelAutoDefrag", &SideBar::ImageAutoDefrag, "ImageAutoDefrag",
-     &SideBar::Label_Tile_AutoDefrag, "Label_Tile_AutoDefrag", "Auto Defrag", "tile_auto",
+     &SideBar::Label_Tile_AutoDefrag, "Label_Tile_AutoDefrag", "&Auto Defrag", "tile_auto",
      "Icon_Tile_AutoDefrag", "Overlay_Tile_AutoDefrag"},
     {&SideBar::PanelSchedule, "PanelSchedule", &SideBar::ImageSchedule, "ImageSchedule",
-     &SideBar::Label_Tile_Schedule, "Label_Tile_Schedule", "Schedule", "tile_schedule",
+     &SideBar::Label_Tile_Schedule, "Label_Tile_Schedule", "&Schedule", "tile_schedule",
      "Icon_Tile_Schedule", "Overlay_Tile_Schedule"},
     {&SideBar::PanelOption, "PanelOption", &SideBar::ImageOption, "ImageOption",
-     &SideBar::Label_Tile_Option, "Label_Tile_Option", "Option", "tile_option",
+     &SideBar::Label_Tile_Option, "Label_Tile_Option", "&Option", "tile_option",
      "Icon_Tile_Option", "Overlay_Tile_Option"},
     {&SideBar::PanelDonate, "PanelDonate", &SideBar::ImageDonate, "ImageDonate",
      &SideBar::Label_Tile_Donate, "Label_Tile_Donate", "Donate", "tile_donate",
@@ -91,6 +93,10 @@ SideBar::SideBar(QWidget* parent, int top, int height) : QWidget(parent) {
     QLabel* overlay = MakeLabel(panel, design.OverlayName, QString(),
                                 QRect(0, 0, kTileWidth, kTileHeight));
     overlay->setCursor(Qt::PointingHandCursor);
+    // Reached by Tab and by the caption's Alt shortcut, and lit while it has
+    // the focus as while the mouse is over it.
+    overlay->setFocusPolicy(Qt::StrongFocus);
+    caption->setBuddy(overlay);
     overlay->installEventFilter(this);
     Tiles[size_t(i)] = {panel, lit, overlay, caption};
   }
@@ -102,14 +108,14 @@ void SideBar::FitCaptions() {
     QFont captionFont = font();
     captionFont.setBold(true);
     const QString text = caption->text();
-    if (QFontMetrics(captionFont).horizontalAdvance(text) <= kTileWidth) {
+    if (QFontMetrics(captionFont).size(Qt::TextShowMnemonic, text).width() <= kTileWidth) {
       caption->setWordWrap(false);
       caption->setGeometry(0, kCaptionTop, kTileWidth, kCaptionHeight);
     } else {
       const QRect room(0, kTwoLineTop, kTileWidth, kTileHeight - kTwoLineTop);
       auto fits = [&](const QFont& candidate) {
         const QRect needed = QFontMetrics(candidate).boundingRect(
-            room, Qt::AlignCenter | Qt::TextWordWrap, text);
+            room, Qt::AlignCenter | Qt::TextWordWrap | Qt::TextShowMnemonic, text);
         return needed.width() <= room.width() && needed.height() <= room.height();
       };
       while (captionFont.pixelSize() > kSmallestCaptionPixels && !fits(captionFont))
@@ -134,12 +140,26 @@ bool SideBar::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::Enter:
       tile.Highlight->show();
       break;
+    case QEvent::FocusIn:
+      tile.Highlight->show();
+      // The caption's Alt shortcut opens the page at once.
+      if (static_cast<QFocusEvent*>(event)->reason() == Qt::ShortcutFocusReason) emit TileClicked(i);
+      break;
     case QEvent::Leave:
-      // A tile stays lit while its page is shown; Donate has no page.
-      tile.Highlight->setVisible(i == Lit && i != kDonate);
+    case QEvent::FocusOut:
+      // A tile stays lit while its page is shown, or while it has the focus
+      // or the mouse; Donate has no page.
+      tile.Highlight->setVisible((i == Lit && i != kDonate) || tile.Overlay->hasFocus() ||
+                                 (event->type() == QEvent::FocusOut && tile.Overlay->underMouse()));
       break;
     case QEvent::MouseButtonRelease:
       emit TileClicked(i);
+      break;
+    case QEvent::KeyPress:
+      if (IsActivationKey(static_cast<QKeyEvent*>(event)->key())) {
+        emit TileClicked(i);
+        return true;
+      }
       break;
     default:
       break;

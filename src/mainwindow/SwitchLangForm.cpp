@@ -18,6 +18,9 @@ namespace quillo {
 namespace {
 constexpr int kFontPointSize = 8;
 constexpr int kControlFontPixels = 12;
+// The description spans the window but for this margin on either side, so
+// that every language's text has room.
+constexpr int kDescLeft = 20;
 constexpr int kWindowIconSize = 64;
 
 QFont ArialPixels(bool bold) {
@@ -39,8 +42,9 @@ Tswitchlangform::Tswitchlangform(TMainForm& mainForm) : QDialog(&mainForm), Main
   setFixedSize(kClientWidth, kClientHeight);
 
   desclabel = MakeLabel(this, "desclabel", QStringLiteral("Select the language of the program :"),
-                        QRect(20, 16, 205, 15));
+                        QRect(kDescLeft, 16, kClientWidth - 2 * kDescLeft, 15));
   desclabel->setFont(ArialPixels(true));
+  FitHeightToFont(desclabel);
   okbtn = MakeButton(this, "okbtn", QStringLiteral("OK"), QRect(144, 72, 73, 25));
   okbtn->setFont(ArialPixels(false));
   LanBox = MakeDropDown(this, "LanBox", {}, QRect(64, 37, 153, 21));

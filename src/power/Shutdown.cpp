@@ -8,6 +8,7 @@
 #include <QScreen>
 #include <QShowEvent>
 
+#include "mainwindow/FormControls.h"
 #include "power/FadeToGrey.h"
 #include "power/ScreenCapture.h"
 
@@ -72,6 +73,7 @@ TShutdown::TShutdown(PowerOffRequest& request, std::function<QImage()> capture, 
   captionFont.setBold(true);
   captionFont.setPixelSize(kCaptionPixels);
   Label_caption->setFont(captionFont);
+  FitFontToWidth(Label_caption);
   Label_caption->setStyleSheet(QStringLiteral("color: white;"));
 
   Image_screen_snap = new QLabel(this);
@@ -92,6 +94,7 @@ TShutdown::TShutdown(PowerOffRequest& request, std::function<QImage()> capture, 
   countdownFont.setBold(true);
   countdownFont.setPixelSize(kCountdownPixels);
   Label_countdown->setFont(countdownFont);
+  FitHeightToFont(Label_countdown);
   Label_countdown->setStyleSheet(QStringLiteral("color: red;"));
 
   Button_cancel_shutdown = new QPushButton(QString::fromLatin1(kCancelText), Panel_shutdown);

@@ -296,6 +296,12 @@ void TReportContent::ApplyTexts(const Component& frame) {
   FrameCanResize();
 }
 
+int TReportContent::SuggestionLineHeight() const {
+  // The design's line, or more where the desktop's font is taller.
+  const int textHeight = std::max(Label_Suggestion_Caption->height(), Label_Suggestion->height());
+  return std::max(kSuggestionLineHeight, kSuggestionGap + textHeight);
+}
+
 void TReportContent::FrameCanResize() {
   const int half = width() / 2;
   for (const FigureLine& line : kFigureLines) {
@@ -306,7 +312,7 @@ void TReportContent::FrameCanResize() {
 
   // The list keeps its distance to every side of the page, and the
   // suggestion line its distance to the bottom.
-  const int listHeight = height() - kListTop - (SuggestionShown ? kSuggestionLineHeight : 0);
+  const int listHeight = height() - kListTop - (SuggestionShown ? SuggestionLineHeight() : 0);
   ReportList->setGeometry(0, kListTop, width(), listHeight);
   const int suggestionTop = kListTop + listHeight + kSuggestionGap;
   Image_suggestion->move(half - Label_Suggestion_Caption->width() - 2 * Image_suggestion->width(),
@@ -353,6 +359,11 @@ void TReportContent::SortReportList() {
                              SortOrder) < 0;
   });
   ReportList->addTopLevelItems(rows);
+  // The list sorts itself; the header only shows by what and which way.
+  QHeaderView* header = ReportList->header();
+  header->setSortIndicatorShown(true);
+  header->setSortIndicator(SortOrder.SortColumn,
+                           SortOrder.SortDescending ? Qt::DescendingOrder : Qt::AscendingOrder);
   if (current != nullptr) ReportList->setCurrentItem(current, 0, QItemSelectionModel::NoUpdate);
   for (QTreeWidgetItem* row : selected) row->setSelected(true);
 }

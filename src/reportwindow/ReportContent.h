@@ -104,6 +104,8 @@ protected:
   void resizeEvent(QResizeEvent* event) override;
 
 private:
+  // The room below the list for the suggestion line.
+  int SuggestionLineHeight() const;
   void CreateLabels();
   void CreateReportList();
   void CreateSuggestion();

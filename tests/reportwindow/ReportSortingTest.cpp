@@ -24,13 +24,20 @@ TEST(ReportSorting, EveryClickFlipsTheDirectionAlsoOnAnotherColumn) {
   FillFourRows(world, "C:");
   world.Open();
   TReportContent& page = world.Page(0);
-  // Rows come in the report's order.
+  // Rows come in the report's order, and no column claims to sort them.
   EXPECT_EQ(ReportWorld::Column(page, 1), (Cells{"2", "9", "5", "3"}));
+  QHeaderView& header = *page.ReportList->header();
+  EXPECT_FALSE(header.isSortIndicatorShown());
 
   ReportWorld::ClickColumn(page, 1); // the program's first click: descending
   EXPECT_EQ(ReportWorld::Column(page, 1), (Cells{"9", "5", "3", "2"}));
+  // The sorted column shows it, and which way.
+  EXPECT_TRUE(header.isSortIndicatorShown());
+  EXPECT_EQ(header.sortIndicatorSection(), 1);
+  EXPECT_EQ(header.sortIndicatorOrder(), Qt::DescendingOrder);
   ReportWorld::ClickColumn(page, 1);
   EXPECT_EQ(ReportWorld::Column(page, 1), (Cells{"2", "3", "5", "9"}));
+  EXPECT_EQ(header.sortIndicatorOrder(), Qt::AscendingOrder);
   // Another column: the direction flips again, by cluster count.
   ReportWorld::ClickColumn(page, 3);
   EXPECT_EQ(ReportWorld::Column(page, 2), (Cells{"1001", "300", "40", "7"}));
@@ -39,6 +46,8 @@ TEST(ReportSorting, EveryClickFlipsTheDirectionAlsoOnAnotherColumn) {
   EXPECT_EQ(ReportWorld::Column(page, 2), (Cells{"7", "40", "300", "1001"}));
   EXPECT_EQ(world.Form->SortOrder().SortColumn, 2);
   EXPECT_FALSE(world.Form->SortOrder().SortDescending);
+  EXPECT_EQ(header.sortIndicatorSection(), 2);
+  EXPECT_EQ(header.sortIndicatorOrder(), Qt::AscendingOrder);
 }
 
 TEST(ReportSorting, NamesFoldOnlyTheLettersAndResultsCompareWithoutCase) {
