@@ -73,9 +73,23 @@ void TMainForm::CreateFrame() {
   setFont(font);
   PlainBoxes.SetParentWindow(this);
 
-  Header = new HeaderStrip(this);
-  Side = new SideBar(this, kHeaderHeight, kPageHeight);
-  PageControl = new QStackedWidget(this);
+  // The controls keep their design places on a canvas of the design size;
+  // the window shows it through a scroll area that scrolls only where the
+  // screen is too small for the whole window.
+  Scroller = new QScrollArea(this);
+  Scroller->setObjectName(QStringLiteral("Scroller"));
+  Scroller->setFrameShape(QFrame::NoFrame);
+  Scroller->setGeometry(0, 0, kClientWidth, kClientHeight);
+  // The window's own background shows through, as without the scroll area.
+  Scroller->viewport()->setAutoFillBackground(false);
+  // Made inside the window at once, so that the controls take the window's
+  // font from their creation on.
+  Canvas = new QWidget(Scroller);
+  Canvas->setObjectName(QStringLiteral("Canvas"));
+  Canvas->setFixedSize(kClientWidth, kClientHeight);
+  Header = new HeaderStrip(Canvas);
+  Side = new SideBar(Canvas, kHeaderHeight, kPageHeight);
+  PageControl = new QStackedWidget(Canvas);
   PageControl->setObjectName(QStringLiteral("PageControl"));
   PageControl->setGeometry(SideBar::kWidth, kHeaderHeight, kPageWidth, kPageHeight);
   PageControl->setAutoFillBackground(true);
@@ -117,8 +131,10 @@ void TMainForm::CreateFrame() {
                                  TDefragMap::DrawHandOver::Coalesced},
                   engines, Service.JobOptions});
 
+  Scroller->setWidget(Canvas);
   if (QScreen* screen = QGuiApplication::primaryScreen())
     move(screen->availableGeometry().center() - rect().center());
+  Fit = new ScreenFit(*this, *Scroller, Canvas->size());
 }
 
 void TMainForm::FormCreate() {

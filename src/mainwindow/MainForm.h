@@ -5,6 +5,7 @@
 // timers and the tray icon, and it answers the messages of other instances.
 #pragma once
 
+#include <QScrollArea>
 #include <QStackedWidget>
 #include <QTimer>
 #include <QWidget>
@@ -23,6 +24,7 @@
 #include "mainwindow/OptionPage.h"
 #include "mainwindow/PlainMessageBox.h"
 #include "mainwindow/SchedulePage.h"
+#include "mainwindow/ScreenFit.h"
 #include "mainwindow/SideBar.h"
 #include "mainwindow/StartupUpdateCheck.h"
 #include "mainwindow/StatusTick.h"
@@ -65,6 +67,11 @@ public:
   int32_t CurrentVolumeIndex = 0;
 
   // --- Controls ---
+  // The scroll area fills the window and shows the canvas, which holds
+  // every control at its design place.
+  QScrollArea* Scroller;
+  QWidget* Canvas;
+  ScreenFit* Fit;
   HeaderStrip* Header;
   SideBar* Side;
   QStackedWidget* PageControl;

@@ -101,9 +101,9 @@ void StatusTick::ShowCurrentVolume(TDefragThread& job) {
     page.TotalFilesDirs->setText(total);
     page.FragmentedFilesDir->setText(fragmented);
   }
-  // The window keeps its size whatever asked it to change.
-  if (Form.width() != TMainForm::kClientWidth || Form.height() != TMainForm::kClientHeight)
-    Form.resize(TMainForm::kClientWidth, TMainForm::kClientHeight);
+  // The window keeps its size whatever asked it to change: the design size,
+  // or what the screen leaves of it.
+  Form.Fit->KeepSize();
 }
 
 void StatusTick::UpdateManualButtons() {

@@ -5,12 +5,14 @@
 #include <array>
 #include <string>
 
+#include <QEvent>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
 #include <QTreeWidget>
 
+#include "reportwindow/ReadableColour.h"
 #include "reportwindow/ReportFigures.h"
 #include "reportwindow/ReportListItem.h"
 #include "reportwindow/WidgetComponents.h"
@@ -103,13 +105,23 @@ int CompareNumbers(uint32_t a, uint32_t b) { return a == b ? 0 : (a < b ? -1 : 1
 
 int Sign(int value) { return value == 0 ? 0 : (value < 0 ? -1 : 1); }
 
+// The design's blue, or a lighter or darker one where the page's background
+// leaves it too little contrast (a dark palette). The page's palette is
+// asked: a label learns of a new one only after its page.
+void ColourEmphasis(QLabel& label) {
+  QPalette palette = label.palette();
+  const QColor background = label.parentWidget()->palette().color(QPalette::Window);
+  const QColor readable = ReadableOn(kEmphasisColour, background);
+  if (palette.color(QPalette::WindowText) == readable) return;
+  palette.setColor(QPalette::WindowText, readable);
+  label.setPalette(palette);
+}
+
 void Emphasise(QLabel& label) {
   QFont font = label.font();
   font.setBold(true);
   label.setFont(font);
-  QPalette palette = label.palette();
-  palette.setColor(QPalette::WindowText, kEmphasisColour);
-  label.setPalette(palette);
+  ColourEmphasis(label);
 }
 
 QFont SuggestionFont() {
@@ -321,6 +333,13 @@ void TReportContent::FrameCanResize() {
   Label_Suggestion->move(half + kValueGap, suggestionTop);
 
   ReportList->setColumnWidth(ReportListItem::kName, ReportList->width() - kOtherColumnsWidth);
+}
+
+void TReportContent::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  if (event->type() == QEvent::PaletteChange) {
+    for (QLabel* label : {FragmentionBTitle, FragmentionATitle, Label_Suggestion}) ColourEmphasis(*label);
+  }
 }
 
 void TReportContent::resizeEvent(QResizeEvent* event) {

@@ -101,6 +101,8 @@ public:
   QLabel* Label_Suggestion = nullptr;
 
 protected:
+  // A new palette (a dark one, say) recolours the emphasised texts.
+  void changeEvent(QEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
 
 private:

@@ -1,12 +1,16 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "reportwindow/ReportForm.h"
 
+#include <algorithm>
+
 #include <QCloseEvent>
 #include <QGuiApplication>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScreen>
 #include <QShowEvent>
+#include <QStyle>
+#include <QWindow>
 #include <QTabWidget>
 
 #include "reportwindow/ReportContent.h"
@@ -55,17 +59,32 @@ int TReportForm::ShowModal() {
 }
 
 void TReportForm::CentreOnMainWindow() {
-  QRect area;
-  if (QWidget* owner = parentWidget(); owner != nullptr && owner->isVisible()) {
-    area = owner->frameGeometry();
-  } else if (const QScreen* screen = QGuiApplication::primaryScreen(); screen != nullptr) {
-    area = screen->availableGeometry();
-  } else {
-    return;
-  }
+  const QWidget* owner = parentWidget();
+  const QScreen* screen = owner != nullptr ? owner->screen() : QGuiApplication::primaryScreen();
+  if (screen == nullptr) return;
+  const QRect available = screen->availableGeometry();
+  // A screen too small for the design size (or a large scale factor) gets a
+  // smaller window: its list and tabs follow the window's size.
+  QMargins margins;
+  if (const QWindow* handle = windowHandle()) margins = handle->frameMargins();
+  margins.setTop(std::max(margins.top(), style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this)));
+  const QSize room = available.size().shrunkBy(margins);
+  const bool shrunk = width() > room.width() || height() > room.height();
+  if (shrunk) resize(std::min(width(), room.width()), std::min(height(), room.height()));
+
+  const QRect area = owner != nullptr && owner->isVisible() ? owner->frameGeometry() : available;
   QRect frame = frameGeometry();
   frame.moveCenter(area.center());
-  move(frame.topLeft());
+  // The title bar stays on the screen; a window shrunk to the screen is
+  // placed wholly on it.
+  QPoint place = frame.topLeft();
+  if (shrunk) {
+    place.setX(std::min(place.x(), available.right() + 1 - width() - margins.left() - margins.right()));
+    place.setY(std::min(place.y(), available.bottom() + 1 - height() - margins.top() - margins.bottom()));
+  }
+  place.setX(std::max(place.x(), available.left()));
+  place.setY(std::max(place.y(), available.top()));
+  move(place);
 }
 
 std::vector<TReportTab*> TReportForm::Tabs() const {
