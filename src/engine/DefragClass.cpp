@@ -6,6 +6,8 @@
 #include <bit>
 #include <cctype>
 
+#include "engine/BitmapBits.h"
+
 namespace quillo {
 
 namespace {
@@ -18,35 +20,7 @@ std::string UpperCase(std::string text) {
   return text;
 }
 
-constexpr uint32_t kBitsPerWord = 64;
-constexpr uint32_t kBytesPerWord = kBitsPerWord / 8;
-static_assert(kBitmapBufferBytes % kBytesPerWord == 0, "the bitmap is read in whole words");
-
-bool BitSet(const uint8_t* bits, uint64_t k) { return (bits[k >> 3] >> (k & 7)) & 1; }
-
-// Bit k of the bitmap is bit (k mod 8) of byte (k div 8): a little-endian
-// word holds bits 64w to 64w + 63 in order.
-uint64_t BitmapWord(const uint8_t* bits, uint64_t word) {
-  const uint8_t* at = bits + word * kBytesPerWord;
-  uint64_t value = 0;
-  for (uint32_t i = 0; i < kBytesPerWord; ++i) value |= uint64_t(at[i]) << (8 * i);
-  return value;
-}
-
-// The end of the run of bits equal to bit k, not beyond limit. Whole words
-// of one value are passed in one step.
-uint64_t RunEnd(const uint8_t* bits, uint64_t k, uint64_t limit) {
-  const uint64_t flip = BitSet(bits, k) ? ~uint64_t(0) : 0;
-  uint64_t word = k / kBitsPerWord;
-  // Bits that differ from bit k, from bit k on.
-  uint64_t differ = (BitmapWord(bits, word) ^ flip) >> (k % kBitsPerWord);
-  if (differ != 0) return std::min(k + uint64_t(std::countr_zero(differ)), limit);
-  for (uint64_t at = (word + 1) * kBitsPerWord; at < limit; at += kBitsPerWord) {
-    differ = BitmapWord(bits, at / kBitsPerWord) ^ flip;
-    if (differ != 0) return std::min(at + uint64_t(std::countr_zero(differ)), limit);
-  }
-  return limit;
-}
+static_assert(kBitmapBufferBytes % kBitmapBytesPerWord == 0, "the bitmap is read in whole words");
 
 } // namespace
 
@@ -149,7 +123,7 @@ void TDefrag::RecordFreeRun(uint8_t purpose, uint32_t start, uint32_t length) {
   }
 }
 
-bool TDefrag::ReadFreeSpace(uint8_t purpose) {
+bool TDefrag::ReadFreeSpaceByAnswers(uint8_t purpose) {
   if (purpose == 0) {
     Map->ClearCategory(mcFree);
     Map->ClearCategory(mcUsed);

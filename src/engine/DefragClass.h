@@ -77,8 +77,14 @@ public:
   void ReleaseVolume();
   bool ReadVolumeInfo();
   // Purpose 0: count the bitmap on the map; dmFast: build FastFree;
-  // dmOptimize: build FrontFree, MiddleFree and BackFree.
+  // dmOptimize: build FrontFree, MiddleFree and BackFree. Within a pass the
+  // structures are changed only where the bitmap or the pass's own takings
+  // changed since the last reading, with the same result as building them
+  // afresh (FreeSpaceUpdate.cpp).
   bool ReadFreeSpace(uint8_t purpose);
+  // Every reading builds the structures afresh: the reference the piecewise
+  // update is tested against.
+  bool WholeFreeSpaceReads = false;
   bool ReadExtents(FILE_INFO& file);
   bool MoveFileTo(FILE_INFO& file, uint32_t targetLcn);
   // Status, DirFlag, and for files Size and Recent; false when the entry
@@ -182,6 +188,34 @@ private:
 
   void OpenVolumeHandle();
   void RecordFreeRun(uint8_t purpose, uint32_t start, uint32_t length);
+
+  // --- Free space of the pass (FreeSpaceUpdate.cpp) ---
+  // The bitmap as last read for the structures of Purpose (0: none), in
+  // whole words, and the zone it was split by.
+  struct PassBitmap {
+    std::vector<uint8_t> Bits;
+    uint64_t End = 0;
+    uint8_t Purpose = 0;
+    uint32_t ZoneStart = 0;
+    uint32_t ZoneEnd = 0;
+  };
+  PassBitmap LastBitmap;
+  // The extents the pass took clusters from since that reading, whole.
+  std::vector<ClusterSpan> TakenSince;
+  // The streaming reading the map's count uses.
+  bool ReadFreeSpaceByAnswers(uint8_t purpose);
+  // The whole bitmap; false on an error, the bits read until then kept (up
+  // to `end`). `fits` is false when it has more clusters than an LCN holds.
+  bool FetchBitmap(std::vector<uint8_t>& bits, uint64_t& end, bool& fits);
+  void ClearFreeSpace(uint8_t purpose);
+  // The free runs in LCN order; with closedOnly, not a run the end of the
+  // bits cuts short.
+  void FillFreeSpace(uint8_t purpose, const std::vector<uint8_t>& bits, uint64_t end, bool closedOnly);
+  void UpdateFreeSpace(uint8_t purpose, const std::vector<uint8_t>& bits, uint64_t end);
+  // Grows a range until no free run of `bits` and no extent held for the
+  // purpose crosses its ends.
+  ClusterSpan CloseRange(uint8_t purpose, ClusterSpan range, const std::vector<uint8_t>& bits,
+                         uint64_t end) const;
   // The bitmap answer buffer: 80 KiB, kept off the job thread's stack.
   std::unique_ptr<VolumeBitmapBuffer> BitmapBuffer;
   std::unique_ptr<RetrievalPointersBuffer> RetrievalBuffer;

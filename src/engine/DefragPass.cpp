@@ -122,6 +122,9 @@ bool TDefrag::ChooseTarget(uint8_t mode, const FILE_INFO& file, PassTarget& targ
 }
 
 void TDefrag::TakeTargetClusters(const PassTarget& target, uint32_t clusters) {
+  // The next reading of the bitmap puts back what is left of the extent.
+  if (target.Node != nullptr)
+    TakenSince.push_back({target.Node->Lcn, uint64_t(target.Node->Lcn) + target.Node->Length});
   switch (target.Way) {
   case TargetWay::FastBestFit:
     FastFree.DeleteNode(target.Node, clusters);
@@ -227,6 +230,8 @@ void TDefrag::Defrag(uint8_t mode) {
   Report->ClustersMoved = 0;
   uint32_t processed = 0;
 
+  // Built afresh for the pass: the structures may hold an earlier one's.
+  LastBitmap = {};
   ReadFreeSpace(mode);
   for (size_t i = 0; i < work.size(); ++i) {
     if (State.load() == dsStopping) {

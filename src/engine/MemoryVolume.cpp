@@ -64,6 +64,7 @@ void NormaliseRuns(std::vector<MemoryRun>& runs) {
 MemoryVolume::MemoryVolume(const Options& options) : Settings(options) {
   if (Settings.TotalClusters == 0) throw std::invalid_argument("a volume needs clusters");
   Tokens.assign(Settings.TotalClusters, 0);
+  InUseBits.assign((size_t(Settings.TotalClusters) + 7) / 8, 0);
   FreeCount = Settings.TotalClusters;
   MemoryFile root;
   root.Directory = true;
@@ -430,9 +431,18 @@ std::optional<uint32_t> MemoryVolume::FileOfHandle(Handle handle) const {
   return it->second.FileIndex;
 }
 
+void MemoryVolume::SetToken(size_t lcn, uint64_t token) {
+  Tokens[lcn] = token;
+  uint8_t mask = uint8_t(1u << (lcn % 8));
+  if (token != 0)
+    InUseBits[lcn / 8] |= mask;
+  else
+    InUseBits[lcn / 8] &= uint8_t(~mask);
+}
+
 void MemoryVolume::Allocate(uint32_t lcn, uint32_t length, uint64_t tokenBase) {
   for (uint32_t i = 0; i < length; ++i) {
-    Tokens[size_t(lcn) + i] = tokenBase | NextToken++;
+    SetToken(size_t(lcn) + i, tokenBase | NextToken++);
     --FreeCount;
   }
 }
@@ -440,7 +450,7 @@ void MemoryVolume::Allocate(uint32_t lcn, uint32_t length, uint64_t tokenBase) {
 void MemoryVolume::Free(uint32_t lcn, uint32_t length) {
   for (uint32_t i = 0; i < length; ++i) {
     if (Tokens[size_t(lcn) + i] != 0) ++FreeCount;
-    Tokens[size_t(lcn) + i] = 0;
+    SetToken(size_t(lcn) + i, 0);
   }
 }
 
@@ -509,20 +519,8 @@ NtStatus MemoryVolume::GetVolumeBitmap(Handle volume, int64_t startingLcn,
   uint32_t count = uint32_t(std::min<int64_t>(remaining, kBitmapCapacityClusters));
   out.StartingLcn = base;
   out.BitmapSize = remaining;
-  // A byte at a time: the pass asks for the whole bitmap every few files.
-  const uint64_t* tokens = Tokens.data() + base;
-  uint32_t whole = count / 8;
-  for (uint32_t i = 0; i < whole; ++i) {
-    const uint64_t* at = tokens + size_t(i) * 8;
-    out.Buffer[i] = uint8_t((at[0] != 0) | (at[1] != 0) << 1 | (at[2] != 0) << 2 | (at[3] != 0) << 3 |
-                            (at[4] != 0) << 4 | (at[5] != 0) << 5 | (at[6] != 0) << 6 |
-                            (at[7] != 0) << 7);
-  }
-  if (count % 8 != 0) {
-    out.Buffer[whole] = 0;
-    for (uint32_t k = whole * 8; k < count; ++k)
-      if (tokens[k] != 0) out.Buffer[whole] |= uint8_t(1u << (k & 7));
-  }
+  // Bits past the volume's end are clear in the last byte.
+  std::memcpy(out.Buffer, InUseBits.data() + base / 8, (size_t(count) + 7) / 8);
   NtStatus status = remaining > int64_t(kBitmapCapacityClusters) ? kStatusBufferOverflow : kStatusSuccess;
   if (TakePending(MemoryOperation::Bitmap)) {
     iosb.Status = status;
@@ -631,7 +629,7 @@ NtStatus MemoryVolume::DoMove(const MoveFileData& data) {
   for (uint32_t lcn : oldClusters) content.push_back(Tokens[lcn]);
   for (uint32_t lcn : oldClusters) Free(lcn, 1);
   for (size_t i = 0; i < content.size(); ++i) {
-    Tokens[target + i] = content[i];
+    SetToken(target + i, content[i]);
     --FreeCount;
   }
 

@@ -210,6 +210,10 @@ private:
   std::vector<MemoryFile> Files;
   std::unordered_map<std::string, uint32_t> PathIndex; // lower-case key of parent and name
   std::vector<uint64_t> Tokens; // 0 = free
+  // Bit k set while Tokens[k] is not 0, laid out as a bitmap answer: the
+  // pass asks for the whole bitmap every few files.
+  std::vector<uint8_t> InUseBits;
+  void SetToken(size_t lcn, uint64_t token);
   uint32_t FreeCount = 0;
   uint64_t NextToken = 1;
   std::unordered_map<Handle, HandleEntry> Handles;

@@ -2,6 +2,8 @@
 #include "engine/Tree.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 
 #include "engine/DefragDefine.h"
 #include "engine/UserNotifier.h"
@@ -67,6 +69,50 @@ void CCList::Take(FREE_NODE* node, uint32_t n, bool fromFront) {
   }
 }
 
+std::pair<size_t, size_t> CCList::Touching(uint64_t start, uint64_t end) const {
+  // In LCN order and apart, the extents' ends ascend too.
+  auto from = std::partition_point(Nodes.begin(), Nodes.end(), [&](const FREE_NODE* node) {
+    return uint64_t(node->Lcn) + node->Length <= start;
+  });
+  auto to = std::partition_point(from, Nodes.end(),
+                                 [&](const FREE_NODE* node) { return node->Lcn < end; });
+  return {size_t(from - Nodes.begin()), size_t(to - Nodes.begin())};
+}
+
+bool CCList::ExtentsTouching(uint64_t start, uint64_t end, uint64_t& first, uint64_t& last) const {
+  auto [from, to] = Touching(start, end);
+  if (from == to) return false;
+  first = Nodes[from]->Lcn;
+  last = uint64_t(Nodes[to - 1]->Lcn) + Nodes[to - 1]->Length;
+  return true;
+}
+
+void CCList::ReplaceWithin(const std::vector<ClusterSpan>& ranges, const std::vector<ClusterSpan>& runs) {
+  // Found before any node is let go: the searches look at the nodes.
+  std::vector<std::pair<size_t, size_t>> touching;
+  touching.reserve(ranges.size());
+  for (const ClusterSpan& range : ranges) touching.push_back(Touching(range.Start, range.End));
+  std::vector<FREE_NODE*> kept;
+  kept.reserve(Nodes.size() + runs.size());
+  size_t copied = 0;
+  size_t run = 0;
+  for (size_t r = 0; r < ranges.size(); ++r) {
+    size_t from = std::max(touching[r].first, copied);
+    size_t to = std::max(touching[r].second, from);
+    kept.insert(kept.end(), Nodes.begin() + ptrdiff_t(copied), Nodes.begin() + ptrdiff_t(from));
+    for (size_t k = from; k < to; ++k) Pool.Release(Nodes[k]);
+    copied = to;
+    for (; run < runs.size() && runs[run].Start < ranges[r].End; ++run) {
+      FREE_NODE* node = Pool.New();
+      node->Lcn = uint32_t(runs[run].Start);
+      node->Length = uint32_t(runs[run].End - runs[run].Start);
+      kept.push_back(node);
+    }
+  }
+  kept.insert(kept.end(), Nodes.begin() + ptrdiff_t(copied), Nodes.end());
+  Nodes.swap(kept);
+}
+
 // ---------------------------------------------------------------- CCTree
 
 CCTree::CCTree(UserNotifier& notifier) : Notifier(notifier) {}
@@ -113,6 +159,7 @@ void CCTree::Hang(FREE_NODE* node) {
     HangSingle(node);
     // It lands before every node of its length.
     FirstOfLength[node->Length] = node;
+    AddToLcnIndexes(node);
     return;
   }
   // A whole subtree handed in from outside: hung by the walk, then every
@@ -165,10 +212,14 @@ void CCTree::HangSingle(FREE_NODE* node) {
 void CCTree::Unindex(FREE_NODE* node) {
   auto entry = FirstOfLength.find(node->Length);
   if (entry == FirstOfLength.end() || entry->second != node) return;
-  // The group's next node, if any, is the node's sorted successor. With a
-  // right subtree there is none: that subtree holds only greater lengths.
+  // The group's next node, if any, is the node's sorted successor: the
+  // first of its right subtree (of greater lengths where equal lengths lie
+  // only to the left), or else the nearest ancestor it lies left of.
   FREE_NODE* next = nullptr;
-  if (node->Right == nullptr) {
+  if (node->Right != nullptr) {
+    next = node->Right;
+    while (next->Left != nullptr) next = next->Left;
+  } else {
     const FREE_NODE* from = node;
     next = node->Parent;
     while (next != nullptr && next->Right == from) {
@@ -182,8 +233,25 @@ void CCTree::Unindex(FREE_NODE* node) {
     FirstOfLength.erase(entry);
 }
 
+void CCTree::AddToLcnIndexes(FREE_NODE* node) {
+  ByLcn.emplace(node->Lcn, node);
+  ByLengthAndLcn.emplace(node->Length, node->Lcn, node);
+}
+
+void CCTree::RemoveFromLcnIndexes(FREE_NODE* node) {
+  auto [from, to] = ByLcn.equal_range(node->Lcn);
+  for (auto it = from; it != to; ++it)
+    if (it->second == node) {
+      ByLcn.erase(it);
+      break;
+    }
+  ByLengthAndLcn.erase({node->Length, node->Lcn, node});
+}
+
 void CCTree::RebuildIndex() {
   FirstOfLength.clear();
+  ByLcn.clear();
+  ByLengthAndLcn.clear();
   std::vector<FREE_NODE*> stack;
   FREE_NODE* node = RootNode;
   while (node != nullptr || !stack.empty()) {
@@ -194,6 +262,7 @@ void CCTree::RebuildIndex() {
     node = stack.back();
     stack.pop_back();
     FirstOfLength.try_emplace(node->Length, node);
+    AddToLcnIndexes(node);
     node = node->Right;
   }
 }
@@ -201,27 +270,34 @@ void CCTree::RebuildIndex() {
 void CCTree::DetachNode(FREE_NODE* node) {
   if (node == nullptr) return;
   bool inTree = node == RootNode || node->Parent != nullptr;
-  if (inTree) Unindex(node);
-  if (node == RootNode) {
-    RootNode = nullptr;
-  } else if (FREE_NODE* parent = node->Parent) {
-    if (parent->Left == node)
-      parent->Left = nullptr;
-    else
-      parent->Right = nullptr;
-  }
   FREE_NODE* left = node->Left;
   FREE_NODE* right = node->Right;
   if (inTree) {
-    // The left subtree takes the old place; the right one lands at the right
+    Unindex(node);
+    RemoveFromLcnIndexes(node);
+    // The left subtree takes the old place; the right one hangs at the right
     // end of it, so the order of the remaining nodes is unchanged, and so is
-    // the index. Both hang by the walk: while they are out, the index still
-    // counts their nodes and cannot tell where they land.
-    for (FREE_NODE* child : {left, right}) {
-      if (child == nullptr) continue;
-      ForgetRejected(child);
-      HangByWalk(child);
+    // the index. Where equal lengths lie only to the left, as insertion by
+    // the walk keeps them, that is where the walk from the root would hang
+    // them; spliced directly, the order holds whatever the shape.
+    FREE_NODE* replacement = left != nullptr ? left : right;
+    if (left != nullptr && right != nullptr) {
+      FREE_NODE* at = left;
+      while (at->Right != nullptr) at = at->Right;
+      at->Right = right;
+      right->Parent = at;
     }
+    FREE_NODE* parent = node->Parent;
+    bool wasRoot = node == RootNode;
+    if (wasRoot)
+      RootNode = replacement;
+    else if (parent->Left == node)
+      parent->Left = replacement;
+    else
+      parent->Right = replacement;
+    if (replacement != nullptr) replacement->Parent = wasRoot ? nullptr : parent;
+    for (FREE_NODE* child : {left, right})
+      if (child != nullptr) ForgetRejected(child);
   } else {
     // A node outside the tree hands its subtrees in like any caller.
     InsertNode(left);
@@ -263,10 +339,84 @@ void CCTree::ClearNodes() {
   // a walk, or were handed in and adopted.
   RootNode = nullptr;
   FirstOfLength.clear();
+  ByLcn.clear();
+  ByLengthAndLcn.clear();
   Rejected.clear();
   Pool.Reset();
   for (FREE_NODE* node : Adopted) delete node;
   Adopted.clear();
+}
+
+void CCTree::HangBefore(FREE_NODE* node, FREE_NODE* next) {
+  node->Left = next->Left;
+  if (node->Left != nullptr) node->Left->Parent = node;
+  node->Right = nullptr;
+  next->Left = node;
+  node->Parent = next;
+}
+
+void CCTree::InsertExtentInLcnOrder(uint32_t lcn, uint32_t length) {
+  FREE_NODE* node = Pool.New();
+  node->Lcn = lcn;
+  node->Length = length;
+  // In sorted order the extents of one length run from the highest LCN to
+  // the lowest; the new one goes before the highest below it.
+  auto above = ByLengthAndLcn.lower_bound({length, lcn, nullptr});
+  bool highestOfLength = above == ByLengthAndLcn.end() || std::get<0>(*above) != length;
+  FREE_NODE* next = nullptr;
+  if (above != ByLengthAndLcn.begin()) {
+    auto below = std::prev(above);
+    if (std::get<0>(*below) == length) next = std::get<2>(*below);
+  }
+  if (next == nullptr) {
+    // Lowest of its length, or the only one: before the next longer extent.
+    auto longer = FirstOfLength.upper_bound(length);
+    if (longer != FirstOfLength.end()) next = longer->second;
+  }
+  if (next != nullptr) {
+    HangBefore(node, next);
+  } else if (RootNode == nullptr) {
+    RootNode = node;
+  } else {
+    // After every node: nothing in the tree is longer, so the whole tree
+    // can be its left subtree.
+    node->Left = RootNode;
+    RootNode->Parent = node;
+    RootNode = node;
+  }
+  if (highestOfLength) FirstOfLength[length] = node;
+  AddToLcnIndexes(node);
+}
+
+template <typename Visit> void CCTree::ForEachTouching(uint64_t start, uint64_t end, Visit visit) const {
+  // Free extents do not overlap: only the one starting last below `start`
+  // can reach into the range from below.
+  auto it = ByLcn.lower_bound(uint32_t(std::min<uint64_t>(start, UINT32_MAX)));
+  if (it != ByLcn.begin()) {
+    auto before = std::prev(it);
+    if (uint64_t(before->second->Lcn) + before->second->Length > start) it = before;
+  }
+  for (; it != ByLcn.end() && it->first < end; ++it)
+    if (uint64_t(it->second->Lcn) + it->second->Length > start) visit(it->second);
+}
+
+void CCTree::RemoveExtentsTouching(uint64_t start, uint64_t end) {
+  std::vector<FREE_NODE*> touching;
+  ForEachTouching(start, end, [&](FREE_NODE* node) { touching.push_back(node); });
+  for (FREE_NODE* node : touching) {
+    DetachNode(node);
+    Dispose(node);
+  }
+}
+
+bool CCTree::ExtentsTouching(uint64_t start, uint64_t end, uint64_t& first, uint64_t& last) const {
+  bool any = false;
+  ForEachTouching(start, end, [&](const FREE_NODE* node) {
+    first = any ? std::min<uint64_t>(first, node->Lcn) : node->Lcn;
+    last = std::max<uint64_t>(any ? last : 0, uint64_t(node->Lcn) + node->Length);
+    any = true;
+  });
+  return any;
 }
 
 void CCTree::ForgetRejected(FREE_NODE* node) {

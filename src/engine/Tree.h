@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <set>
+#include <tuple>
 #include <unordered_set>
 #include <vector>
 
@@ -21,6 +23,12 @@ struct FREE_NODE {
   FREE_NODE* Right = nullptr;  // tree only: greater lengths
   uint32_t Lcn = 0;
   uint32_t Length = 0;
+};
+
+// A range of clusters [Start, End).
+struct ClusterSpan {
+  uint64_t Start = 0;
+  uint64_t End = 0;
 };
 
 // Extents in the order they were appended (the engine appends in ascending
@@ -44,7 +52,17 @@ public:
   size_t Count() const { return Nodes.size(); }
   const FREE_NODE* At(size_t index) const { return Nodes[index]; }
 
+  // --- For a list kept in LCN order, as the engine fills it ---
+  // The lowest start and highest end of the extents overlapping
+  // [start, end), or false when none does.
+  bool ExtentsTouching(uint64_t start, uint64_t end, uint64_t& first, uint64_t& last) const;
+  // Replaces the extents overlapping the ranges (in order, apart) with the
+  // runs (in LCN order, each inside a range), in one step over the list.
+  void ReplaceWithin(const std::vector<ClusterSpan>& ranges, const std::vector<ClusterSpan>& runs);
+
 private:
+  // The indexes [first, last) of the extents overlapping [start, end).
+  std::pair<size_t, size_t> Touching(uint64_t start, uint64_t end) const;
   void Take(FREE_NODE* node, uint32_t n, bool fromFront);
   NodePool<FREE_NODE> Pool;
   std::vector<FREE_NODE*> Nodes;
@@ -75,6 +93,20 @@ public:
   void DeleteNode(FREE_NODE* node, uint32_t n);
   void ClearNodes();
 
+  // --- Bringing the tree up to date piece by piece. A tree filled in
+  // ascending LCN order holds the extents of each length newest, that is
+  // highest, first. These keep that order, so that after a piecewise update
+  // the tree answers every FindBestFit as a tree filled afresh would. ---
+
+  // Inserts the extent after the extents of its length at higher LCNs and
+  // before those at lower ones.
+  void InsertExtentInLcnOrder(uint32_t lcn, uint32_t length);
+  // Takes out and frees every extent that overlaps [start, end).
+  void RemoveExtentsTouching(uint64_t start, uint64_t end);
+  // The lowest start and highest end of the extents overlapping
+  // [start, end), or false when none does.
+  bool ExtentsTouching(uint64_t start, uint64_t end, uint64_t& first, uint64_t& last) const;
+
   FREE_NODE* Root() const { return RootNode; }
 
 private:
@@ -89,6 +121,13 @@ private:
   // order of the other nodes stays as it is.
   void Unindex(FREE_NODE* node);
   void RebuildIndex();
+  // The LCN indexes: every node in the tree, by LCN and by length and LCN.
+  void AddToLcnIndexes(FREE_NODE* node);
+  void RemoveFromLcnIndexes(FREE_NODE* node);
+  // Hangs a single node just before `next` in sorted order: it takes
+  // next's left subtree as its own, so equal lengths stay on the left.
+  void HangBefore(FREE_NODE* node, FREE_NODE* next);
+  template <typename Visit> void ForEachTouching(uint64_t start, uint64_t end, Visit visit) const;
   // InsertNode for a node the tree already owns.
   void Hang(FREE_NODE* node);
   // Takes over the nodes of a subtree that did not come from the pool.
@@ -102,6 +141,9 @@ private:
   FREE_NODE* RootNode = nullptr;
   // Length -> first node of that length in sorted order.
   std::map<uint32_t, FREE_NODE*> FirstOfLength;
+  // Both answer where extents lie, not how the tree is shaped.
+  std::multimap<uint32_t, FREE_NODE*> ByLcn;
+  std::set<std::tuple<uint32_t, uint32_t, FREE_NODE*>> ByLengthAndLcn;
   // Nodes that DeleteNode refused to shorten: out of the tree but still ours,
   // freed by ClearNodes unless they are inserted again.
   std::vector<FREE_NODE*> Rejected;

@@ -100,13 +100,17 @@ std::vector<MemoryRun> PlaceFile(MemoryVolume& volume, Random& random, uint32_t 
   return runs;
 }
 
-Layout BuildVolume(WalkWorld& world, Random& random, uint32_t total) {
+// Volumes of more than kMftRecords entries get an MFT that holds them all.
+Layout BuildVolume(WalkWorld& world, Random& random, uint32_t total, uint32_t minEntries = 10,
+                   uint32_t maxEntries = 120) {
   MemoryVolume& volume = *world.Volume;
   Layout layout;
   layout.Total = total;
   if (world.Fs == FileSystem::Ntfs) {
-    volume.Reserve(WalkWorld::kMftClusters, kMftClusters - WalkWorld::kMftClusters);
-    volume.SetNtfsLayout(0, 0, 0, int64_t(kMftRecords) * WalkWorld::kRecordBytes);
+    uint32_t records = maxEntries < kMftRecords ? kMftRecords : maxEntries + kMftRecords;
+    uint32_t clusters = std::max(kMftClusters, records * WalkWorld::kRecordBytes / 4096);
+    volume.Reserve(WalkWorld::kMftClusters, clusters - WalkWorld::kMftClusters);
+    volume.SetNtfsLayout(0, 0, 0, int64_t(records) * WalkWorld::kRecordBytes);
   } else {
     volume.Reserve(0, 2); // the FAT and boot area
   }
@@ -116,7 +120,7 @@ Layout BuildVolume(WalkWorld& world, Random& random, uint32_t total) {
   }
 
   std::vector<uint32_t> directories{kRoot};
-  uint32_t entryCount = random.Pick(10, 120);
+  uint32_t entryCount = random.Pick(minEntries, maxEntries);
   uint32_t budget = total * random.Pick(30, 85) / 100; // clusters to fill
   uint32_t maxFile = std::max<uint32_t>(2, std::min<uint32_t>(60, budget / entryCount * 2));
   for (uint32_t e = 0; e < entryCount; ++e) {
@@ -350,6 +354,56 @@ TEST_P(RandomVolumes, CoalescedMapChangesEndInTheSamePicture) {
     EXPECT_TRUE(coalesced.Pixels == perCell.Pixels);
     EXPECT_EQ(coalesced.Label, perCell.Label);
     EXPECT_EQ(coalesced.Progress, perCell.Progress);
+  }
+}
+
+// The pass reads the bitmap again after every 30th file and changes its
+// free-space structures only where the volume or its own takings changed.
+// Passes on larger volumes (hundreds of fragmented files, many readings)
+// must end exactly as passes that built the structures afresh each time:
+// the same places for every file, the same report and the same map.
+TEST_P(RandomVolumes, PiecewiseFreeSpaceEndsAsRebuildingItAfresh) {
+  auto [fs, mode] = GetParam();
+  constexpr int kVolumes = 8;
+  constexpr int kPasses = 3;
+  for (int v = 0; v < kVolumes; ++v) {
+    uint32_t seed = uint32_t(9000 + 1000 * int(fs) + 100 * mode + v);
+    SCOPED_TRACE(testing::Message() << "seed " << seed);
+    struct Outcome {
+      std::vector<std::vector<EXTENT_INFO>> Extents;
+      std::vector<std::pair<std::string, uint8_t>> Entries;
+      std::vector<MapColor> Pixels;
+      size_t Fragmented = 0;
+    };
+    auto run = [&](bool whole) {
+      Random random(seed);
+      uint32_t total = random.Pick(20000, 50000);
+      WalkWorld world(fs, {.TotalClusters = total});
+      Layout layout = BuildVolume(world, random, total, 800, 1500);
+      auto engine = world.MakeEngine();
+      engine->WholeFreeSpaceReads = whole;
+      Outcome outcome;
+      for (int pass = 0; pass < kPasses; ++pass) {
+        engine->State = dsAnalyzing;
+        engine->Analyze(mode);
+        outcome.Fragmented += engine->FragmentedList.size();
+        engine->State = dsDefragging;
+        engine->Defrag(mode);
+        for (uint32_t index : layout.Entries) outcome.Extents.push_back(ExtentsOf(world.Volume->File(index)));
+        for (const FILE_INFO& entry : engine->Report->Entries())
+          outcome.Entries.push_back({entry.Name, entry.Status});
+      }
+      outcome.Pixels = engine->Map->GetImage().Pixels;
+      return outcome;
+    };
+    Outcome afresh = run(true);
+    Outcome piecewise = run(false);
+    // Enough files for many readings of the bitmap in each pass.
+    EXPECT_GT(afresh.Fragmented, 150u);
+    EXPECT_TRUE(piecewise.Extents == afresh.Extents);
+    EXPECT_EQ(piecewise.Entries, afresh.Entries);
+    EXPECT_TRUE(piecewise.Pixels == afresh.Pixels);
+    if (::testing::Test::HasFailure()) return;
   }
 }
 
