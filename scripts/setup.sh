@@ -14,6 +14,7 @@ packages=(
   python3 xvfb xauth
   clang libfuzzer-14-dev
   systemd desktop-file-utils
+  dbus-daemon dbus-bin
 )
 
 missing=()

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <QDBusConnection>
+
 #include "engine/Clock.h"
 #include "engine/UserNotifier.h"
 #include "jobs/DefragThread.h"
@@ -45,6 +47,9 @@ struct FormServices {
   std::filesystem::path LanguageFolder;
   // Opens a link in the user's browser; null: QDesktopServices::openUrl.
   std::function<void(const std::string&)> OpenLink;
+  // The bus on which the task bar entry hears of the progress; empty: the
+  // session bus.
+  std::function<QDBusConnection()> DesktopBus;
   // The command-line arguments after the program's name.
   std::vector<std::string> Arguments;
   // The update check at start (AutoCheckUpdate); no address: none.

@@ -114,6 +114,8 @@ void TMainForm::CreateFrame() {
   // Enabled from the start, as designed.
   CpuTimer->start();
 
+  Progress = std::make_unique<TaskbarProgress>(
+      *this, Service.DesktopBus ? Service.DesktopBus() : QDBusConnection::sessionBus());
   Tray = new TrayIcon(this);
   connect(Tray, &TrayIcon::ShowWindowRequested, this,
           [this] { InstanceMessageReceived(MSG_SHOW_WINDOW); });

@@ -28,6 +28,7 @@
 #include "mainwindow/SideBar.h"
 #include "mainwindow/StartupUpdateCheck.h"
 #include "mainwindow/StatusTick.h"
+#include "mainwindow/TaskbarProgress.h"
 #include "mainwindow/TrayIcon.h"
 #include "mainwindow/VolumeList.h"
 #include "mainwindow/WindowDispatcher.h"
@@ -82,6 +83,8 @@ public:
   QTimer* Timer_GetDefragRuntimeData;
   QTimer* CpuTimer;
   TrayIcon* Tray;
+  // The progress in the title and on the task bar entry.
+  std::unique_ptr<TaskbarProgress> Progress;
 
   VolumeList& Volumes() { return *VolumeRows; }
   const FormServices& Services() const { return Service; }

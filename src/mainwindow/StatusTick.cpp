@@ -3,8 +3,11 @@
 
 #include <QCoreApplication>
 
+#include <optional>
+
 #include "mainwindow/LiveJobs.h"
 #include "mainwindow/MainForm.h"
+#include "mainwindow/ProgramIdentity.h"
 #include "mainwindow/StatusTexts.h"
 #include "settings/MessageText.h"
 
@@ -38,6 +41,7 @@ void StatusTick::Run() {
   if (Form.Settings->EnableQuilloDefrag) Form.AutoDefragStep();
   GuardBattery();
   AnimateTray();
+  ShowProgress();
   // A report opened here runs its own event loop, in which further ticks
   // may change the rows; the count is read again each time round.
   for (int i = 0; i < volumes.Count(); ++i) TakeCompletion(i);
@@ -125,6 +129,20 @@ bool StatusTick::AnyJobRunning() {
   for (TDefragThread* job : Form.Volumes().Jobs())
     if (IsLiveAndRunning(*job)) return true;
   return false;
+}
+
+void StatusTick::ShowProgress() {
+  int sum = 0;
+  int running = 0;
+  for (TDefragThread* job : Form.Volumes().Jobs()) {
+    if (!IsLiveAndRunning(*job)) continue;
+    sum += int(job->Engine().Map->GetProgressBar() * 100 / kProgressMaximum);
+    ++running;
+  }
+  std::optional<int> percent;
+  if (running > 0) percent = sum / running;
+  const std::string title = Form.Language().Lookup("MainForm", "MainForm.Caption", kProgramName);
+  Form.Progress->Show(percent, QString::fromStdString(title));
 }
 
 void StatusTick::TellDeath(int row) {

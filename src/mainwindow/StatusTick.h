@@ -29,6 +29,8 @@ private:
   void TellDeath(int row);
   void GuardBattery();
   void AnimateTray();
+  // The mean progress of the running jobs in the title and on the task bar.
+  void ShowProgress();
   void TakeCompletion(int row);
   void ShowAutoPageLabels();
   bool AnyJobRunning();

@@ -3,6 +3,8 @@
 // the timer drives everything from the press of a button to the report.
 #include <gtest/gtest.h>
 
+#include <QDBusConnection>
+#include <QProcess>
 #include <QTest>
 
 #include "WindowTestSupport.h"
@@ -10,6 +12,7 @@
 
 #include "engine/DateTime.h"
 #include "mainwindow/StatusTexts.h"
+#include "mainwindow/TaskbarProgress.h"
 
 namespace quillo::test {
 namespace {
@@ -228,6 +231,74 @@ TEST_F(ManualRunTest, TrayAnimatesWhileAJobRuns) {
   Form->RunStatusTick();
   EXPECT_EQ(Form->Tray->IconIndex(), TrayIcon::kRestingIcon);
   EXPECT_EQ(Form->Tray->FrameTag, -1);
+}
+
+// A message bus of the test's own, and a monitor of the dock's signals on it.
+class PrivateBus {
+public:
+  PrivateBus() {
+    Daemon.start(QStringLiteral("dbus-daemon"),
+                 {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+    if (Daemon.waitForReadyRead(kWaitMilliseconds)) Address = QString::fromUtf8(Daemon.readLine()).trimmed();
+    Monitor.setProcessChannelMode(QProcess::MergedChannels);
+    Monitor.start(QStringLiteral("dbus-monitor"),
+                  {QStringLiteral("--address"), Address,
+                   QStringLiteral("type='signal',interface='com.canonical.Unity.LauncherEntry'")});
+    // Listening once it has its name.
+    PumpUntil([&] { return Heard().contains("NameAcquired") || Monitor.state() == QProcess::NotRunning; });
+  }
+  ~PrivateBus() {
+    Monitor.kill();
+    Monitor.waitForFinished();
+    Daemon.kill();
+    Daemon.waitForFinished();
+  }
+  QString Heard() {
+    Output += QString::fromUtf8(Monitor.readAll());
+    return Output;
+  }
+
+  static constexpr int kWaitMilliseconds = 10000;
+  QProcess Daemon;
+  QProcess Monitor;
+  QString Address;
+  QString Output;
+};
+
+TEST_F(ManualRunTest, TitleAndTaskBarEntryShowTheProgressWhileAJobRuns) {
+  PrivateBus bus;
+  ASSERT_FALSE(bus.Address.isEmpty()) << "no dbus-daemon";
+  Rig.DesktopBus = [&bus] {
+    return QDBusConnection::connectToBus(bus.Address, QStringLiteral("quillo-desktop-test"));
+  };
+  UseScriptedEngines();
+  Start();
+  Form->Timer_GetDefragRuntimeData->stop(); // the test ticks by itself
+  Form->RunStatusTick();
+  EXPECT_EQ(Form->windowTitle().toStdString(), "Quillo Defrag");
+  JobC().AnalyzeDeal(dmFast);
+  WaitForAnalysisStep();
+  Form->RunStatusTick();
+  const int percent = int(JobC().Engine().Map->GetProgressBar());
+  EXPECT_EQ(Form->windowTitle(), TaskbarProgress::TitleWith(percent, QStringLiteral("Quillo Defrag")));
+  EXPECT_EQ(Form->windowTitle().toStdString(), std::to_string(percent) + " % \u2013 Quillo Defrag");
+  JobC().StopDeal();
+  Analysis.OpenFully();
+  ASSERT_TRUE(PumpUntil([&] { return JobC().State() == dsIdle; }));
+  Form->RunStatusTick();
+  EXPECT_EQ(Form->windowTitle().toStdString(), "Quillo Defrag");
+  // The dock heard the bar appear with the progress, then go.
+  ASSERT_TRUE(PumpUntil([&] { return bus.Heard().count("member=Update") >= 2; })) << bus.Heard().toStdString();
+  const QString heard = bus.Heard();
+  EXPECT_TRUE(heard.contains("path=/com/canonical/unity/launcherentry/quillodefrag"));
+  EXPECT_TRUE(heard.contains("string \"application://quillodefrag.desktop\""));
+  const QString first = heard.section("member=Update", 1, 1);
+  const QString last = heard.section("member=Update", -1);
+  EXPECT_TRUE(first.contains("boolean true")) << first.toStdString();
+  EXPECT_TRUE(first.contains(QStringLiteral("double %1").arg(percent / 100.0))) << first.toStdString();
+  EXPECT_TRUE(last.contains("boolean false")) << last.toStdString();
+  Form.reset();
+  QDBusConnection::disconnectFromBus(QStringLiteral("quillo-desktop-test"));
 }
 
 TEST_F(ManualRunTest, IdleVolumeShowsZeroTotalsAfterAStoppedRun) {

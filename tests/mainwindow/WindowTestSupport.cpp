@@ -114,6 +114,7 @@ FormServices FormRig::Services() {
   services.SettingsFile = SettingsFileOverride.empty() ? SettingsFile() : SettingsFileOverride;
   services.LanguageFolder = SourceDir() / "language";
   services.Arguments = Arguments;
+  services.DesktopBus = DesktopBus;
   return services;
 }
 

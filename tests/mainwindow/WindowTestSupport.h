@@ -99,6 +99,8 @@ public:
   uint8_t LineStatus = 1;
   EngineFactory* Engines = nullptr;
   std::vector<std::string> Arguments;
+  // Where the task bar entry hears of the progress; empty: the session bus.
+  std::function<QDBusConnection()> DesktopBus;
   // Where the window keeps its settings instead of SettingsFile().
   std::filesystem::path SettingsFileOverride;
 
