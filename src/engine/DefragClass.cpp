@@ -123,6 +123,18 @@ void TDefrag::RecordFreeRun(uint8_t purpose, uint32_t start, uint32_t length) {
   }
 }
 
+bool TDefrag::AskBitmap(int64_t start, NtStatus& status) {
+  VolumeBitmapBuffer& answer = *BitmapBuffer;
+  IoStatusBlock iosb;
+  status = Volume->GetVolumeBitmap(VolumeHandle, start, answer, iosb);
+  if (status == kStatusPending) {
+    SystemClock().Sleep(kPendingReadWaitMs);
+    status = iosb.Status;
+  }
+  if (status != kStatusSuccess && status != kStatusBufferOverflow) return false;
+  return answer.StartingLcn >= 0 && answer.StartingLcn <= start && answer.BitmapSize >= 0;
+}
+
 bool TDefrag::ReadFreeSpaceByAnswers(uint8_t purpose) {
   if (purpose == 0) {
     Map->ClearCategory(mcFree);
@@ -142,18 +154,9 @@ bool TDefrag::ReadFreeSpaceByAnswers(uint8_t purpose) {
   int64_t start = 0;
   VolumeBitmapBuffer& answer = *BitmapBuffer;
   while (true) {
-    IoStatusBlock iosb;
-    NtStatus status = Volume->GetVolumeBitmap(VolumeHandle, start, answer, iosb);
-    if (status == kStatusPending) {
-      SystemClock().Sleep(kPendingReadWaitMs);
-      status = iosb.Status;
-      if (status != kStatusSuccess && status != kStatusBufferOverflow) return false;
-    } else if (status != kStatusSuccess && status != kStatusBufferOverflow) {
-      return false;
-    }
-
+    NtStatus status = kStatusSuccess;
+    if (!AskBitmap(start, status)) return false;
     int64_t base = answer.StartingLcn;
-    if (base < 0 || base > start || answer.BitmapSize < 0) return false;
     // An answer may begin below the LCN asked for; the bits before it were
     // counted in the previous answer and must not be counted twice.
     uint64_t k = uint64_t(start - base);

@@ -204,6 +204,9 @@ private:
   std::vector<ClusterSpan> TakenSince;
   // The streaming reading the map's count uses.
   bool ReadFreeSpaceByAnswers(uint8_t purpose);
+  // One answer of the bitmap from `start` into BitmapBuffer, a pending one
+  // waited for; false on an error or an answer that starts past `start`.
+  bool AskBitmap(int64_t start, NtStatus& status);
   // The whole bitmap; false on an error, the bits read until then kept (up
   // to `end`). `fits` is false when it has more clusters than an LCN holds.
   bool FetchBitmap(std::vector<uint8_t>& bits, uint64_t& end, bool& fits);

@@ -91,15 +91,9 @@ bool TDefrag::FetchBitmap(std::vector<uint8_t>& bits, uint64_t& end, bool& fits)
   int64_t start = 0;
   VolumeBitmapBuffer& answer = *BitmapBuffer;
   while (true) {
-    IoStatusBlock iosb;
-    NtStatus status = Volume->GetVolumeBitmap(VolumeHandle, start, answer, iosb);
-    if (status == kStatusPending) {
-      SystemClock().Sleep(kPendingReadWaitMs);
-      status = iosb.Status;
-    }
-    if (status != kStatusSuccess && status != kStatusBufferOverflow) return false;
+    NtStatus status = kStatusSuccess;
+    if (!AskBitmap(start, status)) return false;
     int64_t base = answer.StartingLcn;
-    if (base < 0 || base > start || answer.BitmapSize < 0) return false;
     // An answer may begin below the LCN asked for; the bits before it came
     // with the previous answer.
     uint64_t from = uint64_t(start - base);
