@@ -7,11 +7,12 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
-  libblkid-dev libudev-dev ntfs-3g-dev libcurl4-openssl-dev
+  libblkid-dev libudev-dev libsystemd-dev ntfs-3g-dev libcurl4-openssl-dev
   qt6-base-dev qt6-svg-dev
   dosfstools mtools ntfs-3g sleuthkit libfsntfs-utils libvshadow-utils
   exfatprogs fdisk
   python3 xvfb xauth
+  dbus-daemon python3-dbus python3-gi
   clang libfuzzer-14-dev
   systemd desktop-file-utils
   dbus-daemon dbus-bin

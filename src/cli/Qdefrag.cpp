@@ -55,10 +55,13 @@ int RunList(const CommandLine& line) {
       json.Key("fileSystem").String(volume.FileSystem);
       json.Key("sizeBytes").Unsigned(volume.SizeBytes);
       json.Key("usable").Boolean(volume.Usable);
-      if (volume.Usable)
+      if (volume.Usable) {
         json.Key("why").Null();
-      else
+        json.Key("reason").Null();
+      } else {
         json.Key("why").String(volume.Why);
+        json.Key("reason").String(volume.Reason);
+      }
       json.EndObject();
     }
     json.EndArray();

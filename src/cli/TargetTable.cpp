@@ -179,7 +179,14 @@ std::vector<ListedVolume> TargetTable::List() {
     // Opened as for work, and let go at once: that is the honest answer.
     std::shared_ptr<VolumeDevice> device = Drives.OpenDevice(volume.Letter, volume.Why);
     volume.Usable = device != nullptr;
-    if (volume.Usable) volume.Why.clear();
+    // A device only the disk service could open is read through it.
+    if (device && volume.FileSystem.empty()) volume.FileSystem = FileSystemOf(*device, volume.Letter);
+    if (device && volume.SizeBytes == 0 && device->GetFreeSpace(root, space))
+      volume.SizeBytes = space.TotalNumberOfBytes;
+    if (volume.Usable)
+      volume.Why.clear();
+    else
+      volume.Reason = Drives.BriefRefusal(volume.Letter, volume.Why).Brief;
     listed.push_back(volume);
   }
   for (const char* demo : kDemoTargets) {
@@ -193,6 +200,7 @@ std::vector<ListedVolume> TargetTable::List() {
       volume.SizeBytes = space.TotalNumberOfBytes;
     volume.Usable = opened.Device != nullptr;
     volume.Why = opened.Refusal;
+    volume.Reason = opened.Refusal;
     listed.push_back(volume);
   }
   return listed;

@@ -27,6 +27,8 @@ struct ListedVolume {
   uint64_t SizeBytes = 0;
   bool Usable = false;
   std::string Why; // when not usable
+  // The same in a few words, as the window's status column says it.
+  std::string Reason;
 };
 
 struct OpenedTarget {

@@ -299,6 +299,15 @@ public:
 
   // What became of the writes asked for since the device was opened.
   virtual WriteVerdict GetWriteVerdict() const { return {}; }
+
+  // Why the last OpenVolume gave no handle, in a sentence for the user
+  // ("... is in use by another process"); empty when there is nothing to
+  // add to the failure itself.
+  virtual std::string OpenFailure() const { return {}; }
+  // Whether the next OpenVolume may wait for the user to authorise access
+  // (a prompt of the desktop). A run nobody attends says no, and a volume
+  // that would need a prompt is then refused.
+  virtual void AllowPrompts(bool allowed) { (void)allowed; }
 };
 
 } // namespace quillo

@@ -95,6 +95,8 @@ TDefragThread::TDefragThread(const std::string& volumeName, std::shared_ptr<Volu
   }
 
   EngineInstance->State = dsIdle;
+  // Set before the thread starts, whose first step lets the volume go.
+  if (Options.ReleaseWhileIdle) EngineInstance->ReleaseWhileIdle = true;
   Worker = std::thread([this] { Execute(); });
 }
 
@@ -129,9 +131,23 @@ void TDefragThread::Execute() {
       uint8_t mode = 0;
       if (!Park(command, mode)) return;
       uint8_t code = ncNone;
-      if (!EngineInstance->ReopenVolume()) {
-        // The command is dropped and the state stays as it was.
-        Services.Notifier.ShowMessage(kOpenVolumeMessage, kMessageCaption);
+      bool attended = false;
+      {
+        std::lock_guard<std::mutex> guard(ParkLock);
+        attended = Attended && command != jcAutoDefrag;
+      }
+      EngineInstance->Device().AllowPrompts(attended);
+      bool opened = EngineInstance->ReopenVolume();
+      std::string refusal = opened ? std::string() : EngineInstance->Device().OpenFailure();
+      {
+        std::lock_guard<std::mutex> guard(ParkLock);
+        Refusal = refusal;
+      }
+      if (!opened) {
+        // The command is dropped and the state stays as it was. A volume
+        // that says why (busy, mounted) shows it in its status rather than
+        // in a box, which no unattended run could answer.
+        if (refusal.empty()) Services.Notifier.ShowMessage(kOpenVolumeMessage, kMessageCaption);
       } else {
         code = Dispatch(command, mode);
       }
@@ -256,7 +272,7 @@ void TDefragThread::RefuseIfDead() const {
 }
 
 void TDefragThread::WakeWhenParked(uint8_t command, uint8_t mode, const char* stateError,
-                                   bool newAnalysisOnModeChange) {
+                                   bool newAnalysisOnModeChange, bool attended) {
   std::unique_lock<std::mutex> lock(ParkLock);
   if (Dead) throw DefragError(kDeadPrefix + DeathText);
   // A job between its analysis and its pass is at rest only in name.
@@ -271,6 +287,7 @@ void TDefragThread::WakeWhenParked(uint8_t command, uint8_t mode, const char* st
     EngineInstance->State = dsIdle;
   CommandValue = command;
   ModeValue = mode;
+  Attended = attended;
   WakePending = true;
   ParkChanged.notify_all();
 }
@@ -279,8 +296,8 @@ void TDefragThread::AnalyzeDeal(uint8_t mode) {
   WakeWhenParked(jcAnalyze, mode, kAnalyzeBeginError, false);
 }
 
-void TDefragThread::DefragDeal(uint8_t command, uint8_t mode) {
-  WakeWhenParked(command, mode, kDefragBeginError, true);
+void TDefragThread::DefragDeal(uint8_t command, uint8_t mode, bool attended) {
+  WakeWhenParked(command, mode, kDefragBeginError, true, attended);
 }
 
 bool TDefragThread::TransitionState(uint8_t from1, uint8_t to1, uint8_t from2, uint8_t to2) {
@@ -338,6 +355,11 @@ bool TDefragThread::WaitUntilParked(std::chrono::milliseconds timeout) const {
 
 bool TDefragThread::IsDead() const {
   return DeadFlag.load();
+}
+
+std::string TDefragThread::OpenRefusal() const {
+  std::lock_guard<std::mutex> guard(ParkLock);
+  return Refusal;
 }
 
 std::string TDefragThread::ErrorText() const {

@@ -27,6 +27,9 @@ struct DefragThreadOptions {
   // The worker runs in the idle CPU and I/O classes. Tests that must not be
   // starved by a busy machine turn it off.
   bool IdlePriority = true;
+  // The engine lets its volume go whenever the job is parked (the window's
+  // jobs, which live as long as the window), from the first park on.
+  bool ReleaseWhileIdle = false;
 };
 
 class TDefragThread {
@@ -58,8 +61,10 @@ public:
   // with no command in progress, else "AnalyzeBeginState Error!".
   void AnalyzeDeal(uint8_t mode);
   // jcManualDefrag or jcAutoDefrag; analyses first unless an analysis of
-  // the same mode is current. Else "DefragBeginState Error!".
-  void DefragDeal(uint8_t command, uint8_t mode);
+  // the same mode is current. Else "DefragBeginState Error!". A run nobody
+  // attends (`attended` false: the schedule; jcAutoDefrag always) never
+  // waits for the user to authorise access to the volume.
+  void DefragDeal(uint8_t command, uint8_t mode, bool attended = true);
   // Running to paused; else "PauseDeal Error".
   void PauseDeal();
   // Paused to running; else "ResumeDeal Error".
@@ -87,6 +92,10 @@ public:
   bool IsDead() const;
   // The error that ended the thread ("" while it lives).
   std::string ErrorText() const;
+  // Why the volume could not be opened for the last command, which was
+  // dropped (busy, mounted, gone); "" once a command could open it. The
+  // next command tries again.
+  std::string OpenRefusal() const;
 
   // The factory of TNtfsDefrag and TFatDefrag.
   static EngineFactory& StandardEngines();
@@ -111,7 +120,7 @@ private:
   // Hands a command to the parked job: waits for it to park, checks the
   // state again, then sets the command bytes and wakes it.
   void WakeWhenParked(uint8_t command, uint8_t mode, const char* stateError,
-                      bool newAnalysisOnModeChange);
+                      bool newAnalysisOnModeChange, bool attended = true);
   void RefuseIfDead() const;
   // One compare-and-swap step of a UI routine; false when the state is
   // none of those it expects.
@@ -131,11 +140,13 @@ private:
   // All under ParkLock.
   bool Parked = false;
   bool WakePending = false;   // a command was handed over, not yet taken
+  bool Attended = true;       // someone waits for the command handed over
   bool Busy = false;          // the job thread runs a command
   bool StopRequested = false; // StopDeal came while the command was under way
   bool Terminating = false;
   bool Dead = false;
   std::string DeathText;
+  std::string Refusal;
   std::atomic<bool> DeadFlag{false};
 
   // Declared last: started when everything above exists.

@@ -9,11 +9,22 @@
 
 namespace quillo {
 
-DeviceWatch::DeviceWatch(const std::filesystem::path& watchedFile, QObject* parent)
+DeviceWatch::DeviceWatch(const std::filesystem::path& watchedFile, QObject* parent,
+                         bool askDiskService)
     : QObject(parent) {
   if (Devices.IsOpen()) {
     DeviceNotifier = new QSocketNotifier(Devices.Descriptor(), QSocketNotifier::Read, this);
     connect(DeviceNotifier, &QSocketNotifier::activated, this, &DeviceWatch::DevicesReadable);
+  }
+  if (askDiskService) DiskService = UDisksClient::Connect();
+  if (DiskService && !DiskService->WatchChanges()) DiskService.reset();
+  if (DiskService) {
+    DiskServiceNotifier =
+        new QSocketNotifier(DiskService->Descriptor(), QSocketNotifier::Read, this);
+    connect(DiskServiceNotifier, &QSocketNotifier::activated, this,
+            &DeviceWatch::DiskServiceReadable);
+    // The match rules are sent now, not at the first notice.
+    DiskService->TakeChanges();
   }
   if (!watchedFile.empty()) {
     WatchedFile = QString::fromStdString(watchedFile.string());
@@ -34,6 +45,10 @@ void DeviceWatch::DevicesReadable() {
   while (Devices.ReadEvent(action))
     if (action == "add" || action == "remove") arrivedOrLeft = true;
   if (arrivedOrLeft) Report();
+}
+
+void DeviceWatch::DiskServiceReadable() {
+  if (DiskService->TakeChanges()) Report();
 }
 
 QString DeviceWatch::FileStamp() const {

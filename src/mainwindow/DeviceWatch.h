@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "platform/BlockDeviceMonitor.h"
+#include "platform/UDisksClient.h"
 
 namespace quillo {
 
@@ -19,10 +20,14 @@ class DeviceWatch final : public QObject {
   Q_OBJECT
 
 public:
-  // `watchedFile` may be empty (no file to watch).
-  DeviceWatch(const std::filesystem::path& watchedFile, QObject* parent = nullptr);
+  // `watchedFile` may be empty (no file to watch). `askDiskService`: the
+  // notices of UDisks2 on the system bus count too, where it answers.
+  DeviceWatch(const std::filesystem::path& watchedFile, QObject* parent = nullptr,
+              bool askDiskService = false);
 
   bool WatchesDevices() const { return Devices.IsOpen(); }
+  // The desktop's disk service tells of devices, mounts and file systems.
+  bool WatchesDiskService() const { return DiskService != nullptr; }
 
 signals:
   void VolumesChanged();
@@ -35,8 +40,12 @@ private:
   // from those of its neighbours.
   QString FileStamp() const;
 
+  void DiskServiceReadable();
+
   BlockDeviceMonitor Devices;
   QSocketNotifier* DeviceNotifier = nullptr;
+  std::unique_ptr<UDisksClient> DiskService;
+  QSocketNotifier* DiskServiceNotifier = nullptr;
   QFileSystemWatcher Files;
   QString WatchedFile;
   QString LastStamp;

@@ -30,4 +30,9 @@ std::shared_ptr<VolumeDevice> DriveTableCatalog::OpenDevice(const std::string& v
   return Table.OpenDevice(volumeName, why);
 }
 
+VolumeCatalog::Description DriveTableCatalog::Describe(const std::string& root) {
+  DriveTable::Description found = Table.Describe(root.substr(0, 2));
+  return {found.Location, found.Label, found.Model};
+}
+
 } // namespace quillo

@@ -17,6 +17,11 @@ public:
   void Rescan() override { Table.Refresh(); }
   std::filesystem::path WatchedFile() override { return DrivesFile; }
   char SystemVolumeLetter() override { return Table.SystemLetter(); }
+  Description Describe(const std::string& root) override;
+  Refusal BriefRefusal(const std::string& root, const std::string& why) override {
+    RefusalSummary summary = Table.BriefRefusal(root.substr(0, 2), why);
+    return {summary.Brief, summary.Passing};
+  }
 
   // Problems with drives.ini met by the last look.
   std::vector<std::string> Warnings() const { return Table.Warnings(); }

@@ -225,7 +225,8 @@ void TMainForm::StartScheduledDefrag(bool onlyAtRest) {
           continue;
         TDefragThread& job = VolumeRows->Job(i);
         if (!IsLive(job)) break;
-        if (!onlyAtRest || IsAtRest(job.State())) job.DefragDeal(jcManualDefrag, mode);
+        // Nobody waits at the screen for a scheduled run.
+        if (!onlyAtRest || IsAtRest(job.State())) job.DefragDeal(jcManualDefrag, mode, false);
         break;
       }
     }
@@ -354,6 +355,10 @@ void TMainForm::RefreshVolumes() {
     CurrentVolumeIndex = 0;
     manualdefrag->manulistClick();
   }
+}
+
+void TMainForm::ReprobeVolumes() {
+  if (VolumeRows->ReprobeWaitingVolumes()) ApplySizeLimits();
 }
 
 void TMainForm::HideToTray() {

@@ -154,6 +154,9 @@ public slots:
   void InstanceMessageReceived(int message);
   // Device arrival or removal.
   void RefreshVolumes();
+  // Looks again at the volumes that were busy or mounted, without a new
+  // look for devices.
+  void ReprobeVolumes();
   void SideBarTileClick(int tile);
 
 protected:

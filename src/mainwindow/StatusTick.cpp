@@ -49,6 +49,12 @@ void StatusTick::Run() {
   // A volume that left and came back while its old job still held it is
   // listed once that job has let it go.
   if (volumes.ReleaseRetiredJobs() > 0) Form.RefreshVolumes();
+  // One that was busy or mounted is looked at again now and then, as no
+  // notice comes when another program lets it go.
+  if (volumes.WaitingCount() > 0 && ++TicksSinceReprobe >= kReprobeTicks) {
+    TicksSinceReprobe = 0;
+    Form.ReprobeVolumes();
+  }
 }
 
 void StatusTick::ShowRow(int row) {
@@ -67,14 +73,25 @@ void StatusTick::ShowRow(int row) {
     status = {CellUpdate::Write::WhenChanged,
               language.Lookup(verdict.Result == WriteVerdict::Kind::Refused ? messages::kRefused
                                                                            : messages::kWriteFailed)};
+  // The last command found the volume busy (or mounted, or gone) and was
+  // dropped; the next one tries again.
+  std::string refusal = dead ? std::string() : job.OpenRefusal();
+  bool refused = !refusal.empty() && IsAtRest(state);
+  if (refused) status = {CellUpdate::Write::WhenChanged, language.Lookup(messages::kInUse)};
   std::string error = dead ? job.ErrorText() : std::string();
   if (dead) status = DeadJobStatusText(error, language);
   Write(item, kStatusColumn, status);
   QString why = dead      ? QString::fromStdString(error)
+                : refused ? QString::fromStdString(refusal)
                 : notDone ? QString::fromStdString(verdict.Reason)
                           : QString();
-  if (item->toolTip(kStatusColumn) != why)
-    for (int column = 0; column < item->columnCount(); ++column) item->setToolTip(column, why);
+  // Where the volume lies comes first; the reason for its status after it.
+  const QString& identity = volumes.Identity(row);
+  QString tip = identity.isEmpty() ? why
+                : why.isEmpty()    ? identity
+                                   : identity + QLatin1Char('\n') + why;
+  if (item->toolTip(kStatusColumn) != tip)
+    for (int column = 0; column < item->columnCount(); ++column) item->setToolTip(column, tip);
 
   int letter = TSetting::DriveIndex(volumes.Letter(row));
   TDateTime lastDefrag = letter >= 0 ? Form.Settings->LastDefragTime[size_t(letter)] : 0;

@@ -37,7 +37,12 @@ private:
   // Presses View Report for the row's volume.
   void OpenReportFor(int row);
 
+  // Ticks between looks at the volumes that were busy or mounted: about
+  // five seconds of the 700 ms timer.
+  static constexpr int kReprobeTicks = 7;
+
   TMainForm& Form;
+  int TicksSinceReprobe = 0;
 };
 
 } // namespace quillo

@@ -43,7 +43,9 @@ FormServices SystemServices::Services() {
 }
 
 void SystemServices::WatchDevices(TMainForm& form) {
-  Watch = std::make_unique<DeviceWatch>(Catalog.WatchedFile());
+  DriveEnvironment drives = MachineDrives();
+  Watch = std::make_unique<DeviceWatch>(Catalog.WatchedFile(), nullptr,
+                                        drives.Discover && drives.AskDiskService);
   QObject::connect(Watch.get(), &DeviceWatch::VolumesChanged, &form, &TMainForm::RefreshVolumes);
 }
 

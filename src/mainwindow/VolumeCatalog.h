@@ -15,6 +15,13 @@ namespace quillo {
 // The drive table is the real one; tests list in-memory volumes.
 class VolumeCatalog : public VolumeProvider {
 public:
+  // What the list tells of a volume besides its letter, in its tooltip.
+  struct Description {
+    std::string Location; // the device or image behind the letter
+    std::string Label;
+    std::string Model;    // the drive's, where known
+  };
+
   // Every root the machine names ("C:\", "D:\", ...), in drive-string order,
   // read afresh at each call.
   virtual std::vector<std::string> LogicalDriveStrings() = 0;
@@ -26,6 +33,23 @@ public:
   // A file whose changes add or remove volumes (the drive table's
   // drives.ini); empty when there is none.
   virtual std::filesystem::path WatchedFile() { return {}; }
+  // Where a root's volume lies, its label and drive; read without taking
+  // the volume. Empty when the catalog cannot tell.
+  virtual Description Describe(const std::string& root) {
+    (void)root;
+    return {};
+  }
+  // A few words for the status column of a volume that cannot be used,
+  // from the full reason OpenDevice gave, and whether the obstacle may go
+  // by itself (busy, mounted), so that the volume is looked at again.
+  struct Refusal {
+    std::string Brief;
+    bool Passing = false;
+  };
+  virtual Refusal BriefRefusal(const std::string& root, const std::string& why) {
+    (void)root;
+    return {why};
+  }
   // The letter the configuration gives the Windows system volume; 0 when it
   // names none, and the volumes' own contents decide.
   virtual char SystemVolumeLetter() { return 0; }

@@ -55,6 +55,16 @@ bool HoldsWindowsDirectory(VolumeDevice& device, const std::string& root) {
   return false;
 }
 
+QString JoinLines(const QString& first, const QString& second) {
+  if (first.isEmpty()) return second;
+  if (second.isEmpty()) return first;
+  return first + QLatin1Char('\n') + second;
+}
+
+void SetToolTip(QTreeWidgetItem* item, const QString& text) {
+  for (int column = 0; column < item->columnCount(); ++column) item->setToolTip(column, text);
+}
+
 QTreeWidgetItem* NewCheckedRow(const QStringList& texts, const QIcon& icon) {
   auto* item = new QTreeWidgetItem(texts);
   item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
@@ -112,21 +122,70 @@ void VolumeList::Refuse(const std::string& root, const std::string& why) {
   RefusalLines.push_back(root + " " + why);
 }
 
-bool VolumeList::Probe(const std::string& root, Candidate& out) {
-  std::string why;
+QString VolumeList::Describe(const std::string& root) {
+  VolumeCatalog::Description description = Services.Catalog.Describe(root);
+  QString lines = QString::fromStdString(description.Location);
+  if (!description.Label.empty())
+    lines = JoinLines(lines, QStringLiteral("Label: ") + QString::fromStdString(description.Label));
+  if (!description.Model.empty())
+    lines = JoinLines(lines, QStringLiteral("Drive: ") + QString::fromStdString(description.Model));
+  return lines;
+}
+
+int VolumeList::WaitingCount() const {
+  return int(std::count_if(Unusables.begin(), Unusables.end(),
+                           [](const Unusable& unusable) { return unusable.Passing; }));
+}
+
+void VolumeList::ShowUnusable(const std::string& root, const std::string& why) {
+  VolumeCatalog::Refusal refusal = Services.Catalog.BriefRefusal(root, why);
+  QString brief = QString::fromStdString(refusal.Brief);
+  QString tip = JoinLines(Describe(root), QString::fromStdString(why));
+  const QSignalBlocker blocker(ManualList);
+  auto found = std::find_if(Unusables.begin(), Unusables.end(),
+                            [&](const Unusable& unusable) { return SameLetter(unusable.Root, root); });
+  QTreeWidgetItem* item = nullptr;
+  if (found != Unusables.end()) {
+    found->Passing = refusal.Passing;
+    item = ManualList->topLevelItem(int(Rows.size() + size_t(found - Unusables.begin())));
+  } else {
+    item = new QTreeWidgetItem({QString::fromStdString(root), brief, QString(), QString(), QString()});
+    // Shown, never ticked or made current.
+    item->setFlags(Qt::NoItemFlags);
+    item->setIcon(0, Page.VolumeImage(ManualPage::kOtherVolumeImage));
+    // In letter order among themselves.
+    auto before = std::find_if(Unusables.begin(), Unusables.end(),
+                               [&](const Unusable& unusable) { return unusable.Root > root; });
+    ManualList->insertTopLevelItem(int(Rows.size() + size_t(before - Unusables.begin())), item);
+    Unusables.insert(before, {root, refusal.Passing});
+  }
+  if (item->text(kManualStatus) != brief) item->setText(kManualStatus, brief);
+  if (item->toolTip(kManualVolume) != tip) SetToolTip(item, tip);
+}
+
+void VolumeList::DropUnusable(const std::string& root) {
+  auto found = std::find_if(Unusables.begin(), Unusables.end(),
+                            [&](const Unusable& unusable) { return SameLetter(unusable.Root, root); });
+  if (found == Unusables.end()) return;
+  const QSignalBlocker blocker(ManualList);
+  delete ManualList->takeTopLevelItem(int(Rows.size() + size_t(found - Unusables.begin())));
+  Unusables.erase(found);
+}
+
+bool VolumeList::Probe(const std::string& root, Candidate& out, std::string& why) {
   std::shared_ptr<VolumeDevice> device = Services.Catalog.OpenDevice(VolumeNameOf(root), why);
   if (!device) {
-    Refuse(root, why.empty() ? "cannot be opened" : why);
+    if (why.empty()) why = "cannot be opened";
     return false;
   }
   VolumeInformation information;
   if (!device->GetVolumeInformation(root, kFileSystemNameCapacity, information)) {
-    Refuse(root, "volume information cannot be read");
+    why = "volume information cannot be read";
     return false;
   }
   DiskFreeSpace space;
   if (!device->GetFreeSpace(root, space)) {
-    Refuse(root, "size cannot be read");
+    why = "size cannot be read";
     return false;
   }
   // Looked at once, read-only, before any job works on the volume.
@@ -141,13 +200,16 @@ void VolumeList::AddRows(const Candidate& candidate) {
   QString capacity = QString::fromStdString(
       CapacityText(candidate.TotalBytes, QLocale().decimalPoint().toStdString()));
   QIcon other = Page.VolumeImage(ManualPage::kOtherVolumeImage);
+  QString identity = Describe(candidate.Root);
 
   {
     const QSignalBlocker blocker(ManualList);
     QTreeWidgetItem* item =
         NewCheckedRow({root, QString::fromLatin1(kInitialStatus), fileSystem, capacity, QString()}, other);
-    ManualList->addTopLevelItem(item);
+    // Before the unusable volumes' items.
+    ManualList->insertTopLevelItem(int(Rows.size()), item);
     ManualPage::SetTicked(item, false);
+    SetToolTip(item, identity);
   }
   {
     const QSignalBlocker blocker(ScheduleList);
@@ -155,7 +217,8 @@ void VolumeList::AddRows(const Candidate& candidate) {
     ScheduleList->addTopLevelItem(item);
     item->setCheckState(0, Qt::Unchecked);
   }
-  Rows.push_back({candidate.Root, candidate.Device, nullptr, nullptr, candidate.HoldsWindows, {}});
+  Rows.push_back(
+      {candidate.Root, candidate.Device, nullptr, nullptr, candidate.HoldsWindows, {}, false, identity});
 }
 
 void VolumeList::RemoveRow(size_t index) {
@@ -170,13 +233,17 @@ void VolumeList::RemoveRow(size_t index) {
   Rows.erase(Rows.begin() + std::ptrdiff_t(index));
 }
 
-bool VolumeList::AttachJob(Row& row) {
+bool VolumeList::AttachJob(Row& row, std::string& why) {
+  // The volume is held only while a command works on it, so that the
+  // desktop or another program may mount or open it meanwhile.
+  DefragThreadOptions options = Services.Options;
+  options.ReleaseWhileIdle = true;
   try {
     row.Job = std::make_unique<TDefragThread>(VolumeNameOf(row.Root), row.Device,
-                                              Services.Engine, Services.Engines, Services.Options);
+                                              Services.Engine, Services.Engines, options);
   } catch (const std::exception& error) {
     std::string text = error.what();
-    Refuse(row.Root, text == kUnsupportedError ? "unsupported file system" : text);
+    why = text == kUnsupportedError ? "unsupported file system" : text;
     row.Device.reset();
     return false;
   }
@@ -200,6 +267,7 @@ void VolumeList::ListVolumes() {
     ScheduleList->clear();
   }
   Rows.clear();
+  Unusables.clear();
   RefusalLines.clear();
   for (const std::string& root : Services.Catalog.LogicalDriveStrings()) {
     if (Services.Catalog.DriveType(root) != kDriveFixed) {
@@ -207,17 +275,48 @@ void VolumeList::ListVolumes() {
       continue;
     }
     Candidate candidate;
-    if (Probe(root, candidate)) AddRows(candidate);
+    std::string why;
+    if (Probe(root, candidate, why)) {
+      AddRows(candidate);
+    } else {
+      Refuse(root, why);
+      ShowUnusable(root, why);
+    }
   }
 }
 
 void VolumeList::CreateJobs() {
   for (size_t i = 0; i < Rows.size();) {
-    if (AttachJob(Rows[i]))
+    std::string why;
+    if (AttachJob(Rows[i], why)) {
       ++i;
-    else
-      RemoveRow(i); // the next row moves into its place
+      continue;
+    }
+    std::string root = Rows[i].Root;
+    RemoveRow(i); // the next row moves into its place
+    Refuse(root, why);
+    ShowUnusable(root, why);
   }
+}
+
+bool VolumeList::ListArrived(const std::string& root) {
+  Candidate candidate;
+  std::string why;
+  if (!Probe(root, candidate, why)) {
+    ShowUnusable(root, why);
+    return false;
+  }
+  Row row{candidate.Root, candidate.Device, nullptr, nullptr, false, {}};
+  if (!AttachJob(row, why)) {
+    ShowUnusable(root, why);
+    return false;
+  }
+  DropUnusable(root);
+  AddRows(candidate);
+  Rows.back().Job = std::move(row.Job);
+  Rows.back().View = std::move(row.View);
+  Rows.back().Device.reset();
+  return true;
 }
 
 void VolumeList::AddArrivedVolumes() {
@@ -225,23 +324,30 @@ void VolumeList::AddArrivedVolumes() {
     if (Services.Catalog.DriveType(root) != kDriveFixed) continue;
     bool listed = std::any_of(Rows.begin(), Rows.end(),
                               [&](const Row& row) { return SameLetter(row.Root, root); });
-    if (listed) continue;
-    Candidate candidate;
-    if (!Probe(root, candidate)) continue;
-    Row row{candidate.Root, candidate.Device, nullptr, nullptr, false, {}};
-    if (!AttachJob(row)) continue;
-    row.Job->Engine().ReleaseWhileIdle = true;
-    AddRows(candidate);
-    Rows.back().Job = std::move(row.Job);
-    Rows.back().View = std::move(row.View);
-    Rows.back().Device.reset();
+    if (!listed) ListArrived(root);
   }
+}
+
+bool VolumeList::ReprobeWaitingVolumes() {
+  std::vector<std::string> waiting;
+  for (const Unusable& unusable : Unusables)
+    if (unusable.Passing) waiting.push_back(unusable.Root);
+  bool added = false;
+  for (const std::string& root : waiting)
+    if (ListArrived(root)) added = true;
+  return added;
 }
 
 bool VolumeList::RemoveDepartedVolumes(int32_t& currentIndex) {
   std::vector<std::string> roots;
   for (const std::string& root : Services.Catalog.LogicalDriveStrings())
     if (Services.Catalog.DriveType(root) == kDriveFixed) roots.push_back(root);
+  for (size_t i = Unusables.size(); i-- > 0;) {
+    std::string root = Unusables[i].Root;
+    bool present = std::any_of(roots.begin(), roots.end(),
+                               [&](const std::string& other) { return SameLetter(root, other); });
+    if (!present) DropUnusable(root);
+  }
   bool currentRemoved = false;
   for (size_t i = Rows.size(); i-- > 0;) {
     bool present = std::any_of(roots.begin(), roots.end(),

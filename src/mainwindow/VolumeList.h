@@ -38,14 +38,23 @@ public:
   VolumeList& operator=(const VolumeList&) = delete;
 
   // ListVolumes: both lists cleared and filled with the fixed volumes whose
-  // information and size can be read.
+  // information and size can be read. The others are listed after them on
+  // the manual list only, disabled (see Unusable).
   void ListVolumes();
   // One job per row, first to last; a row whose job cannot be created is
-  // removed from both lists.
+  // removed from both lists and listed as unusable.
   void CreateJobs();
   // RefreshVolumes, first half: rows and jobs for fixed volumes that have
-  // none. Their engines release the volume while idle.
+  // none, unusable ones included when they can be used now. Like every job
+  // of the list, theirs release the volume while idle.
   void AddArrivedVolumes();
+  // Looks again at the unusable volumes whose obstacle may have gone
+  // (busy, mounted); true when one of them got a row.
+  bool ReprobeWaitingVolumes();
+  // How many volumes are listed as unusable, and how many of those are
+  // worth looking at again.
+  int UnusableCount() const { return int(Unusables.size()); }
+  int WaitingCount() const;
   // RefreshVolumes, second half: the rows of volumes that are gone, last to
   // first; each job is stopped and retired. `currentIndex` follows its
   // volume; returns whether the current row itself was removed.
@@ -64,6 +73,9 @@ public:
   // after the death: the error is told to the user once.
   bool TakeUnreportedDeath(int row);
   VolumeMapView& Map(int row) { return *Rows[size_t(row)].View; }
+  // Where the row's volume lies, its label and drive, one per line; the
+  // status tooltip adds to it.
+  const QString& Identity(int row) const { return Rows[size_t(row)].Identity; }
   // The first character of the row's caption: its drive letter.
   char Letter(int row) const;
   bool IsTicked(int row) const;
@@ -92,6 +104,14 @@ private:
     bool HoldsWindows = false;
     WriteVerdict Verdict;
     bool DeathReported = false;
+    QString Identity = QString();
+  };
+  // A volume that cannot be used: an item of the manual list after the
+  // rows, disabled, with a few words in its status and the reason in its
+  // tooltip.
+  struct Unusable {
+    std::string Root;
+    bool Passing = false;
   };
   struct Candidate {
     std::string Root;
@@ -101,12 +121,20 @@ private:
     bool HoldsWindows = false;
   };
 
-  // The volume behind a fixed root, or a refusal line.
-  bool Probe(const std::string& root, Candidate& out);
+  // The volume behind a fixed root, or why there is none.
+  bool Probe(const std::string& root, Candidate& out, std::string& why);
   void AddRows(const Candidate& candidate);
   void RemoveRow(size_t index);
-  // Makes the row's job; false (with a refusal line) when it cannot be made.
-  bool AttachJob(Row& row);
+  // Makes the row's job; false with `why` when it cannot be made.
+  bool AttachJob(Row& row, std::string& why);
+  // Rows and a job for a root not listed, or an unusable item; true for
+  // rows.
+  bool ListArrived(const std::string& root);
+  // Lists the root as unusable, or updates its item.
+  void ShowUnusable(const std::string& root, const std::string& why);
+  void DropUnusable(const std::string& root);
+  // The identity lines of a root's volume.
+  QString Describe(const std::string& root);
   void Refuse(const std::string& root, const std::string& why);
 
   ManualPage& Page;
@@ -114,6 +142,7 @@ private:
   QTreeWidget* ScheduleList;
   JobServices Services;
   std::vector<Row> Rows;
+  std::vector<Unusable> Unusables; // their items follow the rows'
   std::vector<std::unique_ptr<TDefragThread>> Retired;
   std::vector<std::string> RefusalLines;
 };

@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "platform/BlkidProbe.h"
+#include "platform/UDisksClient.h"
 
 namespace quillo {
 
@@ -28,6 +29,10 @@ bool IsRemovable(const fs::path& entry) {
   return ReadFlag(real / "removable");
 }
 
+bool HoldsOurs(const std::string& type, const std::string& version) {
+  return (type == "vfat" && version == "FAT32") || type == "ntfs";
+}
+
 bool Skipped(const std::string& name) {
   for (const char* prefix : {"loop", "ram", "zram"})
     if (name.rfind(prefix, 0) == 0) return true;
@@ -45,9 +50,23 @@ std::vector<DiscoveredVolume> DiscoverVolumes(const fs::path& sysClassBlock,
     if (Skipped(name) || IsRemovable(entry.path())) continue;
     fs::path device = deviceFolder / name;
     FileSystemTags tags = ProbeFileSystemTags(device.string());
-    bool fat32 = tags.Type == "vfat" && tags.Version == "FAT32";
-    if (!fat32 && tags.Type != "ntfs") continue;
-    found.push_back({name, device.string(), tags.Uuid});
+    if (!HoldsOurs(tags.Type, tags.Version)) continue;
+    found.push_back({name, device.string(), tags.Uuid, {}, {}, {}});
+  }
+  std::sort(found.begin(), found.end(),
+            [](const auto& a, const auto& b) { return a.Name < b.Name; });
+  return found;
+}
+
+std::vector<DiscoveredVolume> DiscoverVolumes(const std::vector<UDisksBlock>& blocks) {
+  std::vector<DiscoveredVolume> found;
+  for (const UDisksBlock& block : blocks) {
+    if (!HoldsOurs(block.IdType, block.IdVersion) || block.HintIgnore || block.Removable) continue;
+    if (block.IsLoop && block.HintSystem) continue;
+    std::string name = fs::path(block.Device).filename().string();
+    if (!block.IsLoop && Skipped(name)) continue;
+    found.push_back({name, block.Device, block.IdUuid, block.IdLabel, block.DriveModel,
+                     block.MountPoints.empty() ? std::string() : block.MountPoints.front()});
   }
   std::sort(found.begin(), found.end(),
             [](const auto& a, const auto& b) { return a.Name < b.Name; });

@@ -9,11 +9,17 @@
 
 namespace quillo {
 
+struct UDisksBlock;
+
 // A block device that holds a FAT32 or NTFS volume.
 struct DiscoveredVolume {
   std::string Name;       // "sdb1"
   std::string DevicePath; // "/dev/sdb1"
   std::string Uuid;       // the file system's, "1234-ABCD"
+  // Known when the desktop's disk service named the device.
+  std::string Label;
+  std::string Model;      // its drive's
+  std::string MountPoint; // the first one, when mounted
 };
 
 // The block devices under `sysClassBlock` whose file system libblkid
@@ -21,5 +27,11 @@ struct DiscoveredVolume {
 // "removable" flag of the disk), loop and RAM devices are left out.
 std::vector<DiscoveredVolume> DiscoverVolumes(const std::filesystem::path& sysClassBlock,
                                               const std::filesystem::path& deviceFolder);
+
+// The block devices UDisks2 describes as FAT32 ("vfat" of version FAT32) or
+// NTFS, in name order. Left out, as above: removable media, devices it says
+// to ignore, and loop devices the system set up (HintSystem); a disk image
+// a user attached through the desktop is offered.
+std::vector<DiscoveredVolume> DiscoverVolumes(const std::vector<UDisksBlock>& blocks);
 
 } // namespace quillo

@@ -8,6 +8,8 @@ namespace quillo {
 DriveEnvironment DriveEnvironment::System() {
   DriveEnvironment environment;
   environment.ConfigurationFolder = quillo::ConfigurationFolder();
+  environment.AskDiskService = true;
+  environment.Interactive = true;
   return environment;
 }
 

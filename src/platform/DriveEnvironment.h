@@ -15,8 +15,16 @@ struct DriveEnvironment {
   std::filesystem::path MountInfo = "/proc/self/mountinfo";
   // Block devices holding FAT32 or NTFS volumes get letters of their own.
   bool Discover = true;
+  // The desktop's disk service (UDisks2 on the system bus) names the block
+  // devices and opens those the program may not open itself. Without it,
+  // or where the bus has none, sysfs and libblkid name them.
+  bool AskDiskService = false;
+  // The disk service may ask the user to authorise an opening (polkit's
+  // agent); a run nobody attends must not wait for an answer.
+  bool Interactive = false;
 
-  // The running system's paths and the program's configuration folder.
+  // The running system's paths and the program's configuration folder,
+  // with the disk service asked and allowed to prompt.
   static DriveEnvironment System();
 };
 

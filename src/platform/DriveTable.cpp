@@ -10,6 +10,9 @@
 #include "platform/BootSectorProbe.h"
 #include "platform/DeviceDiscovery.h"
 #include "platform/DriveConfig.h"
+#include "platform/HeldVolume.h"
+#include "platform/RefusalSummary.h"
+#include "platform/UDisksClient.h"
 #include "platform/VolumeFactory.h"
 #include "platform/VolumeStorage.h"
 
@@ -40,6 +43,16 @@ char FreeLetter(const std::set<char>& taken, const std::set<char>& avoided) {
   return 0;
 }
 
+// The volume read-only and without locks, for a look at it.
+std::shared_ptr<VolumeDevice> OpenForQuery(VolumeSource source) {
+  std::string why;
+  if (!ResolveVolumeSource(source, why)) return nullptr;
+  std::unique_ptr<FileBlockDevice> storage = ProbeVolumeStorage(source);
+  if (!storage) return nullptr;
+  source.ReadOnly = true;
+  return OpenVolumeDevice(source, std::move(storage), why);
+}
+
 } // namespace
 
 DriveTable::DriveTable(DriveEnvironment environment) : Environment(std::move(environment)) {
@@ -53,7 +66,7 @@ void DriveTable::Refresh() {
   std::set<char> taken;
   std::set<dev_t> configuredDevices;
   for (const DriveConfig::Drive& configured : config.Drives()) {
-    drives.push_back({configured.Letter, configured.Location, false});
+    drives.push_back({configured.Letter, configured.Location, false, {}, {}});
     taken.insert(configured.Letter);
     dev_t number;
     if (BlockDeviceNumber(ParseVolumeLocation(configured.Location).Path, number))
@@ -62,8 +75,7 @@ void DriveTable::Refresh() {
 
   if (Environment.Discover) {
     const std::map<std::string, char>& remembered = config.RememberedLetters();
-    for (const DiscoveredVolume& volume :
-         DiscoverVolumes(Environment.SysClassBlock, Environment.DeviceFolder)) {
+    for (const DiscoveredVolume& volume : Discover()) {
       dev_t number;
       if (BlockDeviceNumber(volume.DevicePath, number) && configuredDevices.count(number))
         continue; // configured by hand under a letter of its own
@@ -83,7 +95,7 @@ void DriveTable::Refresh() {
         if (!volume.Uuid.empty()) config.Remember(volume.Uuid, letter);
       }
       taken.insert(letter);
-      drives.push_back({letter, volume.DevicePath, true});
+      drives.push_back({letter, volume.DevicePath, true, volume.Label, volume.Model});
     }
     std::string why;
     if (!config.Save(why)) problems.push_back("the drive letters cannot be remembered: " + why);
@@ -105,6 +117,16 @@ void DriveTable::Refresh() {
   Entries = std::move(entries);
   Problems = std::move(problems);
   System = config.SystemLetter();
+}
+
+std::vector<DiscoveredVolume> DriveTable::Discover() const {
+  if (Environment.AskDiskService)
+    if (std::unique_ptr<UDisksClient> service = UDisksClient::Connect()) {
+      std::vector<UDisksBlock> blocks;
+      std::string why;
+      if (service->ReadBlocks(blocks, why)) return DiscoverVolumes(blocks);
+    }
+  return DiscoverVolumes(Environment.SysClassBlock, Environment.DeviceFolder);
 }
 
 std::vector<DriveTable::Drive> DriveTable::Drives() const {
@@ -139,6 +161,36 @@ VolumeSource DriveTable::SourceOf(const Entry& entry) const {
   return source;
 }
 
+DriveTable::Description DriveTable::Describe(const std::string& volumeName) {
+  Description description;
+  std::string root = volumeName.substr(0, 2) + "\\";
+  {
+    std::lock_guard<std::mutex> guard(Lock);
+    const Entry* entry = Find(root);
+    if (!entry) return description;
+    description.Location = entry->Info.Location;
+    description.Label = entry->Info.Label;
+    description.Model = entry->Info.Model;
+  }
+  VolumeInformation information;
+  if (description.Label.empty() &&
+      GetVolumeInformation(root, kFileSystemNameCapacity, information))
+    description.Label = information.VolumeLabel;
+  return description;
+}
+
+RefusalSummary DriveTable::BriefRefusal(const std::string& volumeName,
+                                        const std::string& why) const {
+  std::string location;
+  {
+    std::lock_guard<std::mutex> guard(Lock);
+    const Entry* entry = Find(volumeName);
+    if (!entry) return {why};
+    location = entry->Info.Location;
+  }
+  return SummariseRefusal(location, why);
+}
+
 std::string DriveTable::LogicalDriveStrings() const {
   std::lock_guard<std::mutex> guard(Lock);
   std::string strings;
@@ -158,13 +210,7 @@ uint32_t DriveTable::GetDriveType(const std::string& rootPath) const {
 
 std::shared_ptr<VolumeDevice> DriveTable::DeviceForQuery(Entry& entry) {
   if (std::shared_ptr<VolumeDevice> live = entry.Device.lock()) return live;
-  VolumeSource source = SourceOf(entry);
-  std::string why;
-  if (!ResolveVolumeSource(source, why)) return nullptr;
-  std::unique_ptr<FileBlockDevice> storage = ProbeVolumeStorage(source);
-  if (!storage) return nullptr;
-  source.ReadOnly = true;
-  return OpenVolumeDevice(source, std::move(storage), why);
+  return OpenForQuery(SourceOf(entry));
 }
 
 bool DriveTable::CanTellFileSystem(const std::string& volumeName) {
@@ -213,11 +259,23 @@ std::shared_ptr<VolumeDevice> DriveTable::OpenDevice(const std::string& volumeNa
     return nullptr;
   }
   if (std::shared_ptr<VolumeDevice> live = entry->Device.lock()) return live;
-  VolumeSource source = SourceOf(*entry);
-  std::unique_ptr<FileBlockDevice> storage = OpenVolumeStorage(source, Environment, why);
-  if (!storage) return nullptr;
-  std::shared_ptr<VolumeDevice> device = OpenVolumeDevice(source, std::move(storage), why);
-  if (device) entry->Device = device;
+  // The letter's volume as it is now; the job opens it again with these
+  // from its own thread, so nothing of the table is shared with it.
+  auto openForWork = [source = SourceOf(*entry), environment = Environment](bool prompts,
+                                                                           std::string& why) {
+    VolumeSource opened = source;
+    DriveEnvironment asked = environment;
+    asked.Interactive = environment.Interactive && prompts;
+    std::unique_ptr<FileBlockDevice> storage = OpenVolumeStorage(opened, asked, why);
+    if (!storage) return std::shared_ptr<VolumeDevice>();
+    return OpenVolumeDevice(opened, std::move(storage), why);
+  };
+  auto openForQuery = [source = SourceOf(*entry)] { return OpenForQuery(source); };
+  std::shared_ptr<VolumeDevice> held = openForWork(true, why);
+  if (!held) return nullptr;
+  auto device = std::make_shared<HeldVolume>(std::move(held), std::move(openForWork),
+                                             std::move(openForQuery));
+  entry->Device = device;
   return device;
 }
 

@@ -12,7 +12,9 @@
 
 #include "engine/VolumeDevice.h"
 #include "engine/VolumeProvider.h"
+#include "platform/DeviceDiscovery.h"
 #include "platform/DriveEnvironment.h"
+#include "platform/RefusalSummary.h"
 #include "platform/VolumeSource.h"
 
 namespace quillo {
@@ -23,6 +25,9 @@ public:
     char Letter = 0;
     std::string Location; // as configured, or the discovered device
     bool Discovered = false;
+    // Known when the desktop's disk service named the device.
+    std::string Label;
+    std::string Model;
   };
 
   // Reads the configuration and discovers devices (see Refresh).
@@ -40,6 +45,18 @@ public:
   // when it names none. The letter need not be in the table.
   char SystemLetter() const;
 
+  // What a list shows of a letter's volume besides the letter.
+  struct Description {
+    std::string Location; // the device or image, as configured or found
+    std::string Label;
+    std::string Model;    // the drive's, where known
+  };
+  // Read without opening the volume for work; empty for an unknown letter.
+  Description Describe(const std::string& volumeName);
+  // A few words about why the volume of a letter cannot be used, from the
+  // full reason OpenDevice gave ("image missing", "not FAT32 or NTFS (ext4)").
+  RefusalSummary BriefRefusal(const std::string& volumeName, const std::string& why) const;
+
   // GetLogicalDriveStrings: "C:\", "D:\", ... each followed by a NUL, and a
   // final NUL.
   std::string LogicalDriveStrings() const;
@@ -55,6 +72,8 @@ public:
 
   // The device of a letter ("C:"), opened for work: mounted or busy volumes
   // are refused. While a device is in use the same one is handed out again.
+  // It holds the volume until the last volume handle opened on it closes,
+  // and opens it again with the next one (HeldVolume).
   std::shared_ptr<VolumeDevice> OpenDevice(const std::string& volumeName,
                                            std::string& why) override;
   // True when the boot sector names FAT32 or NTFS, read without opening the
@@ -73,6 +92,9 @@ private:
     return const_cast<Entry*>(static_cast<const DriveTable*>(this)->Find(path));
   }
   VolumeSource SourceOf(const Entry& entry) const;
+  // The block devices that hold FAT32 or NTFS: from the disk service when
+  // it is asked and answers, else from sysfs.
+  std::vector<DiscoveredVolume> Discover() const;
   // The device in use for a letter, or one opened read-only for a query.
   std::shared_ptr<VolumeDevice> DeviceForQuery(Entry& entry);
 

@@ -12,6 +12,7 @@
 
 #include "platform/BlkidProbe.h"
 #include "platform/MountTable.h"
+#include "platform/UDisksClient.h"
 
 namespace quillo {
 
@@ -42,6 +43,35 @@ std::string LoopDeviceOf(const struct stat& image, const fs::path& sysClassBlock
 }
 
 bool IsReadOnlyError(int error) { return error == EACCES || error == EROFS || error == EPERM; }
+
+// Block.OpenDevice of UDisks2: for writing, else for reading (then
+// source.ReadOnly). -1 with `why` when the service has no such device or
+// refuses both.
+int OpenThroughDiskService(VolumeSource& source, const DriveEnvironment& environment,
+                           std::string& why) {
+  int denied = errno;
+  std::unique_ptr<UDisksClient> service = UDisksClient::Connect();
+  UDisksBlock block;
+  if (!service || !service->FindBlock(source.Path, block)) {
+    why = "cannot open " + source.Path + ": " + SystemError(denied);
+    return -1;
+  }
+  std::string refusal;
+  int fd = service->OpenDevice(block.ObjectPath, true, environment.Interactive, refusal);
+  if (fd >= 0) {
+    source.ReadOnly = false;
+    return fd;
+  }
+  std::string readRefusal;
+  fd = service->OpenDevice(block.ObjectPath, false, environment.Interactive, readRefusal);
+  if (fd >= 0) {
+    source.ReadOnly = true;
+    return fd;
+  }
+  why = "cannot open " + source.Path + ": " + SystemError(denied) +
+        "; UDisks2 did not open it either: " + refusal;
+  return -1;
+}
 
 } // namespace
 
@@ -113,6 +143,12 @@ std::unique_ptr<FileBlockDevice> OpenVolumeStorage(VolumeSource& source,
   if (fd < 0 && IsReadOnlyError(errno)) {
     source.ReadOnly = true;
     fd = open(source.Path.c_str(), O_RDONLY | O_CLOEXEC | exclusive);
+  }
+  if (fd < 0 && block && IsReadOnlyError(errno) && environment.AskDiskService) {
+    // Block devices belong to root: the desktop's disk service opens the
+    // device for us when polkit allows it.
+    fd = OpenThroughDiskService(source, environment, why);
+    if (fd < 0) return nullptr;
   }
   if (fd < 0) {
     int error = errno;

@@ -57,6 +57,9 @@ inline constexpr MessageText kPause{"Pause", "Pause"};
 // writes failed; the reason is the row's tooltip.
 inline constexpr MessageText kRefused{"Refused", "Refused"};
 inline constexpr MessageText kWriteFailed{"WriteFailed", "Failed"};
+// The status of a volume that another program held when a command was to
+// start on it; the reason is the row's tooltip.
+inline constexpr MessageText kInUse{"InUse", "In use"};
 // The status of a volume whose job ended with an error; "%s" is the error.
 inline constexpr MessageText kJobError{"JobError", "Error: %s"};
 // Why the computer was not switched off after the countdown; "%s" is the
@@ -93,7 +96,7 @@ inline constexpr std::array kAllMessageTexts = {
     messages::kStartUp,           messages::kStopping,          messages::kTurnoff,
     messages::kUnmovable,
     messages::kNoSystemVolume,    messages::kRefused,           messages::kWriteFailed,
-    messages::kJobError,          messages::kPowerOffRefused,
+    messages::kJobError,          messages::kPowerOffRefused,   messages::kInUse,
 };
 
 } // namespace quillo

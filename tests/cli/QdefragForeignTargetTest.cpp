@@ -5,8 +5,13 @@
 // what it is, by `analyze` and by `qdefrag list`. Images are made under a
 // temporary folder with mkfs.fat, mkfs.exfat, mkntfs and sfdisk, or written
 // byte by byte from the public formats. And `qdefrag list` keeps its
-// columns whatever the length of a target.
+// columns whatever the length of a target, and gives each unusable volume's
+// reason in the window's few words.
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <functional>
@@ -20,6 +25,7 @@ namespace quillo::test {
 namespace {
 
 namespace fs = std::filesystem;
+using nlohmann::json;
 
 constexpr uint64_t kSector = 512;
 constexpr uint64_t kMebibyte = uint64_t(1) << 20;
@@ -259,6 +265,43 @@ void ExpectUnder(const std::string& header, const std::string& title, const std:
   EXPECT_EQ(row.compare(column, word.size(), word), 0)
       << "\"" << word << "\" not under " << title << ":\n" << header << "\n" << row;
   EXPECT_EQ(row[column - 1], ' ') << row;
+}
+
+TEST(QdefragList, JsonGivesEachUnusableVolumeItsReasonInAFewWords) {
+  TempDir folder;
+  fs::path usable = folder.Path() / "usable.img";
+  fs::path busy = folder.Path() / "busy.img";
+  for (const fs::path& image : {usable, busy}) Make("mkfs.fat", {"-C", "-F", "32", image.string(), "34000"});
+  fs::path ext4 = Blank(folder.Path() / "ext4.img", 8 * kMebibyte);
+  Make("mkfs.ext4", {"-q", "-F", ext4.string()});
+  fs::path fat16 = folder.Path() / "fat16.img";
+  Make("mkfs.fat", {"-C", "-F", "16", fat16.string(), "16384"});
+  fs::path home = folder.Path() / "home";
+  fs::create_directories(home);
+  std::ofstream(home / "drives.ini") << "[drives]\nC=" << usable.string() << "\nD="
+                                     << (folder.Path() / "missing.img").string() << "\nE="
+                                     << ext4.string() << "\nF=" << fat16.string()
+                                     << "\nG=" << busy.string() << "\n";
+  int holder = open(busy.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+  ToolResult listed = RunTool({"list", "--json"}, home);
+  close(holder);
+  ASSERT_EQ(listed.Exit, 0) << listed.Err;
+  std::map<std::string, json> volumes;
+  json all = listed.Json();
+  for (const json& volume : all["volumes"]) volumes[volume["letter"]] = volume;
+  EXPECT_TRUE(volumes["C:"]["reason"].is_null());
+  const std::map<std::string, std::string> expected = {{"D:", "image missing"},
+                                                       {"E:", "not FAT32 or NTFS (ext4)"},
+                                                       {"F:", "not FAT32 or NTFS (FAT16)"},
+                                                       {"G:", "in use by another program"}};
+  for (const auto& [letter, reason] : expected) {
+    SCOPED_TRACE(letter);
+    EXPECT_FALSE(volumes[letter]["usable"].get<bool>());
+    EXPECT_EQ(volumes[letter]["reason"], reason);
+    EXPECT_FALSE(volumes[letter]["why"].get<std::string>().empty());
+  }
 }
 
 TEST(QdefragList, KeepsItsColumnsWhateverTheTargetLength) {

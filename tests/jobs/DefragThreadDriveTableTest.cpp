@@ -2,7 +2,8 @@
 // Jobs for the letters of a real drive table over image files: a volume
 // that is there but refused (locked by another user, mounted) cannot be
 // opened; one whose file system cannot be told, or a letter without a
-// volume, has no file-system type.
+// volume, has no file-system type. A job holds its volume only while a
+// command works on it.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -11,8 +12,10 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "JobTestSupport.h"
+#include "LoopDevice.h"
 #include "platform/DriveTable.h"
 
 namespace quillo::test {
@@ -106,6 +109,117 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusalCase{"NoSuchLetter", Obstacle::NoSuchLetter,
                                   "GetFileSystemType Error"}),
     [](const auto& info) { return std::string(info.param.Name); });
+
+// ---------------------------------------------------------------- holding
+
+// Blocks the job thread at its first map hand-over while closed: the job is
+// then in the middle of its command.
+class GatedDispatcher final : public UiDispatcher {
+public:
+  void RunAndWait(const std::function<void()>& step) override {
+    Hand.Arrive();
+    step();
+  }
+  Gate Hand;
+};
+
+// What another program gets when it asks for the volume exclusively:
+// O_EXCL on a block device, flock on an image. -1 when refused.
+int TakeExclusively(const std::string& path, bool block) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | (block ? O_EXCL : 0));
+  if (fd < 0 || block) return fd;
+  if (flock(fd, LOCK_EX | LOCK_NB) == 0) return fd;
+  close(fd);
+  return -1;
+}
+
+bool OthersCanTake(const std::string& path, bool block) {
+  int fd = TakeExclusively(path, block);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
+struct HoldCase {
+  const char* Name;
+  bool OnLoopDevice;
+};
+
+class VolumeHeldWhileWorking : public ::testing::TestWithParam<HoldCase> {};
+
+TEST_P(VolumeHeldWhileWorking, OthersMayTakeTheVolumeWhileTheJobIsParked) {
+  TempDir dir;
+  fs::path image = dir.Path() / kFat32Image;
+  std::string command = "mkfs.fat -F 32 -s 1 -C '" + image.string() + "' " +
+                        std::to_string(kImageKiB) + " > /dev/null 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  std::optional<LoopDevice> loop;
+  std::string location = image.string();
+  if (GetParam().OnLoopDevice) {
+    loop.emplace(image);
+    if (!loop->Attached()) GTEST_SKIP() << "no loop device (needs root)";
+    location = loop->DevicePath();
+  }
+  bool block = GetParam().OnLoopDevice;
+
+  DriveEnvironment environment;
+  environment.ConfigurationFolder = dir.Path() / "config";
+  environment.SysClassBlock = dir.Path() / "sys/class/block";
+  environment.Discover = false;
+  fs::create_directories(environment.SysClassBlock);
+  WriteText(environment.ConfigurationFolder / "drives.ini", "[drives]\nC=" + location + "\n");
+
+  DriveTable table(environment);
+  ShortSleepClock time;
+  GatedDispatcher dispatcher;
+  RecordingNotifier notifier;
+  DefragThreadOptions options;
+  options.IdlePriority = false;
+  options.ReleaseWhileIdle = true; // as the window makes every job
+  {
+    TDefragThread job("C:", table, EngineServices{time, dispatcher, notifier},
+                      TDefragThread::StandardEngines(), options);
+    // Parked from the start, it does not hold the volume.
+    ExpectParks(job);
+    EXPECT_TRUE(OthersCanTake(location, block));
+    job.AnalyzeDeal(dmFast);
+    ExpectParks(job);
+    ASSERT_EQ(job.PopNotify(), ncAnalyzed);
+    EXPECT_TRUE(OthersCanTake(location, block));
+
+    // Working, it holds the volume; parked again, it lets it go.
+    dispatcher.Hand.Close();
+    job.AnalyzeDeal(dmFast);
+    ASSERT_TRUE(dispatcher.Hand.WaitForArrivals(dispatcher.Hand.ArrivalCount() + 1));
+    EXPECT_FALSE(OthersCanTake(location, block));
+    dispatcher.Hand.OpenFully();
+    ExpectParks(job);
+    ASSERT_EQ(job.PopNotify(), ncAnalyzed);
+    EXPECT_TRUE(OthersCanTake(location, block));
+    EXPECT_EQ(job.OpenRefusal(), "");
+
+    // Taken by another program, the volume is busy for the next command:
+    // it is dropped with the reason, and no box waits for an answer.
+    int other = TakeExclusively(location, block);
+    ASSERT_GE(other, 0);
+    job.AnalyzeDeal(dmFast);
+    ExpectParks(job);
+    EXPECT_EQ(job.PopNotify(), ncNone);
+    EXPECT_NE(job.OpenRefusal().find("in use"), std::string::npos) << job.OpenRefusal();
+    EXPECT_TRUE(notifier.Messages().empty());
+    close(other);
+    // Let go, it is tried again with the next command.
+    job.AnalyzeDeal(dmFast);
+    ExpectParks(job);
+    EXPECT_EQ(job.PopNotify(), ncAnalyzed);
+    EXPECT_EQ(job.OpenRefusal(), "");
+  }
+  EXPECT_EQ(std::system(("fsck.fat -n '" + image.string() + "' > /dev/null 2>&1").c_str()), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Storage, VolumeHeldWhileWorking,
+                         ::testing::Values(HoldCase{"Image", false}, HoldCase{"LoopDevice", true}),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 } // namespace
 } // namespace quillo::test

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The window on real FAT32 images in a drive table of their own: a whole
-// "Defrag & Optimize" run ending in the real report window, and volumes
-// coming and going with drives.ini.
+// "Defrag & Optimize" run ending in the real report window, volumes
+// coming and going with drives.ini, and the volumes that cannot be used
+// listed with their reason.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +12,10 @@
 #include <QProcess>
 #include <QTest>
 #include <QTimer>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
@@ -254,6 +259,89 @@ TEST(FixtureRunTest, ARefusedPassIsShownAsRefusedAndStoresNoTime) {
   EXPECT_EQ(digest(), before);
 }
 
+TEST(FixtureRunTest, UnusableVolumesStayListedDisabledWithTheirReason) {
+  FixtureWorld world;
+  fs::path usable = world.BlankImage("usable.img");
+  fs::path busy = world.BlankImage("busy.img");
+  fs::path ext4 = world.Dir.Path() / "ext4.img";
+  std::ofstream(ext4).flush();
+  fs::resize_file(ext4, 8ull << 20);
+  ASSERT_TRUE(RunTool(QStringLiteral("mkfs.ext4"), {"-q", "-F", QString::fromStdString(ext4.string())}));
+  fs::path fat16 = world.Dir.Path() / "fat16.img";
+  ASSERT_TRUE(RunTool(QStringLiteral("mkfs.fat"),
+                      {"-F", "16", "-C", QString::fromStdString(fat16.string()), "16384"}));
+  fs::path missing = world.Dir.Path() / "missing.img";
+  world.WriteDrives("C=" + usable.string() + "\nD=" + missing.string() + "\nE=" + ext4.string() +
+                    "\nF=" + fat16.string() + "\nG=" + busy.string() + "\n");
+  // Another program works on G: when the window starts.
+  int holder = open(busy.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+
+  FormRig rig;
+  DriveTableCatalog catalog(world.Environment);
+  FormServices services = rig.Services();
+  services.Catalog = &catalog;
+  TMainForm form(services);
+  QTreeWidget* manual = form.manualdefrag->manulist;
+  ASSERT_EQ(form.Volumes().Count(), 1);
+  ASSERT_EQ(manual->topLevelItemCount(), 5);
+  EXPECT_EQ(form.schedule->ScheduleList->topLevelItemCount(), 1);
+
+  struct Expected {
+    const char* Root;
+    const char* Status;
+    fs::path Location;
+  };
+  const Expected expected[] = {
+      {"D:\\", "image missing", missing},
+      {"E:\\", "not FAT32 or NTFS (ext4)", ext4},
+      {"F:\\", "not FAT32 or NTFS (FAT16)", fat16},
+      {"G:\\", "in use by another program", busy},
+  };
+  for (int i = 0; i < 4; ++i) {
+    const Expected& want = expected[i];
+    SCOPED_TRACE(want.Root);
+    QTreeWidgetItem* item = manual->topLevelItem(i + 1);
+    EXPECT_EQ(RowTexts(manual, i + 1)[0], want.Root);
+    EXPECT_EQ(RowTexts(manual, i + 1)[1], want.Status);
+    EXPECT_FALSE(item->flags() & Qt::ItemIsEnabled);
+    EXPECT_FALSE(item->flags() & Qt::ItemIsUserCheckable);
+    // The tooltip names the image first, then the whole reason.
+    QStringList tip = item->toolTip(0).split(QLatin1Char('\n'));
+    ASSERT_GE(tip.size(), 2) << item->toolTip(0).toStdString();
+    EXPECT_EQ(tip.front().toStdString(), want.Location.string());
+    EXPECT_EQ(item->toolTip(1), item->toolTip(0));
+  }
+  // The usable volume's tooltip tells its image and label.
+  QTreeWidgetItem* first = manual->topLevelItem(0);
+  EXPECT_TRUE(first->toolTip(0).startsWith(QString::fromStdString(usable.string())))
+      << first->toolTip(0).toStdString();
+
+  // Let go, the busy volume is looked at again at a later tick and gets
+  // rows and a job before the unusable ones.
+  close(holder);
+  for (int tick = 0; tick < 20 && form.Volumes().Count() < 2; ++tick) form.RunStatusTick();
+  ASSERT_EQ(form.Volumes().Count(), 2);
+  EXPECT_EQ(RowTexts(manual, 1)[0], "G:\\");
+  EXPECT_TRUE(manual->topLevelItem(1)->flags() & Qt::ItemIsEnabled);
+  EXPECT_EQ(manual->topLevelItemCount(), 5);
+  EXPECT_EQ(RowTexts(manual, 4)[0], "F:\\");
+  EXPECT_EQ(form.schedule->ScheduleList->topLevelItemCount(), 2);
+  // A job's volume is not held while it is idle.
+  EXPECT_TRUE(form.Volumes().Job(1).Engine().ReleaseWhileIdle);
+  ASSERT_TRUE(form.Volumes().Job(1).WaitUntilParked(std::chrono::seconds(30)));
+  int other = open(busy.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(other, 0);
+  EXPECT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+  close(other);
+
+  // Gone from the table, unusable volumes leave the list too.
+  world.WriteDrives("C=" + usable.string() + "\nG=" + busy.string() + "\n");
+  form.RefreshVolumes();
+  EXPECT_EQ(manual->topLevelItemCount(), 2);
+}
+
 TEST(FixtureRunTest, VolumesComeAndGoWithTheDriveTable) {
   FixtureWorld world;
   fs::path first = world.BlankImage("first.img");
@@ -270,10 +358,12 @@ TEST(FixtureRunTest, VolumesComeAndGoWithTheDriveTable) {
   QTreeWidget* manual = form.manualdefrag->manulist;
   QTreeWidget* schedule = form.schedule->ScheduleList;
   ASSERT_EQ(manual->topLevelItemCount(), 1);
-  EXPECT_FALSE(form.Volumes().Job(0).Engine().ReleaseWhileIdle);
+  // Every job lets its volume go while idle, so that the desktop may mount
+  // it while the window runs.
+  EXPECT_TRUE(form.Volumes().Job(0).Engine().ReleaseWhileIdle);
 
   // A volume added later gets rows at the end of both lists, and its
-  // engine lets the volume go while idle.
+  // engine too lets the volume go while idle.
   world.WriteDrives("C=" + first.string() + "\nE=" + second.string() + "\n");
   ASSERT_TRUE(PumpUntil([&] { return manual->topLevelItemCount() == 2; }));
   EXPECT_EQ(RowTexts(manual, 1)[0], "E:\\");

@@ -104,15 +104,20 @@ TEST_F(StartupTest, SettingsFileHoldsEveryKeyAfterTheFirstStart) {
     EXPECT_NE(text.find(key), std::string::npos) << key;
 }
 
-TEST_F(StartupTest, UnusableVolumesAreLeftOutOfBothLists) {
+TEST_F(StartupTest, UnusableVolumesAreListedDisabledAfterTheOthersAndLeftOffTheSchedule) {
   Rig.Catalog.Add("E:\\", MakeWindowVolume("E:", "FAT"));    // FAT16: no engine
   Rig.Catalog.Refuse("F:\\", "mounted");                     // the drive table says no
   Rig.Catalog.Add("G:\\", MakeWindowVolume("G:"), kDriveRemovable);
   Start({});
-  ASSERT_EQ(Form->manualdefrag->manulist->topLevelItemCount(), 2);
+  QTreeWidget* manual = Form->manualdefrag->manulist;
+  ASSERT_EQ(Form->Volumes().Count(), 2);
+  ASSERT_EQ(manual->topLevelItemCount(), 4); // not the removable one
   ASSERT_EQ(Form->schedule->ScheduleList->topLevelItemCount(), 2);
-  EXPECT_EQ(RowTexts(Form->manualdefrag->manulist, 1)[0], "D:\\");
-  EXPECT_TRUE(Rig.Messages.Messages().empty()); // left out silently
+  EXPECT_EQ(RowTexts(manual, 1)[0], "D:\\");
+  EXPECT_EQ(RowTexts(manual, 2), (std::vector<std::string>{"E:\\", "unsupported file system", "", "", ""}));
+  EXPECT_EQ(RowTexts(manual, 3), (std::vector<std::string>{"F:\\", "mounted", "", "", ""}));
+  for (int row : {2, 3}) EXPECT_EQ(manual->topLevelItem(row)->flags(), Qt::NoItemFlags);
+  EXPECT_TRUE(Rig.Messages.Messages().empty()); // no box: the list tells
   const std::vector<std::string>& why = Form->Volumes().Refusals();
   EXPECT_NE(std::find(why.begin(), why.end(), "E:\\ unsupported file system"), why.end());
   EXPECT_NE(std::find(why.begin(), why.end(), "F:\\ mounted"), why.end());

@@ -1,0 +1,86 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// A volume that is held (its storage opened exclusively) only while a job
+// works on it. It hands every call to the device of the file system on that
+// storage. Closing the last volume handle lets the storage go, so that the
+// desktop or another program may mount or open the volume while the job is
+// parked; the next volume handle opens it again, or says why it cannot.
+// Queries made while the volume is not held read it without taking it.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/VolumeDevice.h"
+
+namespace quillo {
+
+class HeldVolume final : public VolumeDevice {
+public:
+  // Opens the volume for work (exclusively); null with `why` when it is
+  // busy, mounted, gone or no longer a volume. `prompts`: the opening may
+  // wait for the user to authorise it.
+  using WorkOpener = std::function<std::shared_ptr<VolumeDevice>(bool prompts, std::string& why)>;
+  // Opens it read-only and without locks for one query; null when it cannot.
+  using QueryOpener = std::function<std::shared_ptr<VolumeDevice>()>;
+
+  // `held` is the device already opened for work: the volume starts held,
+  // and stays so until the last volume handle opened on it is closed.
+  HeldVolume(std::shared_ptr<VolumeDevice> held, WorkOpener openForWork,
+             QueryOpener openForQuery);
+
+  bool IsHeld() const;
+
+  Handle OpenVolume(const std::string& devicePath) override;
+  bool GetGeometry(const std::string& rootPath, DiskGeometry& out) override;
+  bool GetFreeSpace(const std::string& rootPath, DiskFreeSpace& out) override;
+  bool GetVolumeInformation(const std::string& rootPath, size_t nameCapacity,
+                            VolumeInformation& out) override;
+  NtStatus GetVolumeBitmap(Handle volume, int64_t startingLcn, VolumeBitmapBuffer& out,
+                           IoStatusBlock& iosb) override;
+  uint32_t GetFileAttributes(const std::string& path) override;
+  Handle CreateFile(const std::string& path, uint32_t desiredAccess, uint32_t shareMode,
+                    uint32_t flagsAndAttributes) override;
+  bool GetFileInformationByHandle(Handle file, FileInformation& out) override;
+  NtStatus GetRetrievalPointers(Handle file, int64_t startingVcn, RetrievalPointersBuffer& out,
+                                IoStatusBlock& iosb) override;
+  NtStatus MoveFile(Handle volume, const MoveFileData& data, IoStatusBlock& iosb) override;
+  NtStatus GetNtfsVolumeData(Handle volume, NtfsVolumeDataBuffer& out) override;
+  NtStatus GetNtfsFileRecord(Handle volume, int64_t fileReference,
+                             NtfsFileRecordOutputBuffer& out) override;
+  NtStatus OpenFileById(Handle volume, uint64_t fileId, Handle& out) override;
+  NtStatus QueryFileName(Handle file, FileNameInformation& out) override;
+  bool ListDirectory(const std::string& directoryPath, std::vector<DirectoryEntry>& out) override;
+  void CloseHandle(Handle handle) override;
+  NtStatus QueryStreams(Handle file, std::vector<StreamInformation>& out) override;
+  NtStatus OpenStream(Handle file, const std::u16string& name, Handle& out) override;
+  void EndWriteSession() override;
+  std::vector<std::string> Notices() const override;
+  WriteVerdict GetWriteVerdict() const override;
+  std::string OpenFailure() const override;
+  void AllowPrompts(bool allowed) override;
+
+private:
+  // The device held for work, or null.
+  std::shared_ptr<VolumeDevice> Held() const;
+  // The device held for work, or one opened for this query only.
+  std::shared_ptr<VolumeDevice> ForQuery() const;
+  // Lets the storage go, keeping what its device had to tell. Under Lock.
+  void Release();
+
+  WorkOpener OpenForWork;
+  QueryOpener OpenForQuery;
+  mutable std::mutex Lock;
+  // All under Lock.
+  std::shared_ptr<VolumeDevice> Device;
+  std::set<Handle> VolumeHandles;
+  std::vector<std::string> KeptNotices;
+  WriteVerdict LastVerdict;
+  std::string Failure;
+  bool Prompts = true;
+};
+
+} // namespace quillo
