@@ -12,7 +12,7 @@ packages=(
   dosfstools mtools ntfs-3g sleuthkit libfsntfs-utils libvshadow-utils
   exfatprogs fdisk
   python3 xvfb xauth
-  dbus-daemon python3-dbus python3-gi
+  python3-dbus python3-gi
   clang libfuzzer-14-dev
   systemd desktop-file-utils
   dbus-daemon dbus-bin

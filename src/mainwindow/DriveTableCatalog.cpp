@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "mainwindow/DriveTableCatalog.h"
 
+#include "platform/BlkidProbe.h"
 #include "platform/DriveConfig.h"
+#include "platform/QuantityText.h"
 
 namespace quillo {
 
@@ -33,6 +35,29 @@ std::shared_ptr<VolumeDevice> DriveTableCatalog::OpenDevice(const std::string& v
 VolumeCatalog::Description DriveTableCatalog::Describe(const std::string& root) {
   DriveTable::Description found = Table.Describe(root.substr(0, 2));
   return {found.Location, found.Label, found.Model};
+}
+
+bool DriveTableCatalog::CanRemove(const std::string& root) {
+  return Table.IsConfigured(ParseDriveLetter(root.substr(0, 2)));
+}
+
+bool DriveTableCatalog::Remove(const std::string& root, std::string& why) {
+  return Table.RemoveConfigured(ParseDriveLetter(root.substr(0, 2)), why);
+}
+
+std::vector<VolumeCatalog::ImagePartition> DriveTableCatalog::PartitionsOf(const std::string& image) {
+  std::vector<ImagePartition> partitions;
+  std::optional<PartitionTable> table = ReadPartitionTable(image);
+  if (!table) return partitions;
+  for (const DiskPartition& partition : table->Partitions) {
+    if (partition.Extended) continue;
+    FileSystemTags tags = ProbeFileSystemTags(image, partition.Offset, partition.Length);
+    std::string content = tags.Type == "vfat" && !tags.Version.empty() ? tags.Version : tags.Type;
+    partitions.push_back({partition.Number, "#" + std::to_string(partition.Number) + " " +
+                                                (content.empty() ? "unknown" : content) + " " +
+                                                FormatByteSize(partition.Length)});
+  }
+  return partitions;
 }
 
 } // namespace quillo

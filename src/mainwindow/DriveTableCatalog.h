@@ -2,6 +2,7 @@
 #pragma once
 
 #include "mainwindow/VolumeCatalog.h"
+#include "platform/DriveConfig.h"
 #include "platform/DriveTable.h"
 
 namespace quillo {
@@ -18,6 +19,19 @@ public:
   std::filesystem::path WatchedFile() override { return DrivesFile; }
   char SystemVolumeLetter() override { return Table.SystemLetter(); }
   Description Describe(const std::string& root) override;
+  bool AddImage(const std::string& location, std::string& why) override {
+    return Table.AddImage(location, why) != 0;
+  }
+  bool CanRemove(const std::string& root) override;
+  std::string DeviceToConfirm(const std::string& root) override {
+    return Table.DeviceToConfirm(ParseDriveLetter(root.substr(0, 2)));
+  }
+  void ConfirmWrites(const std::string& root) override {
+    std::string why;
+    Table.ConfirmWrites(ParseDriveLetter(root.substr(0, 2)), why);
+  }
+  bool Remove(const std::string& root, std::string& why) override;
+  std::vector<ImagePartition> PartitionsOf(const std::string& image) override;
   Refusal BriefRefusal(const std::string& root, const std::string& why) override {
     RefusalSummary summary = Table.BriefRefusal(root.substr(0, 2), why);
     return {summary.Brief, summary.Passing};

@@ -16,6 +16,7 @@
 #include "mainwindow/ReportWindowHost.h"
 #include "mainwindow/TaskLibrary.h"
 #include "mainwindow/VolumeCatalog.h"
+#include "mainwindow/WriteConfirmation.h"
 #include "monitor/ActivityCounters.h"
 #include "update/UpdateCheckServices.h"
 
@@ -50,6 +51,13 @@ struct FormServices {
   // The bus on which the task bar entry hears of the progress; empty: the
   // session bus.
   std::function<QDBusConnection()> DesktopBus;
+  // Asks the user for an image to add ("disk.img", or "disk.img#2" for a
+  // partition of a disk image); empty when none was chosen. Null: the file
+  // dialog, then a choice of the image's partitions when it has some.
+  std::function<std::string()> ChooseImage;
+  // Asks before the first write to a real block device from the manual
+  // page. Null: a message box with "Do not ask again for this device".
+  std::function<WriteAnswer(const std::string& question)> ConfirmWrite;
   // The command-line arguments after the program's name.
   std::vector<std::string> Arguments;
   // The update check at start (AutoCheckUpdate); no address: none.

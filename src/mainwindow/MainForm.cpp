@@ -32,6 +32,8 @@ constexpr int kWindowIconSize = 64;
 constexpr const char* kNoVolumeMessage =
     "Open volume error!You can try to run the application by administrator account";
 constexpr const char* kScheduleSwitch = "/Schedule";
+// The manual list's column of the volume's size.
+constexpr int kCapacityColumn = 3;
 constexpr const char* kStartUpSwitch = "/StartUp";
 // The legend square painted at start-up with the category's own colour.
 const QColor kFrequentlyUsedColour(0, 153, 0);
@@ -134,6 +136,10 @@ void TMainForm::CreateFrame() {
                   engines, Service.JobOptions});
 
   Scroller->setWidget(Canvas);
+  VolumeActions = new VolumeMenu(
+      *manualdefrag->manulist, *Service.Catalog, Service.ChooseImage,
+      [this](const std::string& text) { ShowPlainMessage(text); }, [this] { RefreshVolumes(); });
+
   if (QScreen* screen = QGuiApplication::primaryScreen())
     move(screen->availableGeometry().center() - rect().center());
   Fit = new ScreenFit(*this, *Scroller, Canvas->size());
@@ -233,6 +239,22 @@ void TMainForm::StartScheduledDefrag(bool onlyAtRest) {
   } catch (const std::exception& error) {
     ShowPlainMessage(error.what());
   }
+}
+
+bool TMainForm::MayWrite(TDefragThread& job) {
+  for (int row = 0; row < VolumeRows->Count(); ++row) {
+    if (&VolumeRows->Job(row) != &job) continue;
+    std::string root = VolumeRows->Item(row)->text(0).toStdString();
+    std::string device = Service.Catalog->DeviceToConfirm(root);
+    if (device.empty()) return true;
+    std::string size = VolumeRows->Item(row)->text(kCapacityColumn).toStdString();
+    std::string question = WriteQuestion(root, device, Service.Catalog->Describe(root), size);
+    WriteAnswer answer =
+        Service.ConfirmWrite ? Service.ConfirmWrite(question) : AskBeforeFirstWrite(this, question);
+    if (answer.Go && answer.DontAskAgain) Service.Catalog->ConfirmWrites(root);
+    return answer.Go;
+  }
+  return true;
 }
 
 void TMainForm::ShowPlainMessage(const std::string& text) {

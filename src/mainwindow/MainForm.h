@@ -31,6 +31,7 @@
 #include "mainwindow/TaskbarProgress.h"
 #include "mainwindow/TrayIcon.h"
 #include "mainwindow/VolumeList.h"
+#include "mainwindow/VolumeMenu.h"
 #include "mainwindow/WindowDispatcher.h"
 #include "monitor/CpuUsage.h"
 #include "reportwindow/ReportVolume.h"
@@ -85,6 +86,8 @@ public:
   TrayIcon* Tray;
   // The progress in the title and on the task bar entry.
   std::unique_ptr<TaskbarProgress> Progress;
+  // "Add image…" and "Remove" of the manual list's menu.
+  VolumeMenu* VolumeActions = nullptr;
 
   VolumeList& Volumes() { return *VolumeRows; }
   const FormServices& Services() const { return Service; }
@@ -144,6 +147,7 @@ public:
   std::vector<TDefragThread*> TickedJobs() override;
   void RunStatusTick() override { Timer_GetDefragRuntimeDataTimer(); }
   void ShowMessage(const std::string& text) override { ShowPlainMessage(text); }
+  bool MayWrite(TDefragThread& job) override;
   TLanguage& Language() override { return Settings->Translator; }
   void SetCurrentVolumeIndex(int32_t index) override { CurrentVolumeIndex = index; }
 

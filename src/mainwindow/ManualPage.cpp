@@ -272,7 +272,9 @@ template <typename Command> void ManualPage::ForEachTickedJob(Command command) {
 
 void ManualPage::ManuDefragBtnClick() {
   uint8_t mode = ChosenMode();
-  ForEachTickedJob([mode](TDefragThread& job) { job.DefragDeal(jcManualDefrag, mode); });
+  ForEachTickedJob([this, mode](TDefragThread& job) {
+    if (Host.MayWrite(job)) job.DefragDeal(jcManualDefrag, mode);
+  });
 }
 
 void ManualPage::ManuAnalyzeBtnClick() {

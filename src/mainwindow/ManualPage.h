@@ -34,6 +34,12 @@ public:
   virtual TLanguage& Language() = 0;
   // The row whose map, progress and totals are shown.
   virtual void SetCurrentVolumeIndex(int32_t index) = 0;
+  // Whether GO may write to the job's volume: a real block device asks its
+  // user first, once unless told not to again.
+  virtual bool MayWrite(TDefragThread& job) {
+    (void)job;
+    return true;
+  }
 };
 
 class ManualPage final : public QWidget {

@@ -50,6 +50,41 @@ public:
     (void)root;
     return {why};
   }
+  // Adds an image, or a partition of one ("disk.img#2"), to the drive
+  // table; false with `why` when the catalog cannot or will not.
+  virtual bool AddImage(const std::string& location, std::string& why) {
+    (void)location;
+    why = "volumes cannot be added here";
+    return false;
+  }
+  // Whether Remove can take a root's volume off the drive table.
+  virtual bool CanRemove(const std::string& root) {
+    (void)root;
+    return false;
+  }
+  virtual bool Remove(const std::string& root, std::string& why) {
+    (void)root;
+    why = "volumes cannot be removed here";
+    return false;
+  }
+  // The partitions of a disk image, for the choice of one ("#1 FAT32
+  // 64 MiB" with its number); empty for an image of one volume.
+  struct ImagePartition {
+    int Number = 0;
+    std::string Text;
+  };
+  virtual std::vector<ImagePartition> PartitionsOf(const std::string& image) {
+    (void)image;
+    return {};
+  }
+  // The block device (not an image) behind a root that the user has not
+  // yet agreed to write to; empty when no question is due.
+  virtual std::string DeviceToConfirm(const std::string& root) {
+    (void)root;
+    return {};
+  }
+  // The user said not to be asked again for the root's device.
+  virtual void ConfirmWrites(const std::string& root) { (void)root; }
   // The letter the configuration gives the Windows system volume; 0 when it
   // names none, and the volumes' own contents decide.
   virtual char SystemVolumeLetter() { return 0; }

@@ -14,6 +14,8 @@ namespace {
 constexpr const char* kDrivesSection = "drives";
 constexpr const char* kLettersSection = "letters";
 constexpr const char* kSystemKey = "system";
+constexpr const char* kConfirmedSection = "confirmed";
+constexpr const char* kConfirmedValue = "yes";
 constexpr const char* kUtf16Problem =
     " is UTF-16 text and is ignored; it must be UTF-8 or ANSI text";
 // A line quoted in a warning is cut to this many bytes.
@@ -91,6 +93,27 @@ DriveConfig DriveConfig::Load(const std::filesystem::path& folder) {
 void DriveConfig::Remember(const std::string& uuid, char letter) {
   Remembered[uuid] = letter;
   Profile.WriteString(kLettersSection, uuid, std::string(1, letter));
+  Changed = true;
+}
+
+void DriveConfig::AddDrive(char letter, const std::string& location) {
+  Profile.WriteString(kDrivesSection, std::string(1, letter), location);
+  Configured.push_back({letter, location});
+  Changed = true;
+}
+
+void DriveConfig::RemoveDrive(char letter) {
+  Profile.DeleteKey(kDrivesSection, std::string(1, letter));
+  std::erase_if(Configured, [&](const Drive& drive) { return drive.Letter == letter; });
+  Changed = true;
+}
+
+bool DriveConfig::WritesConfirmed(const std::string& device) const {
+  return Profile.ReadString(kConfirmedSection, device, "") == kConfirmedValue;
+}
+
+void DriveConfig::ConfirmWrites(const std::string& device) {
+  Profile.WriteString(kConfirmedSection, device, kConfirmedValue);
   Changed = true;
 }
 

@@ -13,7 +13,8 @@ namespace quillo {
 // drives.ini in the configuration folder. Section "drives" maps letters to
 // volumes ("C=/srv/win.img", "D=/dev/sdb1", "E=/srv/disk.img#2"); section
 // "letters" remembers the letters given to discovered volumes, by their
-// file-system UUID. The key "system" of section "drives" names the letter of
+// file-system UUID; section "confirmed" the block devices written to
+// without asking first. The key "system" of section "drives" names the letter of
 // the Windows system volume ("system=C"), the one automatic runs work on.
 class DriveConfig {
 public:
@@ -34,6 +35,14 @@ public:
   char SystemLetter() const { return System; }
 
   void Remember(const std::string& uuid, char letter);
+  // Names a volume under a letter in section "drives", or takes the
+  // letter's line off it.
+  void AddDrive(char letter, const std::string& location);
+  void RemoveDrive(char letter);
+  // Section "confirmed": the block devices whose user said not to be asked
+  // again before the first write to them ("/dev/sdb1=yes").
+  bool WritesConfirmed(const std::string& device) const;
+  void ConfirmWrites(const std::string& device);
   // Writes what was remembered since loading, if anything. False with `why`
   // when the file cannot be written.
   bool Save(std::string& why);

@@ -129,6 +129,77 @@ std::vector<DiscoveredVolume> DriveTable::Discover() const {
   return DiscoverVolumes(Environment.SysClassBlock, Environment.DeviceFolder);
 }
 
+char DriveTable::AddImage(const std::string& location, std::string& why) {
+  VolumeSource source;
+  source.Location = location;
+  if (!ResolveVolumeSource(source, why)) return 0;
+  DriveConfig config = DriveConfig::Load(Environment.ConfigurationFolder);
+  std::set<char> taken;
+  {
+    std::lock_guard<std::mutex> guard(Lock);
+    for (const Entry& entry : Entries) {
+      if (entry.Info.Location == location) {
+        why = location + " is listed already, as " + entry.Info.Letter + ":";
+        return 0;
+      }
+      taken.insert(entry.Info.Letter);
+    }
+  }
+  for (const DriveConfig::Drive& drive : config.Drives()) taken.insert(drive.Letter);
+  std::set<char> avoided;
+  for (const auto& [uuid, letter] : config.RememberedLetters()) avoided.insert(letter);
+  char letter = FreeLetter(taken, avoided);
+  if (letter == 0) {
+    why = "no drive letter is left for " + location;
+    return 0;
+  }
+  config.AddDrive(letter, location);
+  if (!config.Save(why)) return 0;
+  Refresh();
+  return letter;
+}
+
+bool DriveTable::IsConfigured(char letter) const {
+  std::lock_guard<std::mutex> guard(Lock);
+  for (const Entry& entry : Entries)
+    if (entry.Info.Letter == letter) return !entry.Info.Discovered;
+  return false;
+}
+
+bool DriveTable::RemoveConfigured(char letter, std::string& why) {
+  if (!IsConfigured(letter)) {
+    why = std::string(1, letter) + ": is not named in " + DriveConfig::kFileName;
+    return false;
+  }
+  DriveConfig config = DriveConfig::Load(Environment.ConfigurationFolder);
+  config.RemoveDrive(letter);
+  if (!config.Save(why)) return false;
+  Refresh();
+  return true;
+}
+
+std::string DriveTable::DeviceToConfirm(char letter) const {
+  std::string location;
+  {
+    std::lock_guard<std::mutex> guard(Lock);
+    for (const Entry& entry : Entries)
+      if (entry.Info.Letter == letter) location = entry.Info.Location;
+  }
+  std::string device = ParseVolumeLocation(location).Path;
+  dev_t number;
+  if (device.empty() || !BlockDeviceNumber(device, number)) return {};
+  if (DriveConfig::Load(Environment.ConfigurationFolder).WritesConfirmed(device)) return {};
+  return device;
+}
+
+bool DriveTable::ConfirmWrites(char letter, std::string& why) {
+  std::string device = DeviceToConfirm(letter);
+  if (device.empty()) return true;
+  DriveConfig config = DriveConfig::Load(Environment.ConfigurationFolder);
+  config.ConfirmWrites(device);
+  return config.Save(why);
+}
+
 std::vector<DriveTable::Drive> DriveTable::Drives() const {
   std::lock_guard<std::mutex> guard(Lock);
   std::vector<Drive> drives;

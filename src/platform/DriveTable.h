@@ -57,6 +57,24 @@ public:
   // full reason OpenDevice gave ("image missing", "not FAT32 or NTFS (ext4)").
   RefusalSummary BriefRefusal(const std::string& volumeName, const std::string& why) const;
 
+  // Adds an image, or partition N of a disk image ("disk.img#2"), to
+  // drives.ini under the first free letter from C, and looks again. The
+  // letter, or 0 with `why` (no such file or partition, already listed, no
+  // letter left, the file cannot be written).
+  char AddImage(const std::string& location, std::string& why);
+  // Whether drives.ini names the letter (a discovered device is not taken
+  // off that way).
+  bool IsConfigured(char letter) const;
+  // Takes a letter drives.ini names off it, and looks again.
+  bool RemoveConfigured(char letter, std::string& why);
+
+  // The block device behind a letter whose user has not yet said to write
+  // to it without asking; empty for images, unknown letters and devices
+  // confirmed once for all.
+  std::string DeviceToConfirm(char letter) const;
+  // Remembers in drives.ini not to ask again for the letter's device.
+  bool ConfirmWrites(char letter, std::string& why);
+
   // GetLogicalDriveStrings: "C:\", "D:\", ... each followed by a NUL, and a
   // final NUL.
   std::string LogicalDriveStrings() const;

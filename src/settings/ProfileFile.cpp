@@ -179,6 +179,16 @@ void ProfileFile::VisitKeys(std::string_view section, Visitor&& visit) const {
   }
 }
 
+void ProfileFile::DeleteKey(std::string_view section, std::string_view key) {
+  std::vector<size_t> doomed;
+  VisitKeys(section, [&](size_t index, const Line& line) {
+    if (EqualsIgnoringCase(line.Name, key)) doomed.push_back(index);
+    return true;
+  });
+  for (size_t i = doomed.size(); i-- > 0;)
+    Lines.erase(Lines.begin() + static_cast<std::ptrdiff_t>(doomed[i]));
+}
+
 std::optional<std::string> ProfileFile::Find(std::string_view section, std::string_view key) const {
   std::optional<std::string> found;
   VisitKeys(section, [&](size_t, const Line& line) {

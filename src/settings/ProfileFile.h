@@ -60,6 +60,8 @@ public:
   // written as blanks. Section and key names must be non-empty single-line
   // names (std::invalid_argument otherwise).
   void WriteString(std::string_view section, std::string_view key, std::string_view value);
+  // Removes every line of the key in the section; the rest stays as it is.
+  void DeleteKey(std::string_view section, std::string_view key);
 
   std::string Text() const;
 

@@ -21,6 +21,7 @@
 #include <sstream>
 
 #include "FixtureWorld.h"
+#include "LoopDevice.h"
 #include "WindowTestSupport.h"
 #include "mainwindow/DeviceWatch.h"
 #include "mainwindow/DriveTableCatalog.h"
@@ -340,6 +341,127 @@ TEST(FixtureRunTest, UnusableVolumesStayListedDisabledWithTheirReason) {
   world.WriteDrives("C=" + usable.string() + "\nG=" + busy.string() + "\n");
   form.RefreshVolumes();
   EXPECT_EQ(manual->topLevelItemCount(), 2);
+}
+
+TEST(FixtureRunTest, ImagesAndPartitionsAreAddedAndRemovedThroughTheListsMenu) {
+  FixtureWorld world;
+  fs::path first = world.BlankImage("first.img");
+  fs::path second = world.BlankImage("second.img");
+  // A disk image whose partition 1 holds the FAT32 volume.
+  fs::path disk = world.Dir.Path() / "disk.img";
+  std::ofstream(disk).flush();
+  fs::resize_file(disk, 48ull << 20);
+  ASSERT_TRUE(RunTool(QStringLiteral("sh"),
+                      {"-c", "printf 'label: dos\\nstart=2048, type=c\\n' | sfdisk --quiet "
+                             "--no-reread --no-tell-kernel \"$0\"",
+                       QString::fromStdString(disk.string())}));
+  ASSERT_TRUE(RunTool(QStringLiteral("mkfs.fat"), {"-F", "32", "-s", "1", "--offset", "2048",
+                                                   QString::fromStdString(disk.string()), "40000"}));
+  fs::path missing = world.Dir.Path() / "missing.img";
+  world.WriteDrives("C=" + first.string() + "\nD=" + missing.string() + "\n");
+
+  FormRig rig;
+  DriveTableCatalog catalog(world.Environment);
+  FormServices services = rig.Services();
+  services.Catalog = &catalog;
+  std::string chosen;
+  services.ChooseImage = [&] { return chosen; };
+  TMainForm form(services);
+  QTreeWidget* manual = form.manualdefrag->manulist;
+  ASSERT_EQ(form.Volumes().Count(), 1);
+  auto drives = [&] {
+    std::ifstream in(world.Environment.ConfigurationFolder / "drives.ini");
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  };
+
+  // An image and a partition of a disk image get the next free letters.
+  for (const std::string& location : {second.string(), disk.string() + "#1"}) {
+    chosen = location;
+    form.VolumeActions->AddImage();
+  }
+  ASSERT_EQ(form.Volumes().Count(), 3);
+  EXPECT_EQ(RowTexts(manual, 1)[0], "E:\\");
+  EXPECT_EQ(RowTexts(manual, 2)[0], "F:\\");
+  EXPECT_EQ(RowTexts(manual, 2)[2], "FAT32");
+  EXPECT_NE(drives().find("E=" + second.string() + "\n"), std::string::npos) << drives();
+  EXPECT_NE(drives().find("F=" + disk.string() + "#1"), std::string::npos) << drives();
+  EXPECT_TRUE(rig.Messages.Messages().empty());
+
+  // The same image again, or one that is not there, is refused with why.
+  for (const std::string& location : {second.string(), (world.Dir.Path() / "none.img").string()}) {
+    chosen = location;
+    form.VolumeActions->AddImage();
+  }
+  ASSERT_EQ(rig.Messages.Messages().size(), 2u);
+  EXPECT_NE(rig.Messages.Messages()[0].Text.find("listed already, as E:"), std::string::npos);
+  EXPECT_EQ(form.Volumes().Count(), 3);
+
+  // Remove takes a usable volume and the missing image off, rows and all.
+  form.VolumeActions->Remove("E:\\");
+  form.VolumeActions->Remove("D:\\");
+  EXPECT_EQ(form.Volumes().Count(), 2);
+  EXPECT_EQ(manual->topLevelItemCount(), 2);
+  EXPECT_EQ(drives().find("E="), std::string::npos) << drives();
+  EXPECT_EQ(drives().find("D="), std::string::npos) << drives();
+  EXPECT_EQ(RowTexts(manual, 1)[0], "F:\\");
+}
+
+TEST(FixtureRunTest, GoAsksOnceBeforeTheFirstWriteToABlockDevice) {
+  FixtureWorld world;
+  fs::path deviceImage = world.BlankImage("device.img");
+  fs::path image = world.BlankImage("image.img");
+  LoopDevice loop(deviceImage);
+  if (!loop.Attached()) GTEST_SKIP() << "no loop device (needs root)";
+  world.WriteDrives("C=" + loop.DevicePath() + "\nD=" + image.string() + "\n");
+
+  FormRig rig;
+  DriveTableCatalog catalog(world.Environment);
+  FormServices services = rig.Services();
+  services.Catalog = &catalog;
+  std::vector<std::string> questions;
+  WriteAnswer answer;
+  services.ConfirmWrite = [&](const std::string& question) {
+    questions.push_back(question);
+    return answer;
+  };
+  TMainForm form(services);
+  ASSERT_EQ(form.Volumes().Count(), 2);
+  form.show();
+  for (int row : {0, 1}) form.Volumes().Item(row)->setCheckState(0, Qt::Checked);
+  PumpPending();
+  TDefragThread& device = form.Volumes().Job(0);
+  TDefragThread& file = form.Volumes().Job(1);
+  auto passDone = [&](TDefragThread& job, int reports) {
+    return PumpUntil([&] { return rig.Reports.Openings == reports && job.State() == dsDefragged; });
+  };
+
+  // No: the device is left alone, the image is worked on without a word.
+  answer = {false, false};
+  QTest::mouseClick(form.manualdefrag->ManuDefragBtn, Qt::LeftButton);
+  ASSERT_EQ(questions.size(), 1u);
+  EXPECT_NE(questions[0].find("C: is the disk partition " + loop.DevicePath()), std::string::npos)
+      << questions[0];
+  EXPECT_NE(questions[0].find("offline"), std::string::npos);
+  EXPECT_NE(questions[0].find("journals"), std::string::npos);
+  ASSERT_TRUE(passDone(file, 1));
+  EXPECT_EQ(int(device.State()), int(dsIdle));
+
+  // Yes, and not again: asked once more, then never.
+  answer = {true, true};
+  form.Volumes().Item(1)->setCheckState(0, Qt::Unchecked);
+  PumpPending();
+  QTest::mouseClick(form.manualdefrag->ManuDefragBtn, Qt::LeftButton);
+  ASSERT_EQ(questions.size(), 2u);
+  ASSERT_TRUE(passDone(device, 2));
+  std::ifstream drives(world.Environment.ConfigurationFolder / "drives.ini");
+  std::stringstream text;
+  text << drives.rdbuf();
+  EXPECT_NE(text.str().find("[confirmed]"), std::string::npos) << text.str();
+  QTest::mouseClick(form.manualdefrag->ManuDefragBtn, Qt::LeftButton);
+  ASSERT_TRUE(PumpUntil([&] { return rig.Reports.Openings == 3; }));
+  EXPECT_EQ(questions.size(), 2u);
 }
 
 TEST(FixtureRunTest, VolumesComeAndGoWithTheDriveTable) {
