@@ -139,12 +139,8 @@ bool TDefrag::ReadFreeSpaceByAnswers(uint8_t purpose) {
   if (purpose == 0) {
     Map->ClearCategory(mcFree);
     Map->ClearCategory(mcUsed);
-  } else if (purpose == dmFast) {
-    FastFree.ClearNodes();
-  } else if (purpose == dmOptimize) {
-    MiddleFree.ClearNodes();
-    FrontFree.ClearNodes();
-    BackFree.ClearNodes();
+  } else if (purpose == dmFast || purpose == dmOptimize) {
+    ClearFreeSpace(purpose);
   }
 
   // The run counters carry over from one answer to the next, so a run that
