@@ -14,6 +14,9 @@ namespace {
 constexpr int kTitlePixels = 22;
 constexpr int kLinkTop = 5;
 constexpr int kLinkHeight = 16;
+// The second row of links, right-aligned under the first.
+constexpr int kSecondRowGap = 4;
+constexpr QRect kAboutPlace(628, kLinkTop + kLinkHeight + kSecondRowGap, 116, kLinkHeight);
 
 void MakeWhite(QLabel* label) { label->setStyleSheet(QStringLiteral("color: white;")); }
 } // namespace
@@ -42,7 +45,8 @@ HeaderStrip::HeaderStrip(QWidget* parent) : QWidget(parent) {
                               QRect(520, kLinkTop, 100, kLinkHeight));
   LabelLanguage = MakeLink(this, "LabelLanguage", "Language", QRect(628, kLinkTop, 56, kLinkHeight));
   LabelFeedBack = MakeLink(this, "LabelFeedBack", "Feedback", QRect(688, kLinkTop, 56, kLinkHeight));
-  for (QLabel* link : {LabelCheckUpdate, LabelLanguage, LabelFeedBack}) {
+  LabelAbout = MakeLink(this, "LabelAbout", "About", kAboutPlace);
+  for (QLabel* link : {LabelCheckUpdate, LabelLanguage, LabelFeedBack, LabelAbout}) {
     MakeWhite(link);
     link->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     // Reached by Tab; framed while it has the focus.
@@ -60,6 +64,7 @@ bool HeaderStrip::eventFilter(QObject* watched, QEvent* event) {
     if (watched == LabelCheckUpdate) emit LinkClicked(kCheckUpdate);
     if (watched == LabelLanguage) emit LinkClicked(kLanguage);
     if (watched == LabelFeedBack) emit LinkClicked(kFeedBack);
+    if (watched == LabelAbout) emit LinkClicked(kAbout);
     if (keyed) return true;
   }
   if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {

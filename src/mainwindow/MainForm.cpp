@@ -116,14 +116,18 @@ void TMainForm::CreateFrame() {
   // Enabled from the start, as designed.
   CpuTimer->start();
 
-  Progress = std::make_unique<TaskbarProgress>(
-      *this, Service.DesktopBus ? Service.DesktopBus() : QDBusConnection::sessionBus());
+  const QDBusConnection desktopBus =
+      Service.DesktopBus ? Service.DesktopBus() : QDBusConnection::sessionBus();
+  Progress = std::make_unique<TaskbarProgress>(*this, desktopBus);
+  Notices = std::make_unique<DesktopNotifications>(desktopBus);
+  About = new AboutForm(this);
   Tray = new TrayIcon(this);
   connect(Tray, &TrayIcon::ShowWindowRequested, this,
           [this] { InstanceMessageReceived(MSG_SHOW_WINDOW); });
   connect(Tray->TrayMenu_Restore, &QAction::triggered, this,
           [this] { InstanceMessageReceived(MSG_SHOW_WINDOW); });
   connect(Tray->TrayMenu_Exit, &QAction::triggered, this, &TMainForm::ExitProgram);
+  connect(Tray->TrayMenu_About, &QAction::triggered, this, &TMainForm::ShowAbout);
 
   JobMessages = std::make_unique<MessageBoxNotifier>(
       Dispatcher, Service.Messages ? *Service.Messages : static_cast<UserNotifier&>(PlainBoxes));
@@ -232,7 +236,10 @@ void TMainForm::StartScheduledDefrag(bool onlyAtRest) {
         TDefragThread& job = VolumeRows->Job(i);
         if (!IsLive(job)) break;
         // Nobody waits at the screen for a scheduled run.
-        if (!onlyAtRest || IsAtRest(job.State())) job.DefragDeal(jcManualDefrag, mode, false);
+        if (!onlyAtRest || IsAtRest(job.State())) {
+          job.DefragDeal(jcManualDefrag, mode, false);
+          VolumeRows->NoteStarter(job, false);
+        }
         break;
       }
     }
@@ -382,6 +389,8 @@ void TMainForm::RefreshVolumes() {
 void TMainForm::ReprobeVolumes() {
   if (VolumeRows->ReprobeWaitingVolumes()) ApplySizeLimits();
 }
+
+bool TMainForm::OutOfSight() const { return !isVisible() || isMinimized(); }
 
 void TMainForm::HideToTray() {
   if (Tray->IsAvailable())

@@ -14,8 +14,10 @@
 #include <memory>
 #include <string>
 
+#include "mainwindow/AboutForm.h"
 #include "mainwindow/AutoDefragPage.h"
 #include "mainwindow/AutoDefragScheduler.h"
+#include "mainwindow/DesktopNotifications.h"
 #include "mainwindow/FormServices.h"
 #include "mainwindow/HeaderStrip.h"
 #include "mainwindow/InstanceMessage.h"
@@ -86,6 +88,10 @@ public:
   TrayIcon* Tray;
   // The progress in the title and on the task bar entry.
   std::unique_ptr<TaskbarProgress> Progress;
+  // Notices on the desktop of runs that ended while the window was hidden.
+  std::unique_ptr<DesktopNotifications> Notices;
+  // The About box of the header link and the tray menu.
+  AboutForm* About;
   // "Add image…" and "Remove" of the manual list's menu.
   VolumeMenu* VolumeActions = nullptr;
 
@@ -142,6 +148,11 @@ public:
   // The chooser the header link "Language" shows; null for none.
   void SetLanguageChooser(Tswitchlangform* chooser) { LanguageChooser = chooser; }
   void ShowLanguageChooser();
+  // The About box, over the window or alone when the window is hidden.
+  void ShowAbout();
+  // Whether the user cannot see the window: hidden in the tray or
+  // minimised.
+  bool OutOfSight() const;
 
   // ManualPageHost
   std::vector<TDefragThread*> TickedJobs() override;
@@ -150,6 +161,7 @@ public:
   bool MayWrite(TDefragThread& job) override;
   TLanguage& Language() override { return Settings->Translator; }
   void SetCurrentVolumeIndex(int32_t index) override { CurrentVolumeIndex = index; }
+  void NoteStartedByUser(TDefragThread& job) override { VolumeRows->NoteStarter(job, true); }
 
 public slots:
   void Timer_GetDefragRuntimeDataTimer();

@@ -31,6 +31,9 @@ void TMainForm::ConnectOptions() {
     case HeaderStrip::kLanguage:
       ShowLanguageChooser();
       break;
+    case HeaderStrip::kAbout:
+      ShowAbout();
+      break;
     default:
       break;
     }
@@ -110,6 +113,7 @@ void TMainForm::Translate() {
   // Texts of another length need their places again.
   Side->FitCaptions();
   manualdefrag->ArrangeTexts();
+  About->Translate(Language());
 }
 
 void TMainForm::OpenLink(const std::string& link) {
@@ -119,6 +123,8 @@ void TMainForm::OpenLink(const std::string& link) {
   else
     QDesktopServices::openUrl(QUrl(QString::fromStdString(link)));
 }
+
+void TMainForm::ShowAbout() { About->ShowOver(*this); }
 
 void TMainForm::ShowLanguageChooser() {
   if (LanguageChooser != nullptr) LanguageChooser->ShowModal();

@@ -273,13 +273,18 @@ template <typename Command> void ManualPage::ForEachTickedJob(Command command) {
 void ManualPage::ManuDefragBtnClick() {
   uint8_t mode = ChosenMode();
   ForEachTickedJob([this, mode](TDefragThread& job) {
-    if (Host.MayWrite(job)) job.DefragDeal(jcManualDefrag, mode);
+    if (!Host.MayWrite(job)) return;
+    job.DefragDeal(jcManualDefrag, mode);
+    Host.NoteStartedByUser(job);
   });
 }
 
 void ManualPage::ManuAnalyzeBtnClick() {
   uint8_t mode = ChosenMode();
-  ForEachTickedJob([mode](TDefragThread& job) { job.AnalyzeDeal(mode); });
+  ForEachTickedJob([this, mode](TDefragThread& job) {
+    job.AnalyzeDeal(mode);
+    Host.NoteStartedByUser(job);
+  });
 }
 
 void ManualPage::ManuPauseBtnClick() {

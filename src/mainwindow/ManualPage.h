@@ -34,6 +34,9 @@ public:
   virtual TLanguage& Language() = 0;
   // The row whose map, progress and totals are shown.
   virtual void SetCurrentVolumeIndex(int32_t index) = 0;
+  // Analyze or GO gave the job its command: the end of that run is told on
+  // the desktop when the window is hidden.
+  virtual void NoteStartedByUser(TDefragThread& job) { (void)job; }
   // Whether GO may write to the job's volume: a real block device asks its
   // user first, once unless told not to again.
   virtual bool MayWrite(TDefragThread& job) {

@@ -200,6 +200,10 @@ void StatusTick::TakeCompletion(int row) {
     volumes.SetPassVerdict(row, job.Engine().Device().GetWriteVerdict());
     written = volumes.PassVerdict(row).Result == WriteVerdict::Kind::Sound;
   }
+  // Told before a report or the countdown opens, which may hold the tick.
+  if ((notice == ncAnalyzed || notice == ncDefragged) && volumes.TakeStartedByUser(row) &&
+      Form.OutOfSight())
+    TellFinishedRun(row, notice, written);
   switch (notice) {
   case ncDefragged: {
     TDateTime now = Form.SystemClock().Now();
@@ -236,6 +240,33 @@ void StatusTick::TakeCompletion(int row) {
   default:
     break;
   }
+}
+
+void StatusTick::TellFinishedRun(int row, uint8_t notice, bool written) {
+  VolumeList& volumes = Form.Volumes();
+  TDefragThread& job = volumes.Job(row);
+  TLanguage& language = Form.Language();
+  const TDefragReport& report = *job.Engine().Report;
+  const std::string volume = std::string(1, volumes.Letter(row)) + ":";
+  const MessageText& title = notice == ncAnalyzed     ? messages::kFinishedAnalysis
+                             : !written               ? messages::kFinishedNotDone
+                             : job.Mode() == dmFast   ? messages::kFinishedDefrag
+                                                      : messages::kFinishedOptimize;
+  std::string body;
+  if (notice == ncAnalyzed) {
+    body = FormatWithInteger(
+        FormatWithInteger(language.Lookup(messages::kFinishedCounts),
+                          int64_t(report.FileCount) + report.DirCount),
+        int64_t(report.FragmentedFileCount) + report.FragmentedDirCount);
+  } else if (written) {
+    body = FormatWithInteger(language.Lookup(messages::kFinishedDefragged),
+                             int64_t(report.DefraggedFileCount) + report.DefraggedDirCount);
+  } else {
+    // The device's own words on why the pass was not made.
+    body = volumes.PassVerdict(row).Reason;
+  }
+  Form.Notices->Notify(QString::fromStdString(FormatWithText(language.Lookup(title), volume)),
+                       QString::fromStdString(body));
 }
 
 void StatusTick::ShowAutoPageLabels() {

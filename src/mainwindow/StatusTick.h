@@ -32,6 +32,9 @@ private:
   // The mean progress of the running jobs in the title and on the task bar.
   void ShowProgress();
   void TakeCompletion(int row);
+  // The end of a run the user started, on the desktop while the window is
+  // out of sight.
+  void TellFinishedRun(int row, uint8_t notice, bool written);
   void ShowAutoPageLabels();
   bool AnyJobRunning();
   // Presses View Report for the row's volume.

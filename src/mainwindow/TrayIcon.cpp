@@ -26,6 +26,8 @@ TrayIcon::TrayIcon(QObject* parent) : QObject(parent) {
   TrayMenu_HomePage->setObjectName(QStringLiteral("TrayMenu_HomePage"));
   TrayMenu_FeedBack = TrayMenu->addAction(QStringLiteral("FeedBack"));
   TrayMenu_FeedBack->setObjectName(QStringLiteral("TrayMenu_FeedBack"));
+  TrayMenu_About = TrayMenu->addAction(QStringLiteral("About Quillo Defrag"));
+  TrayMenu_About->setObjectName(QStringLiteral("TrayMenu_About"));
   TrayMenu_Exit = TrayMenu->addAction(QStringLiteral("Exit"));
   TrayMenu_Exit->setObjectName(QStringLiteral("TrayMenu_Exit"));
 

@@ -45,6 +45,7 @@ public:
   QAction* TrayMenu_Restore;
   QAction* TrayMenu_HomePage;
   QAction* TrayMenu_FeedBack;
+  QAction* TrayMenu_About;
   QAction* TrayMenu_Exit;
   QList<QIcon> ImageList_AutoDefrag;
   // The animation's frame counter, -1 while resting.

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "mainwindow/VolumeList.h"
 
+#include <utility>
+
 #include <QLocale>
 
 #include <algorithm>
@@ -95,6 +97,15 @@ bool VolumeList::TakeUnreportedDeath(int row) {
   if (entry.DeathReported || !entry.Job->IsDead()) return false;
   entry.DeathReported = true;
   return true;
+}
+
+void VolumeList::NoteStarter(const TDefragThread& job, bool byUser) {
+  for (Row& entry : Rows)
+    if (entry.Job.get() == &job) entry.StartedByUser = byUser;
+}
+
+bool VolumeList::TakeStartedByUser(int row) {
+  return std::exchange(Rows[size_t(row)].StartedByUser, false);
 }
 
 bool VolumeList::IsTicked(int row) const { return Item(row)->checkState(0) == Qt::Checked; }

@@ -72,6 +72,10 @@ public:
   // True once for a row whose job has died, the first time it is asked
   // after the death: the error is told to the user once.
   bool TakeUnreportedDeath(int row);
+  // Who gave the job its last command: the user from the manual page, or
+  // the schedule. Taken once, when the command's run ends.
+  void NoteStarter(const TDefragThread& job, bool byUser);
+  bool TakeStartedByUser(int row);
   VolumeMapView& Map(int row) { return *Rows[size_t(row)].View; }
   // Where the row's volume lies, its label and drive, one per line; the
   // status tooltip adds to it.
@@ -105,6 +109,7 @@ private:
     WriteVerdict Verdict;
     bool DeathReported = false;
     QString Identity = QString();
+    bool StartedByUser = false;
   };
   // A volume that cannot be used: an item of the manual list after the
   // rows, disabled, with a few words in its status and the reason in its

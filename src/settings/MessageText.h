@@ -66,6 +66,20 @@ inline constexpr MessageText kJobError{"JobError", "Error: %s"};
 // system's answer.
 inline constexpr MessageText kPowerOffRefused{"PowerOffRefused",
                                               "The computer could not be switched off: %s"};
+// The Qt line of the About box: the running version, then the one the
+// program was built with.
+inline constexpr MessageText kBuiltWith{"AboutBuiltWith", "%s (built with %s)"};
+// The desktop notification of a run the user started, ended while the
+// window was hidden: its title ("%s" is the volume) and its text.
+inline constexpr MessageText kFinishedAnalysis{"FinishedAnalysis", "Analysis of %s finished"};
+inline constexpr MessageText kFinishedDefrag{"FinishedDefrag", "Defragmentation of %s finished"};
+inline constexpr MessageText kFinishedOptimize{"FinishedOptimize",
+                                               "Defragmentation and optimization of %s finished"};
+inline constexpr MessageText kFinishedNotDone{"FinishedNotDone", "Defragmentation of %s not completed"};
+inline constexpr MessageText kFinishedCounts{"FinishedCounts",
+                                             "%d files and directories, %d of them fragmented"};
+inline constexpr MessageText kFinishedDefragged{"FinishedDefragged",
+                                                "%d files and directories defragmented"};
 inline constexpr MessageText kStartAutoDefrag{
     "StartAutoDefrag", "Start Auto Defrag when system idle exceeds(%d minutes)"};
 inline constexpr MessageText kStartSchedule{"StartSchedule", "Start scheduled defragment"};
@@ -97,6 +111,9 @@ inline constexpr std::array kAllMessageTexts = {
     messages::kUnmovable,
     messages::kNoSystemVolume,    messages::kRefused,           messages::kWriteFailed,
     messages::kJobError,          messages::kPowerOffRefused,   messages::kInUse,
+    messages::kBuiltWith,         messages::kFinishedAnalysis,  messages::kFinishedDefrag,
+    messages::kFinishedOptimize,  messages::kFinishedNotDone,   messages::kFinishedCounts,
+    messages::kFinishedDefragged,
 };
 
 } // namespace quillo

@@ -115,7 +115,7 @@ TEST(Keyboard, TabReachesTilesAndLinksAndEnterActivatesWhatHasTheFocus) {
                               "Overlay_Tile_Schedule", "Overlay_Tile_Option"})
     EXPECT_TRUE(wasReached(form.Side->findChild<QWidget*>(overlay))) << overlay;
   for (const QLabel* link : {form.Header->LabelCheckUpdate, form.Header->LabelLanguage,
-                             form.Header->LabelFeedBack})
+                             form.Header->LabelFeedBack, form.Header->LabelAbout})
     EXPECT_TRUE(wasReached(link)) << link->objectName().toStdString();
 
   // Enter on a focused tile opens its page; on a focused link it follows
@@ -127,6 +127,10 @@ TEST(Keyboard, TabReachesTilesAndLinksAndEnterActivatesWhatHasTheFocus) {
   form.Header->LabelFeedBack->setFocus(Qt::TabFocusReason);
   QTest::keyClick(form.Header->LabelFeedBack, Qt::Key_Enter);
   EXPECT_EQ(windows.Links.size(), 1u);
+  form.Header->LabelAbout->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(form.Header->LabelAbout, Qt::Key_Enter);
+  EXPECT_TRUE(form.About->isVisible());
+  form.About->close();
   // Enter presses the focused button.
   form.PageControl->setCurrentWidget(form.Option);
   QSignalSpy cancelled(form.Option->SettingCancelBtn, &QAbstractButton::clicked);

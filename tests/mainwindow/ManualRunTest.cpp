@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QTest>
 
+#include "PrivateSessionBus.h"
 #include "WindowTestSupport.h"
 #include <fstream>
 
@@ -236,10 +237,7 @@ TEST_F(ManualRunTest, TrayAnimatesWhileAJobRuns) {
 // A message bus of the test's own, and a monitor of the dock's signals on it.
 class PrivateBus {
 public:
-  PrivateBus() {
-    Daemon.start(QStringLiteral("dbus-daemon"),
-                 {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
-    if (Daemon.waitForReadyRead(kWaitMilliseconds)) Address = QString::fromUtf8(Daemon.readLine()).trimmed();
+  PrivateBus() : Address(Bus.Address) {
     Monitor.setProcessChannelMode(QProcess::MergedChannels);
     Monitor.start(QStringLiteral("dbus-monitor"),
                   {QStringLiteral("--address"), Address,
@@ -250,18 +248,15 @@ public:
   ~PrivateBus() {
     Monitor.kill();
     Monitor.waitForFinished();
-    Daemon.kill();
-    Daemon.waitForFinished();
   }
   QString Heard() {
     Output += QString::fromUtf8(Monitor.readAll());
     return Output;
   }
 
-  static constexpr int kWaitMilliseconds = 10000;
-  QProcess Daemon;
-  QProcess Monitor;
+  PrivateSessionBus Bus;
   QString Address;
+  QProcess Monitor;
   QString Output;
 };
 

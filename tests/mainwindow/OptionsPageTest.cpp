@@ -376,7 +376,7 @@ TEST_F(OptionsPageTest, TrayClicksAndRestoreShowTheWindow) {
   EXPECT_TRUE(Form->isVisible());
   QStringList items;
   for (QAction* action : Form->Tray->TrayMenu->actions()) items << action->text();
-  EXPECT_EQ(items, QStringList({"Restore QuilloDefrag", "", "HomePage", "FeedBack", "Exit"}));
+  EXPECT_EQ(items, QStringList({"Restore QuilloDefrag", "", "HomePage", "FeedBack", "About Quillo Defrag", "Exit"}));
 }
 
 } // namespace

@@ -97,7 +97,7 @@ TEST(LanguageFilesTest, EnglishHoldsEveryRunTimeTextWithItsBuiltInWording) {
     const auto& section = english.Sections.at(AsciiLower(text.Section));
     EXPECT_EQ(section.at(AsciiLower(text.Key)), text.Default);
   }
-  for (const char* window : {"mainform", "reportform", "reportcontent", "switchlangform"}) {
+  for (const char* window : {"mainform", "reportform", "reportcontent", "switchlangform", "aboutform"}) {
     EXPECT_EQ(english.Sections.count(window), 1u) << window;
   }
 }
