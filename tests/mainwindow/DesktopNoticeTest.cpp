@@ -50,7 +50,7 @@ constexpr const char* kServiceConnection = "quillo-notice-service";
 // sent before it has been heard too.
 const QString kMarker = QStringLiteral("marker");
 
-enum class Start { Analyze, Go, Schedule };
+enum class Start { Analyze, Go, GoOptimize, Schedule };
 enum class Sight { Hidden, Minimised, Shown };
 
 struct Case {
@@ -82,6 +82,10 @@ TEST(DesktopNotice, OneNoticePerRunStartedByHandWhileOutOfSightAndNoneOtherwise)
   auto joined = [](const TDefragReport&) {
     return QStringLiteral("3 files and directories defragmented");
   };
+  auto optimised = [](const TDefragReport& report) {
+    return QStringLiteral("%1 files and directories defragmented")
+        .arg(report.DefraggedFileCount + report.DefraggedDirCount);
+  };
   auto german = [](const TDefragReport& report) {
     return QStringLiteral("%1 Dateien und Ordner, davon %2 fragmentiert")
         .arg(report.FileCount + report.DirCount)
@@ -92,6 +96,8 @@ TEST(DesktopNotice, OneNoticePerRunStartedByHandWhileOutOfSightAndNoneOtherwise)
        analysed},
       {"defrag, hidden", Start::Go, Sight::Hidden, "English", "Defragmentation of C: finished",
        joined},
+      {"defrag and optimize, hidden", Start::GoOptimize, Sight::Hidden, "English",
+       "Defragmentation and optimization of C: finished", optimised},
       {"defrag, minimised", Start::Go, Sight::Minimised, "English",
        "Defragmentation of C: finished", joined},
       {"analysis, hidden, German", Start::Analyze, Sight::Hidden, "Deutsch",
@@ -121,7 +127,10 @@ TEST(DesktopNotice, OneNoticePerRunStartedByHandWhileOutOfSightAndNoneOtherwise)
     if (test.Where == Sight::Minimised) form->showMinimized();
     TDefragThread& job = form->Volumes().Job(0);
     if (test.How == Start::Analyze) form->manualdefrag->ManuAnalyzeBtn->click();
-    if (test.How == Start::Go) form->manualdefrag->ManuDefragBtn->click();
+    if (test.How == Start::GoOptimize)
+      form->manualdefrag->ComboBox_FastOrOptDefrag->setCurrentIndex(ManualPage::kMethodOptimize);
+    if (test.How == Start::Go || test.How == Start::GoOptimize)
+      form->manualdefrag->ManuDefragBtn->click();
     const uint8_t done = test.How == Start::Analyze ? dsAnalyzed : dsDefragged;
     // Finished, and the tick that takes the completion has run.
     ASSERT_TRUE(PumpUntil([&] { return job.State() == done && job.IsParked(); }));
