@@ -8,6 +8,7 @@
 
 #include "platform/InterruptSignal.h"
 #include "platform/ntfs/AttributeListLinks.h"
+#include "platform/ntfs/CachedStorage.h"
 #include "platform/ntfs/ClusterMove.h"
 #include "platform/ntfs/ImageFile.h"
 #include "platform/ntfs/LibraryLog.h"
@@ -68,6 +69,9 @@ std::string LibraryFailure(const std::string& what) {
 // --- Opening ---
 
 NtfsVolume::NtfsVolume(NtfsVolumeOptions options) : Options(std::move(options)) {
+  // Every write of this process to the volume goes through Options.Storage,
+  // which keeps the cache under it coherent.
+  Options.Storage = std::make_unique<CachedStorage>(std::move(Options.Storage));
   if (!Options.JournalOpener) Options.JournalOpener = ImageFile::Open;
   Journal = std::make_unique<UndoJournal>(Options.JournalFolder, Options.JournalOpener);
 }
