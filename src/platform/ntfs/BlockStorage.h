@@ -19,6 +19,11 @@ public:
   // Reads up to `length` bytes; returns the count read (short at the end of
   // the storage) or -1 on an I/O error.
   virtual int64_t ReadAt(uint64_t offset, void* data, size_t length) = 0;
+  // A read of the volume's metadata, which may be served from a cache;
+  // file data is read with ReadAt.
+  virtual int64_t ReadMetadataAt(uint64_t offset, void* data, size_t length) {
+    return ReadAt(offset, data, length);
+  }
   // Writes all `length` bytes or fails.
   virtual bool WriteAt(uint64_t offset, const void* data, size_t length) = 0;
   // Makes every completed write durable.

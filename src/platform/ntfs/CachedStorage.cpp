@@ -29,17 +29,32 @@ const CachedStorage::Block* CachedStorage::Fetch(uint64_t number) {
 }
 
 int64_t CachedStorage::ReadAt(uint64_t offset, void* data, size_t length) {
-  uint64_t number = offset / kBlockBytes;
   size_t within = size_t(offset % kBlockBytes);
   if (length == 0 || length >= kBlockBytes || within + length > kBlockBytes)
     return Inner->ReadAt(offset, data, length);
+  return ReadCached(offset, data, length);
+}
+
+int64_t CachedStorage::ReadMetadataAt(uint64_t offset, void* data, size_t length) {
+  if (length == 0 || length > kLargestCachedRead) return Inner->ReadAt(offset, data, length);
+  return ReadCached(offset, data, length);
+}
+
+int64_t CachedStorage::ReadCached(uint64_t offset, void* data, size_t length) {
   std::lock_guard<std::mutex> guard(Lock);
-  const Block* block = Fetch(number);
-  if (!block) return -1;
-  if (within >= block->Bytes.size()) return 0;
-  size_t take = std::min(length, block->Bytes.size() - within);
-  std::memcpy(data, block->Bytes.data() + within, take);
-  return int64_t(take);
+  auto* out = static_cast<uint8_t*>(data);
+  size_t done = 0;
+  while (done < length) {
+    uint64_t at = offset + done;
+    size_t within = size_t(at % kBlockBytes);
+    const Block* block = Fetch(at / kBlockBytes);
+    if (!block) return -1;
+    if (within >= block->Bytes.size()) break; // the end of the storage
+    size_t take = std::min(length - done, block->Bytes.size() - within);
+    std::memcpy(out + done, block->Bytes.data() + within, take);
+    done += take;
+  }
+  return int64_t(done);
 }
 
 void CachedStorage::Forget(uint64_t first, uint64_t last) {

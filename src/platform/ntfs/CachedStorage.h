@@ -12,9 +12,10 @@
 
 namespace quillo {
 
-// Keeps the blocks behind small reads. libntfs-3g reads its bitmaps a byte at
-// a time and MFT records one by one; each of those was a system call. Larger
-// reads (file data) pass straight through.
+// Keeps the blocks behind small reads and metadata reads. libntfs-3g reads
+// its bitmaps a byte at a time and MFT records one by one, and the MFT's
+// bitmap is read again after each move; each of those was a system call.
+// File data and large reads pass straight through.
 //
 // The cache is coherent only because every write of this process to the
 // volume goes through this object: a write updates the cached blocks it
@@ -24,10 +25,13 @@ class CachedStorage final : public BlockStorage {
 public:
   static constexpr size_t kBlockBytes = 4096;
   static constexpr size_t kDefaultBlocks = 2048; // 8 MiB
+  // Larger metadata reads (batches of MFT records) are read once in order.
+  static constexpr size_t kLargestCachedRead = 64 * 1024;
 
   explicit CachedStorage(std::unique_ptr<BlockStorage> inner, size_t capacityBlocks = kDefaultBlocks);
 
   int64_t ReadAt(uint64_t offset, void* data, size_t length) override;
+  int64_t ReadMetadataAt(uint64_t offset, void* data, size_t length) override;
   bool WriteAt(uint64_t offset, const void* data, size_t length) override;
   bool Sync() override { return Inner->Sync(); }
   bool Resize(uint64_t size) override;
@@ -42,6 +46,7 @@ private:
     std::list<uint64_t>::iterator Use;
   };
   const Block* Fetch(uint64_t number);
+  int64_t ReadCached(uint64_t offset, void* data, size_t length);
   void Forget(uint64_t first, uint64_t last);
 
   std::unique_ptr<BlockStorage> Inner;

@@ -88,7 +88,7 @@ bool ClusterMove::CopyPieces(const std::vector<MovedPiece>& pieces) {
       if (from) {
         std::memcpy(buffer.data() + filled, from, step);
         from += step;
-      } else if (Device.Read(source, buffer.data() + filled, step) != int64_t(step)) {
+      } else if (Device.ReadData(source, buffer.data() + filled, step) != int64_t(step)) {
         return false;
       }
       filled += step;
@@ -115,7 +115,7 @@ bool ClusterMove::CopyPieces(const std::vector<MovedPiece>& pieces) {
         return false;
     } else {
       span.resize(size_t((spanEnd - spanStart) * clusterBytes));
-      if (Device.Read(uint64_t(spanStart * clusterBytes), span.data(), span.size()) !=
+      if (Device.ReadData(uint64_t(spanStart * clusterBytes), span.data(), span.size()) !=
           int64_t(span.size()))
         return false;
       for (size_t k = first; k < last; ++k)

@@ -126,6 +126,10 @@ int64_t LibraryDevice::Read(uint64_t offset, void* data, size_t length) {
   return Held.Read(*Storage, offset, data, length);
 }
 
+int64_t LibraryDevice::ReadData(uint64_t offset, void* data, size_t length) {
+  return Held.Read(*Storage, offset, data, length, false);
+}
+
 int64_t LibraryDevice::LibraryWrite(uint64_t offset, const void* data, size_t length) {
   switch (Writes) {
   case LibraryWrites::Refuse:

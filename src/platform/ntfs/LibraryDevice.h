@@ -44,6 +44,8 @@ public:
 
   // Reads as the library would see the volume (held writes included).
   int64_t Read(uint64_t offset, void* data, size_t length);
+  // The same for file data, which is not kept in the storage's cache.
+  int64_t ReadData(uint64_t offset, void* data, size_t length);
   // Called from the device operations.
   int64_t LibraryWrite(uint64_t offset, const void* data, size_t length);
 

@@ -8,8 +8,9 @@
 namespace quillo {
 
 int64_t PendingWrites::Read(BlockStorage& base, uint64_t offset, void* data,
-                            size_t length) const {
-  int64_t got = base.ReadAt(offset, data, length);
+                            size_t length, bool metadata) const {
+  int64_t got = metadata ? base.ReadMetadataAt(offset, data, length)
+                         : base.ReadAt(offset, data, length);
   if (got <= 0 || Sectors.empty()) return got;
   uint64_t end = offset + uint64_t(got);
   auto* out = static_cast<uint8_t*>(data);

@@ -18,7 +18,10 @@ namespace quillo {
 // failed step be taken back without the steps held before it.
 class PendingWrites {
 public:
-  int64_t Read(BlockStorage& base, uint64_t offset, void* data, size_t length) const;
+  // `metadata`: the library's own reads, which the storage may cache; file
+  // data is read past the cache.
+  int64_t Read(BlockStorage& base, uint64_t offset, void* data, size_t length,
+               bool metadata = true) const;
   bool Write(BlockStorage& base, uint64_t offset, const void* data, size_t length);
 
   bool Empty() const { return Sectors.empty(); }

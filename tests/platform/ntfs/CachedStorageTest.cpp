@@ -77,7 +77,9 @@ TEST(CachedStorage, ReadsAlwaysGiveWhatTheStorageHoldsThroughWritesFailuresAndEv
     }
     default: {
       std::vector<uint8_t> got(length, 0xEE);
-      int64_t read = cached.ReadAt(offset, got.data(), length);
+      bool metadata = random() % 2 == 0;
+      int64_t read = metadata ? cached.ReadMetadataAt(offset, got.data(), length)
+                              : cached.ReadAt(offset, got.data(), length);
       size_t want = offset >= kStorageBytes ? 0 : std::min<size_t>(length, kStorageBytes - offset);
       ASSERT_EQ(read, int64_t(want)) << "step " << step;
       ASSERT_TRUE(std::equal(got.begin(), got.begin() + want, bytes.begin() + offset))
@@ -104,6 +106,12 @@ TEST(CachedStorage, ByteByByteReadsOfABlockReachTheStorageOnce) {
   ASSERT_EQ(cached.ReadAt(start, data.data(), data.size()), int64_t(data.size()));
   ASSERT_EQ(cached.ReadAt(start, data.data(), data.size()), int64_t(data.size()));
   EXPECT_EQ(below->Reads, 3);
+  // Metadata reads of several blocks are kept: the MFT's bitmap is read
+  // whole after every move.
+  std::vector<uint8_t> bitmap(3 * CachedStorage::kBlockBytes + 100);
+  for (int round = 0; round < 3; ++round)
+    ASSERT_EQ(cached.ReadMetadataAt(start + 7, bitmap.data(), bitmap.size()), int64_t(bitmap.size()));
+  EXPECT_EQ(below->Reads, 3 + 4 - 1); // the first block was kept already
 }
 
 } // namespace
