@@ -21,7 +21,7 @@ constexpr size_t kShownArgumentBytes = 40;
 constexpr const char* kEllipsis = "...";
 
 enum class OptionId {
-  Optimize, Exclude, SizeLimit, Json, Map, Quiet, Sort, Color, Help, Version,
+  Optimize, Exclude, SizeLimit, Json, Map, Quiet, Unmount, Sort, Color, Help, Version,
   Show, RunSchedule, StopAndExit,
 };
 
@@ -44,6 +44,7 @@ constexpr OptionSpec kOptions[] = {
     {"json", 'j', OptionId::Json, OptionSpec::NoArgument},
     {"map", 'm', OptionId::Map, OptionSpec::NoArgument},
     {"quiet", 'q', OptionId::Quiet, OptionSpec::NoArgument},
+    {"unmount", 0, OptionId::Unmount, OptionSpec::NoArgument},
     {"sort", 0, OptionId::Sort, OptionSpec::RequiredArgument},
     {"color", 0, OptionId::Color, OptionSpec::OptionalArgument},
     {"colour", 0, OptionId::Color, OptionSpec::OptionalArgument},
@@ -145,6 +146,9 @@ void Apply(CommandLine& line, const OptionSpec& spec, const std::optional<std::s
     break;
   case OptionId::Quiet:
     line.Quiet = true;
+    break;
+  case OptionId::Unmount:
+    line.Unmount = true;
     break;
   case OptionId::Sort:
     line.Sort = ParseSortKey(*value);
@@ -276,7 +280,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
       throw UsageError("'window' needs one of --show, --run-schedule and --stop-and-exit");
     if (!line.Targets.empty()) throw UsageError("'window' takes no targets");
     if (line.Optimize || !line.Excludes.empty() || line.SizeLimit != 0 || line.Map ||
-        line.Sort != SortKey::None || line.Json)
+        line.Sort != SortKey::None || line.Json || line.Unmount)
       throw UsageError("'window' takes only --show, --run-schedule or --stop-and-exit");
     return line;
   }
@@ -285,7 +289,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
   if (line.Command == Subcommand::List) {
     if (!line.Targets.empty()) throw UsageError("'list' takes no targets");
     if (line.Optimize || !line.Excludes.empty() || line.SizeLimit != 0 || line.Map ||
-        line.Sort != SortKey::None)
+        line.Sort != SortKey::None || line.Unmount)
       throw UsageError("'list' takes only --json, --quiet and --color");
   } else if (line.Targets.empty()) {
     throw UsageError("missing target (a drive letter, block device, image file, image#N or demo:)");
@@ -298,7 +302,8 @@ std::string UsageText() {
   or:  qdefrag analyze [OPTION]... TARGET...
   or:  qdefrag defrag [OPTION]... TARGET...
   or:  qdefrag window --show | --run-schedule | --stop-and-exit
-Analyse or defragment NTFS and FAT32 volumes that are not mounted.
+Analyse or defragment NTFS and FAT32 volumes that are not mounted (or, with
+--unmount, unmounted for the work and mounted again afterwards).
 
 Commands:
   list                 list every candidate volume and whether it can be used
@@ -330,6 +335,10 @@ Options:
                        (largest first) or result
       --color[=WHEN]   colour the map: auto (on a terminal), always, never
   -q, --quiet          no progress and no summary; errors only
+      --unmount        unmount a mounted TARGET through the desktop's disk
+                       service (UDisks2; polkit may ask for authorisation)
+                       for the work, and mount it again afterwards; refused
+                       when files are open on it
   -h, --help           show this help and exit
   -V, --version        show the version and exit
 

@@ -27,6 +27,9 @@ struct CommandLine {
   bool Json = false;
   bool Map = false;
   bool Quiet = false;
+  // A mounted target is unmounted through the desktop's disk service for
+  // the work, and mounted again afterwards.
+  bool Unmount = false;
   SortKey Sort = SortKey::None;
   ColorChoice Color = ColorChoice::Auto;
   // window: the message for the running window (1124, 1125 or 1126), 0

@@ -103,7 +103,11 @@ int RunVolumes(const CommandLine& line) {
   SystemClock clock;
   // Created here: this thread runs every map change of every job.
   QueuedDispatcher dispatcher;
-  TargetTable targets(clock, DriveEnvironment::System());
+  DriveEnvironment environment = DriveEnvironment::System();
+  // polkit asks in the terminal when this run needs authorisation.
+  environment.TerminalAgent = true;
+  TargetTable targets(clock, environment);
+  targets.AllowUnmounting(line.Unmount);
   PrintWarnings(targets);
   bool live = !line.Quiet && IsTerminal(OutputStream::StandardError);
   ProgressDisplay progress(std::cerr, live, TerminalColumns(OutputStream::StandardError));
@@ -120,6 +124,8 @@ int RunVolumes(const CommandLine& line) {
       ImmediateInterrupts immediate(kExitInterrupted);
       runner.OpenTargets();
     }
+    for (const std::string& notice : targets.TakeNotices())
+      progress.Message(std::string(kProgram) + ": " + EscapeForTerminal(notice));
     runner.Start();
     auto tellNotices = [&] {
       // Shown even when quiet, as warnings are: they concern the volume.
@@ -157,6 +163,11 @@ int RunVolumes(const CommandLine& line) {
     // Every job has parked or died: nothing is left to hand over.
     dispatcher.Close();
   }
+  // The jobs are gone and hold no volume: what was unmounted for them is
+  // mounted again.
+  for (const RemountOutcome& remount : targets.MountAgain())
+    std::cerr << kProgram << ": " << (remount.Failed ? "warning: " : "")
+              << EscapeForTerminal(remount.Text) << "\n";
 
   if (line.Json) {
     RunFacts facts;

@@ -57,6 +57,45 @@ TargetTable::TargetTable(Clock& clock, DriveEnvironment environment)
     : Time(clock), Environment(environment), Drives(std::move(environment)),
       NextDemoLetter(kFirstDemoLetter) {}
 
+TargetTable::~TargetTable() { MountAgain(); }
+
+std::vector<std::string> TargetTable::TakeNotices() {
+  std::vector<std::string> taken;
+  taken.swap(Notices);
+  return taken;
+}
+
+bool TargetTable::UnmountForWork(const std::string& location, std::string& why) {
+  std::string mountPoint = MountPointOfLocation(location, Environment);
+  if (mountPoint.empty() || !Unmounting) return true;
+  std::string device = ParseVolumeLocation(location).Path;
+  std::string refusal;
+  std::unique_ptr<UnmountedVolume> unmounted =
+      UnmountedVolume::Unmount(device, Environment, refusal);
+  if (!unmounted) {
+    why = device + " is mounted on " + mountPoint + " and cannot be unmounted: " + refusal;
+    return false;
+  }
+  Notices.push_back(device + " unmounted from " + mountPoint + " for the work");
+  Unmounted.push_back(std::move(unmounted));
+  return true;
+}
+
+std::vector<RemountOutcome> TargetTable::MountAgain() {
+  std::vector<RemountOutcome> lines;
+  for (std::unique_ptr<UnmountedVolume>& volume : Unmounted) {
+    std::string place;
+    std::string why;
+    if (volume->MountAgain(place, why)) {
+      lines.push_back({volume->Device() + " mounted again on " + place, false});
+    } else {
+      lines.push_back({volume->Device() + " cannot be mounted again: " + why, true});
+    }
+  }
+  Unmounted.clear();
+  return lines;
+}
+
 OpenedTarget TargetTable::Open(const std::string& target) {
   if (LooksLikeDemoTarget(target)) return OpenDemo(target);
   if (char letter = TargetLetter(target)) return OpenLetter(target, letter);
@@ -96,6 +135,8 @@ OpenedTarget TargetTable::OpenLetter(const std::string& target, char letter) {
   }
   Taken.insert(letter);
   opened.FromDriveTable = true;
+  for (const DriveTable::Drive& drive : Drives.Drives())
+    if (drive.Letter == letter && !UnmountForWork(drive.Location, opened.Refusal)) return opened;
   opened.Device = Drives.OpenDevice(opened.VolumeName, opened.Refusal);
   if (opened.Device) opened.FileSystem = FileSystemOf(*opened.Device, opened.VolumeName);
   return opened;
@@ -114,6 +155,7 @@ OpenedTarget TargetTable::OpenLocation(const std::string& target) {
   source.VolumeName = std::string(1, letter) + ":";
   source.Location = target;
   if (!ResolveVolumeSource(source, opened.Refusal)) return opened;
+  if (!UnmountForWork(target, opened.Refusal)) return opened;
   std::unique_ptr<FileBlockDevice> storage = OpenVolumeStorage(source, Environment, opened.Refusal);
   if (!storage) return opened;
   opened.Device = OpenVolumeDevice(source, std::move(storage), opened.Refusal);

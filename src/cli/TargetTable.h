@@ -16,6 +16,7 @@
 #include "engine/VolumeDevice.h"
 #include "platform/DriveTable.h"
 #include "platform/FileIdentity.h"
+#include "platform/UnmountedVolume.h"
 
 namespace quillo {
 
@@ -42,9 +43,27 @@ struct OpenedTarget {
   std::shared_ptr<MemoryVolume> Demo;   // the demo's volume, for its content check
 };
 
+struct RemountOutcome {
+  std::string Text;
+  bool Failed = false;
+};
+
 class TargetTable {
 public:
   TargetTable(Clock& clock, DriveEnvironment environment);
+  // Mounts again what the run unmounted.
+  ~TargetTable();
+  TargetTable(const TargetTable&) = delete;
+  TargetTable& operator=(const TargetTable&) = delete;
+
+  // The user said to unmount mounted targets for the work (--unmount);
+  // without it a mounted target is refused.
+  void AllowUnmounting(bool allowed) { Unmounting = allowed; }
+  // What was unmounted since the last call, one line each.
+  std::vector<std::string> TakeNotices();
+  // Mounts again every volume the run unmounted, once nothing holds them:
+  // one line for each, saying where or why not.
+  std::vector<RemountOutcome> MountAgain();
 
   OpenedTarget Open(const std::string& target);
   std::vector<ListedVolume> List();
@@ -57,6 +76,9 @@ private:
   OpenedTarget OpenLocation(const std::string& target);
   // The drive table's letter of a location, 0 when it has none.
   char LetterOfLocation(const std::string& location) const;
+  // Unmounts the block device of `location` when it is mounted and the user
+  // allowed it; false with `why` when it stays mounted.
+  bool UnmountForWork(const std::string& location, std::string& why);
   // A letter free in the table and in this run, for a volume given by path.
   char FreeLetter();
   // True with `why` when an earlier target of this run named the same file
@@ -74,6 +96,9 @@ private:
   std::set<char> Taken;
   std::map<FileIdentity, NamedFile> Named; // files and devices given by path
   char NextDemoLetter;
+  bool Unmounting = false;
+  std::vector<std::unique_ptr<UnmountedVolume>> Unmounted;
+  std::vector<std::string> Notices;
 };
 
 } // namespace quillo

@@ -52,7 +52,7 @@ _qdefrag() {
     fi
 
     local commands="list analyze defrag window"
-    local volume_options="--optimize --exclude= --size-limit= --json --map --sort= --color --quiet --help"
+    local volume_options="--optimize --exclude= --size-limit= --json --map --sort= --color --quiet --unmount --help"
     local list_options="--json --quiet --color --help"
     local window_options="--show --run-schedule --stop-and-exit --help"
     local sort_keys="name fragments clusters result"

@@ -4,11 +4,13 @@
 #include "platform/BlkidProbe.h"
 #include "platform/DriveConfig.h"
 #include "platform/QuantityText.h"
+#include "platform/VolumeStorage.h"
 
 namespace quillo {
 
 DriveTableCatalog::DriveTableCatalog(const DriveEnvironment& environment)
-    : Table(environment), DrivesFile(environment.ConfigurationFolder / DriveConfig::kFileName) {}
+    : Table(environment), DrivesFile(environment.ConfigurationFolder / DriveConfig::kFileName),
+      Environment(environment) {}
 
 std::vector<std::string> DriveTableCatalog::LogicalDriveStrings() {
   // "C:\<NUL>D:\<NUL><NUL>": split at each NUL, up to the double one.
@@ -29,7 +31,30 @@ uint32_t DriveTableCatalog::DriveType(const std::string& root) { return Table.Ge
 
 std::shared_ptr<VolumeDevice> DriveTableCatalog::OpenDevice(const std::string& volumeName,
                                                             std::string& why) {
-  return Table.OpenDevice(volumeName, why);
+  // A mounted volume is listed too: the user may let it be unmounted.
+  return Table.OpenDevice(volumeName, why, true);
+}
+
+bool DriveTableCatalog::Unmount(const std::string& root, std::string& why) {
+  char letter = ParseDriveLetter(root.substr(0, 2));
+  std::string device = ParseVolumeLocation(Table.Describe(root.substr(0, 2)).Location).Path;
+  if (device.empty()) {
+    why = root.substr(0, 2) + " names no volume";
+    return false;
+  }
+  std::unique_ptr<UnmountedVolume> unmounted = UnmountedVolume::Unmount(device, Environment, why);
+  if (!unmounted) return false;
+  Unmounted[letter] = std::move(unmounted);
+  return true;
+}
+
+bool DriveTableCatalog::MountAgain(const std::string& root, std::string& mountPoint,
+                                   std::string& why) {
+  auto found = Unmounted.find(ParseDriveLetter(root.substr(0, 2)));
+  if (found == Unmounted.end()) return true;
+  bool mounted = found->second->MountAgain(mountPoint, why);
+  Unmounted.erase(found);
+  return mounted;
 }
 
 VolumeCatalog::Description DriveTableCatalog::Describe(const std::string& root) {

@@ -1,9 +1,13 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #pragma once
 
+#include <map>
+#include <memory>
+
 #include "mainwindow/VolumeCatalog.h"
 #include "platform/DriveConfig.h"
 #include "platform/DriveTable.h"
+#include "platform/UnmountedVolume.h"
 
 namespace quillo {
 
@@ -37,12 +41,22 @@ public:
     return {summary.Brief, summary.Passing};
   }
 
+  std::string MountPoint(const std::string& root) override {
+    return Table.MountPointOf(ParseDriveLetter(root.substr(0, 2)));
+  }
+  bool Unmount(const std::string& root, std::string& why) override;
+  bool MountAgain(const std::string& root, std::string& mountPoint, std::string& why) override;
+
   // Problems with drives.ini met by the last look.
   std::vector<std::string> Warnings() const { return Table.Warnings(); }
 
 private:
   DriveTable Table;
   std::filesystem::path DrivesFile;
+  // Whether polkit may ask the user at the screen.
+  DriveEnvironment Environment;
+  // What was unmounted for the work, by letter, until it is mounted again.
+  std::map<char, std::unique_ptr<UnmountedVolume>> Unmounted;
 };
 
 } // namespace quillo

@@ -58,6 +58,9 @@ struct FormServices {
   // Asks before the first write to a real block device from the manual
   // page. Null: a message box with "Do not ask again for this device".
   std::function<WriteAnswer(const std::string& question)> ConfirmWrite;
+  // Asks whether to unmount a mounted volume for a command; true for yes.
+  // Null: a message box.
+  std::function<bool(const std::string& question)> ConfirmUnmount;
   // The command-line arguments after the program's name.
   std::vector<std::string> Arguments;
   // The update check at start (AutoCheckUpdate); no address: none.

@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QMessageBox>
 #include <QScreen>
 
 #include <cctype>
@@ -139,6 +140,17 @@ void TMainForm::CreateFrame() {
                                  TDefragMap::DrawHandOver::Coalesced},
                   engines, Service.JobOptions});
 
+  Unmounting = std::make_unique<UnmountForWork>(
+      *Service.Catalog,
+      [this](const std::string& question) {
+        if (Service.ConfirmUnmount) return Service.ConfirmUnmount(question);
+        return QMessageBox::question(this, QString::fromLatin1(kProgramName),
+                                     QString::fromStdString(question),
+                                     QMessageBox::Yes | QMessageBox::No,
+                                     QMessageBox::No) == QMessageBox::Yes;
+      },
+      [this](const std::string& text) { ShowPlainMessage(text); });
+
   Scroller->setWidget(Canvas);
   VolumeActions = new VolumeMenu(
       *manualdefrag->manulist, *Service.Catalog, Service.ChooseImage,
@@ -262,6 +274,28 @@ bool TMainForm::MayWrite(TDefragThread& job) {
     return answer.Go;
   }
   return true;
+}
+
+bool TMainForm::MayUnmount(TDefragThread& job) {
+  for (int row = 0; row < VolumeRows->Count(); ++row) {
+    if (&VolumeRows->Job(row) != &job) continue;
+    return Unmounting->Prepare(VolumeRows->Item(row)->text(0).toStdString(),
+                               VolumeRows->Item(row)->text(kCapacityColumn).toStdString());
+  }
+  return true;
+}
+
+void TMainForm::MountFinishedVolumes() {
+  if (!Unmounting->Waiting()) return;
+  Unmounting->MountFinished([this](const std::string& root) {
+    for (int row = 0; row < VolumeRows->Count(); ++row) {
+      if (VolumeRows->Item(row)->text(0).toStdString() != root) continue;
+      TDefragThread& job = VolumeRows->Job(row);
+      // Parked: the command is over and the job has let the volume go.
+      return job.IsParked() || job.IsDead();
+    }
+    return true; // its row is gone
+  });
 }
 
 void TMainForm::ShowPlainMessage(const std::string& text) {

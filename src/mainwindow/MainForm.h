@@ -32,6 +32,7 @@
 #include "mainwindow/StatusTick.h"
 #include "mainwindow/TaskbarProgress.h"
 #include "mainwindow/TrayIcon.h"
+#include "mainwindow/UnmountForWork.h"
 #include "mainwindow/VolumeList.h"
 #include "mainwindow/VolumeMenu.h"
 #include "mainwindow/WindowDispatcher.h"
@@ -159,6 +160,9 @@ public:
   void RunStatusTick() override { Timer_GetDefragRuntimeDataTimer(); }
   void ShowMessage(const std::string& text) override { ShowPlainMessage(text); }
   bool MayWrite(TDefragThread& job) override;
+  bool MayUnmount(TDefragThread& job) override;
+  // Mounts again the volumes unmounted for commands that are over.
+  void MountFinishedVolumes();
   TLanguage& Language() override { return Settings->Translator; }
   void SetCurrentVolumeIndex(int32_t index) override { CurrentVolumeIndex = index; }
   void NoteStartedByUser(TDefragThread& job) override { VolumeRows->NoteStarter(job, true); }
@@ -196,6 +200,7 @@ private:
   std::unique_ptr<MessageBoxNotifier> JobMessages;
   std::unique_ptr<VolumeList> VolumeRows;
   StatusTick Tick{*this};
+  std::unique_ptr<UnmountForWork> Unmounting;
   bool Started = false;
   std::unique_ptr<FormSettings> WindowSettings;
   Tswitchlangform* LanguageChooser = nullptr;

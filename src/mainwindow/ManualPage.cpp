@@ -273,7 +273,7 @@ template <typename Command> void ManualPage::ForEachTickedJob(Command command) {
 void ManualPage::ManuDefragBtnClick() {
   uint8_t mode = ChosenMode();
   ForEachTickedJob([this, mode](TDefragThread& job) {
-    if (!Host.MayWrite(job)) return;
+    if (!Host.MayWrite(job) || !Host.MayUnmount(job)) return;
     job.DefragDeal(jcManualDefrag, mode);
     Host.NoteStartedByUser(job);
   });
@@ -282,6 +282,7 @@ void ManualPage::ManuDefragBtnClick() {
 void ManualPage::ManuAnalyzeBtnClick() {
   uint8_t mode = ChosenMode();
   ForEachTickedJob([this, mode](TDefragThread& job) {
+    if (!Host.MayUnmount(job)) return;
     job.AnalyzeDeal(mode);
     Host.NoteStartedByUser(job);
   });

@@ -43,6 +43,12 @@ public:
     (void)job;
     return true;
   }
+  // Whether a command may start on the job's volume: a mounted one asks its
+  // user whether to unmount it for the work, and is unmounted on yes.
+  virtual bool MayUnmount(TDefragThread& job) {
+    (void)job;
+    return true;
+  }
 };
 
 class ManualPage final : public QWidget {

@@ -45,6 +45,7 @@ void StatusTick::Run() {
   // A report opened here runs its own event loop, in which further ticks
   // may change the rows; the count is read again each time round.
   for (int i = 0; i < volumes.Count(); ++i) TakeCompletion(i);
+  Form.MountFinishedVolumes();
   ShowAutoPageLabels();
   // A volume that left and came back while its old job still held it is
   // listed once that job has let it go.
@@ -78,10 +79,16 @@ void StatusTick::ShowRow(int row) {
   std::string refusal = dead ? std::string() : job.OpenRefusal();
   bool refused = !refusal.empty() && IsAtRest(state);
   if (refused) status = {CellUpdate::Write::WhenChanged, language.Lookup(messages::kInUse)};
+  // Mounted while no command works on it: a command asks to unmount it.
+  std::string mountPoint = dead || !IsAtRest(state)
+                               ? std::string()
+                               : Form.Services().Catalog->MountPoint(item->text(0).toStdString());
+  if (!mountPoint.empty()) status = {CellUpdate::Write::WhenChanged, language.Lookup(messages::kMounted)};
   std::string error = dead ? job.ErrorText() : std::string();
   if (dead) status = DeadJobStatusText(error, language);
   Write(item, kStatusColumn, status);
   QString why = dead      ? QString::fromStdString(error)
+                : !mountPoint.empty() ? QStringLiteral("Mounted at ") + QString::fromStdString(mountPoint)
                 : refused ? QString::fromStdString(refusal)
                 : notDone ? QString::fromStdString(verdict.Reason)
                           : QString();

@@ -85,6 +85,26 @@ public:
   }
   // The user said not to be asked again for the root's device.
   virtual void ConfirmWrites(const std::string& root) { (void)root; }
+  // Where a root's volume is mounted; empty when it is not.
+  virtual std::string MountPoint(const std::string& root) {
+    (void)root;
+    return {};
+  }
+  // Unmounts a root's volume for the work, on the user's word; false with
+  // the reason it stays mounted (the disk service's own, e.g. files open).
+  virtual bool Unmount(const std::string& root, std::string& why) {
+    (void)root;
+    why = "volumes cannot be unmounted here";
+    return false;
+  }
+  // Mounts again what Unmount unmounted; the new place, or false with why.
+  // True with no place when nothing of the root was unmounted.
+  virtual bool MountAgain(const std::string& root, std::string& mountPoint, std::string& why) {
+    (void)root;
+    (void)mountPoint;
+    (void)why;
+    return true;
+  }
   // The letter the configuration gives the Windows system volume; 0 when it
   // names none, and the volumes' own contents decide.
   virtual char SystemVolumeLetter() { return 0; }

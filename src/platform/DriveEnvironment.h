@@ -22,6 +22,9 @@ struct DriveEnvironment {
   // The disk service may ask the user to authorise an opening (polkit's
   // agent); a run nobody attends must not wait for an answer.
   bool Interactive = false;
+  // Someone attends the run at a terminal (qdefrag): polkit's text agent
+  // asks there, where no desktop agent does.
+  bool TerminalAgent = false;
 
   // The running system's paths and the program's configuration folder,
   // with the disk service asked and allowed to prompt.

@@ -321,8 +321,23 @@ bool DriveTable::GetFreeSpace(const std::string& rootPath, DiskFreeSpace& out) {
   return device && device->GetFreeSpace(rootPath, out);
 }
 
+std::string DriveTable::MountPointOf(char letter) const {
+  std::string location;
+  {
+    std::lock_guard<std::mutex> guard(Lock);
+    for (const Entry& entry : Entries)
+      if (entry.Info.Letter == letter) location = entry.Info.Location;
+  }
+  return location.empty() ? std::string() : MountPointOfLocation(location, Environment);
+}
+
 std::shared_ptr<VolumeDevice> DriveTable::OpenDevice(const std::string& volumeName,
                                                      std::string& why) {
+  return OpenDevice(volumeName, why, false);
+}
+
+std::shared_ptr<VolumeDevice> DriveTable::OpenDevice(const std::string& volumeName,
+                                                     std::string& why, bool evenMounted) {
   std::lock_guard<std::mutex> guard(Lock);
   Entry* entry = Find(volumeName);
   if (!entry) {
@@ -343,6 +358,13 @@ std::shared_ptr<VolumeDevice> DriveTable::OpenDevice(const std::string& volumeNa
   };
   auto openForQuery = [source = SourceOf(*entry)] { return OpenForQuery(source); };
   std::shared_ptr<VolumeDevice> held = openForWork(true, why);
+  // A mounted volume starts on a read-only look at it, which the first
+  // release lets go; the work waits until it is unmounted.
+  if (!held && evenMounted && !MountPointOfLocation(entry->Info.Location, Environment).empty()) {
+    std::string refusal = why;
+    held = openForQuery();
+    why = held ? std::string() : refusal;
+  }
   if (!held) return nullptr;
   auto device = std::make_shared<HeldVolume>(std::move(held), std::move(openForWork),
                                              std::move(openForQuery));

@@ -94,6 +94,13 @@ public:
   // and opens it again with the next one (HeldVolume).
   std::shared_ptr<VolumeDevice> OpenDevice(const std::string& volumeName,
                                            std::string& why) override;
+  // The same; with `evenMounted` a mounted volume is handed out too, for
+  // queries only until it is unmounted: every opening for work is refused
+  // while it is mounted, and none holds it before.
+  std::shared_ptr<VolumeDevice> OpenDevice(const std::string& volumeName, std::string& why,
+                                           bool evenMounted);
+  // Where a letter's volume is mounted; empty when it is not (or unknown).
+  std::string MountPointOf(char letter) const;
   // True when the boot sector names FAT32 or NTFS, read without opening the
   // volume for work.
   bool CanTellFileSystem(const std::string& volumeName) override;

@@ -18,7 +18,7 @@ namespace {
 
 constexpr const char* kImageMissing = "image missing";
 constexpr const char* kDeviceMissing = "device missing";
-constexpr const char* kMounted = "mounted";
+constexpr const char* kMounted = "Mounted";
 constexpr const char* kInUse = "in use by another program";
 constexpr const char* kShadowCopies = "shadow copies";
 constexpr const char* kNotOurs = "not FAT32 or NTFS";

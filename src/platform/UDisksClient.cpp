@@ -301,6 +301,46 @@ int UDisksClient::OpenDevice(const std::string& objectPath, bool writable, bool 
   return fd;
 }
 
+sd_bus_message* UDisksClient::CallFilesystem(const std::string& objectPath, const char* member,
+                                             bool interactive, std::string& why) {
+  sd_bus_message* made = nullptr;
+  int result = sd_bus_message_new_method_call(Bus, &made, kService, objectPath.c_str(),
+                                              kFilesystemInterface, member);
+  Message call(made);
+  if (result >= 0)
+    result = sd_bus_message_append(call.get(), "a{sv}", 1, kNoUserInteraction, "b",
+                                   interactive ? 0 : 1);
+  if (result >= 0) result = sd_bus_message_set_allow_interactive_authorization(call.get(), interactive);
+  BusError error;
+  sd_bus_message* answer = nullptr;
+  if (result >= 0)
+    result = sd_bus_call(Bus, call.get(), interactive ? kPromptTimeout : kQueryTimeout,
+                         &error.Error, &answer);
+  if (result < 0) {
+    why = error.Text(result);
+    return nullptr;
+  }
+  return answer;
+}
+
+bool UDisksClient::Unmount(const std::string& objectPath, bool interactive, std::string& why) {
+  Message reply(CallFilesystem(objectPath, "Unmount", interactive, why));
+  return reply != nullptr;
+}
+
+bool UDisksClient::Mount(const std::string& objectPath, bool interactive, std::string& mountPoint,
+                         std::string& why) {
+  Message reply(CallFilesystem(objectPath, "Mount", interactive, why));
+  if (!reply) return false;
+  const char* place = nullptr;
+  if (sd_bus_message_read(reply.get(), "s", &place) < 0 || !place) {
+    why = "UDisks2 did not say where it mounted the volume";
+    return false;
+  }
+  mountPoint = place;
+  return true;
+}
+
 bool UDisksClient::WatchChanges() {
   for (const char* member : {"InterfacesAdded", "InterfacesRemoved"})
     if (sd_bus_match_signal(Bus, nullptr, kService, kManagerPath, kObjectManager, member,

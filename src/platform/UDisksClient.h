@@ -2,8 +2,9 @@
 // The desktop's disk service, UDisks2, on the system bus (through sd-bus):
 // its block devices with their file systems, drives and mount points, and a
 // descriptor of a device the program may not open itself (Block.OpenDevice,
-// which polkit authorises). DBUS_SYSTEM_BUS_ADDRESS points it at another
-// bus.
+// which polkit authorises), and unmounting and mounting a file system
+// (Filesystem.Unmount and Mount, which polkit decides on too).
+// DBUS_SYSTEM_BUS_ADDRESS points it at another bus.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include <vector>
 
 struct sd_bus;
+struct sd_bus_message;
 
 namespace quillo {
 
@@ -53,6 +55,13 @@ public:
   // exclusively by the service. `interactive` lets polkit ask the user;
   // without it a device that needs a prompt is refused. -1 with `why`.
   int OpenDevice(const std::string& objectPath, bool writable, bool interactive, std::string& why);
+  // Filesystem.Unmount of the block device's file system; false with the
+  // service's own reason (files open, not authorised) in `why`.
+  bool Unmount(const std::string& objectPath, bool interactive, std::string& why);
+  // Filesystem.Mount, at the place the service chooses; that place, or
+  // false with `why`.
+  bool Mount(const std::string& objectPath, bool interactive, std::string& mountPoint,
+             std::string& why);
 
   // Listens to the service's notices from now on: devices added or
   // removed, and changed properties (mount points, file systems). False
@@ -66,6 +75,10 @@ public:
 
 private:
   explicit UDisksClient(sd_bus* bus) : Bus(bus) {}
+  // A Filesystem method whose only argument is the options; the reply, or
+  // null with `why`.
+  sd_bus_message* CallFilesystem(const std::string& objectPath, const char* member,
+                                 bool interactive, std::string& why);
 
   sd_bus* Bus;
   bool Changed = false;

@@ -12,6 +12,7 @@
 
 #include "platform/BlkidProbe.h"
 #include "platform/MountTable.h"
+#include "platform/TerminalAuthAgent.h"
 #include "platform/UDisksClient.h"
 
 namespace quillo {
@@ -42,6 +43,14 @@ std::string LoopDeviceOf(const struct stat& image, const fs::path& sysClassBlock
   return {};
 }
 
+std::string MountPointOf(const std::string& path, const struct stat& info,
+                         const DriveEnvironment& environment) {
+  bool readable = false;
+  MountTable mounts = MountTable::Load(environment.MountInfo, readable);
+  return S_ISBLK(info.st_mode) ? mounts.MountPointOf(info.st_rdev)
+                               : mounts.MountPointOfSource(fs::weakly_canonical(path).string());
+}
+
 bool IsReadOnlyError(int error) { return error == EACCES || error == EROFS || error == EPERM; }
 
 // Block.OpenDevice of UDisks2: for writing, else for reading (then
@@ -56,6 +65,7 @@ int OpenThroughDiskService(VolumeSource& source, const DriveEnvironment& environ
     why = "cannot open " + source.Path + ": " + SystemError(denied);
     return -1;
   }
+  TerminalAuthAgent agent(environment.Interactive && environment.TerminalAgent);
   std::string refusal;
   int fd = service->OpenDevice(block.ObjectPath, true, environment.Interactive, refusal);
   if (fd >= 0) {
@@ -89,6 +99,13 @@ VolumeLocation ParseVolumeLocation(const std::string& text) {
   return {text.substr(0, hash), number};
 }
 
+std::string MountPointOfLocation(const std::string& location, const DriveEnvironment& environment) {
+  std::string path = ParseVolumeLocation(location).Path;
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return {};
+  return MountPointOf(path, info, environment);
+}
+
 bool ResolveVolumeSource(VolumeSource& source, std::string& why) {
   VolumeLocation location = ParseVolumeLocation(source.Location);
   source.Path = location.Path;
@@ -119,10 +136,7 @@ std::unique_ptr<FileBlockDevice> OpenVolumeStorage(VolumeSource& source,
   }
   bool block = S_ISBLK(info.st_mode);
 
-  bool readable = false;
-  MountTable mounts = MountTable::Load(environment.MountInfo, readable);
-  std::string mountPoint = block ? mounts.MountPointOf(info.st_rdev)
-                                 : mounts.MountPointOfSource(fs::weakly_canonical(source.Path).string());
+  std::string mountPoint = MountPointOf(source.Path, info, environment);
   if (!mountPoint.empty()) {
     why = source.Path + " is mounted on " + mountPoint;
     return nullptr;

@@ -24,6 +24,10 @@ VolumeLocation ParseVolumeLocation(const std::string& text);
 // `why` when the file or the partition does not exist.
 bool ResolveVolumeSource(VolumeSource& source, std::string& why);
 
+// Where the block device or image of a location is mounted (the first
+// mount point), or empty when it is not.
+std::string MountPointOfLocation(const std::string& location, const DriveEnvironment& environment);
+
 // Opens the storage for work: refused when a block device is mounted or
 // held by another program (O_EXCL), or when an image is attached to a loop
 // device, mounted, or locked by another process (flock). Falls back to a

@@ -60,6 +60,9 @@ inline constexpr MessageText kWriteFailed{"WriteFailed", "Failed"};
 // The status of a volume that another program held when a command was to
 // start on it; the reason is the row's tooltip.
 inline constexpr MessageText kInUse{"InUse", "In use"};
+// The status of a volume that is mounted while no command works on it; the
+// mount point is in the row's tooltip.
+inline constexpr MessageText kMounted{"Mounted", "Mounted"};
 // The status of a volume whose job ended with an error; "%s" is the error.
 inline constexpr MessageText kJobError{"JobError", "Error: %s"};
 // Why the computer was not switched off after the countdown; "%s" is the
@@ -114,6 +117,7 @@ inline constexpr std::array kAllMessageTexts = {
     messages::kBuiltWith,         messages::kFinishedAnalysis,  messages::kFinishedDefrag,
     messages::kFinishedOptimize,  messages::kFinishedNotDone,   messages::kFinishedCounts,
     messages::kFinishedDefragged,
+    messages::kMounted,
 };
 
 } // namespace quillo

@@ -5,20 +5,20 @@
 // its label and drive model; run as an unprivileged user, who cannot open
 // the loop device, qdefrag gets its descriptor from Block.OpenDevice and
 // defragments the volume on it; fsck and every file's contents are checked
-// afterwards. Needs root (losetup, setpriv), else skipped.
+// afterwards. A mounted NTFS loop device (mounted with ntfs-3g by the
+// stand-in, as the desktop's automounter would) stays mounted and refused
+// unless --unmount says otherwise; with it, it is unmounted through the
+// service, worked on and mounted again; with a file open on it the service's
+// refusal is shown. Needs root (losetup, setpriv, ntfs-3g), else skipped.
 #include <gtest/gtest.h>
 
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
+#include "DiskServiceStandIn.h"
 #include "LoopDevice.h"
 #include "TestSupport.h"
 #include "ToolRun.h"
@@ -29,12 +29,9 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-constexpr const char* kSystemBusVariable = "DBUS_SYSTEM_BUS_ADDRESS";
 // The interpreter with the D-Bus and GLib bindings the stand-in needs.
 constexpr const char* kSystemPython = "/usr/bin/python3";
 constexpr uid_t kNobody = 65534;
-constexpr auto kStartPatience = std::chrono::seconds(30);
-constexpr auto kPollStep = std::chrono::milliseconds(20);
 constexpr mode_t kShared = 0755;
 constexpr mode_t kRootOnly = 0600;
 constexpr const char* kLabel = "QUILLOTEST";
@@ -43,103 +40,11 @@ constexpr const char* kModel = "Quillo Test Disk";
 fs::path FixtureScript(const char* name) { return SourceDir() / "tests" / "fixtures" / name; }
 
 std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path);
+  std::ifstream in(path, std::ios::binary);
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
 }
-
-pid_t Start(const std::vector<std::string>& command, const fs::path& log) {
-  pid_t pid = fork();
-  if (pid == 0) {
-    std::freopen(log.c_str(), "w", stdout);
-    std::freopen(log.c_str(), "a", stderr);
-    std::vector<char*> argv;
-    for (const std::string& part : command) argv.push_back(const_cast<char*>(part.c_str()));
-    argv.push_back(nullptr);
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  return pid;
-}
-
-void Stop(pid_t& pid) {
-  if (pid <= 0) return;
-  kill(pid, SIGTERM);
-  waitpid(pid, nullptr, 0);
-  pid = -1;
-}
-
-// Waits until `path` exists: a socket, or a file with something in it.
-bool WaitForFile(const fs::path& path) {
-  auto deadline = std::chrono::steady_clock::now() + kStartPatience;
-  while (std::chrono::steady_clock::now() < deadline) {
-    std::error_code error;
-    fs::file_status status = fs::status(path, error);
-    if (status.type() == fs::file_type::socket) return true;
-    if (status.type() == fs::file_type::regular && fs::file_size(path, error) > 0) return true;
-    std::this_thread::sleep_for(kPollStep);
-  }
-  return false;
-}
-
-// A system bus of the test's own with the stand-in UDisks2 on it, both
-// ended with the object, and the address in DBUS_SYSTEM_BUS_ADDRESS
-// meanwhile.
-class PrivateDiskService {
-public:
-  PrivateDiskService(const fs::path& folder, const json& devices) : Folder(folder) {
-    fs::path socket = folder / "system_bus_socket";
-    std::ofstream(folder / "bus.conf")
-        << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
-           " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-           "<busconfig><type>system</type><listen>unix:path="
-        << socket.string()
-        << "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow user=\"*\"/>"
-           "<allow own=\"*\"/><allow send_destination=\"*\"/><allow receive_sender=\"*\"/>"
-           "</policy></busconfig>\n";
-    Address = "unix:path=" + socket.string();
-    Bus = Start({"dbus-daemon", "--nofork", "--config-file=" + (folder / "bus.conf").string()},
-                folder / "bus.log");
-    if (!WaitForFile(socket)) return;
-    std::ofstream(folder / "devices.json") << devices.dump();
-    Service = Start({kSystemPython, FixtureScript("udisks_standin.py").string(), "--address",
-                     Address, "--devices", (folder / "devices.json").string(), "--log",
-                     OpenLog().string(), "--ready", (folder / "ready").string()},
-                    folder / "standin.log");
-    if (!WaitForFile(folder / "ready")) return;
-    setenv(kSystemBusVariable, Address.c_str(), 1);
-    Ready = true;
-  }
-  ~PrivateDiskService() {
-    unsetenv(kSystemBusVariable);
-    Stop(Service);
-    Stop(Bus);
-  }
-  PrivateDiskService(const PrivateDiskService&) = delete;
-  PrivateDiskService& operator=(const PrivateDiskService&) = delete;
-
-  bool IsReady() const { return Ready; }
-  std::string Trouble() const {
-    return ReadFile(Folder / "bus.log") + ReadFile(Folder / "standin.log");
-  }
-  fs::path OpenLog() const { return Folder / "open.log"; }
-  // The OpenDevice calls the service answered, in order.
-  std::vector<json> Opens() const {
-    std::vector<json> calls;
-    std::istringstream lines(ReadFile(OpenLog()));
-    for (std::string line; std::getline(lines, line);)
-      if (!line.empty()) calls.push_back(json::parse(line));
-    return calls;
-  }
-
-private:
-  fs::path Folder;
-  std::string Address;
-  pid_t Bus = -1;
-  pid_t Service = -1;
-  bool Ready = false;
-};
 
 class QdefragWithDiskService : public ::testing::Test {
 protected:
@@ -254,6 +159,145 @@ TEST_F(QdefragWithDiskService, LeavesOutLoopDevicesTheSystemSetUp) {
   for (const json& volume : all["volumes"])
     EXPECT_NE(volume["target"], loop.DevicePath()) << listed.Out;
 }
+
+// A mounted NTFS volume on a loop device that only root may open, as a
+// desktop's stick; the tests run qdefrag as the unprivileged user.
+class QdefragOnMountedVolume : public QdefragWithDiskService {
+protected:
+  static constexpr const char* kFileName = "notes.bin";
+  static constexpr size_t kFileBytes = 300000;
+  static constexpr uintmax_t kImageBytes = 16 * 1024 * 1024;
+
+  void SetUp() override {
+    QdefragWithDiskService::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    if (RunProgram("sh", {"-c", "command -v ntfs-3g mkntfs ntfscp"}).Exit != 0)
+      GTEST_SKIP() << "no ntfs-3g tools";
+    NtfsImage = Folder.Path() / "stick.img";
+    std::ofstream(NtfsImage, std::ios::binary).close();
+    fs::resize_file(NtfsImage, kImageBytes);
+    ToolResult made = RunProgram("mkntfs", {"-F", "-Q", "-q", "-L", "STICK", NtfsImage.string()});
+    ASSERT_EQ(made.Exit, 0) << made.Err;
+    Contents.resize(kFileBytes);
+    for (size_t i = 0; i < Contents.size(); ++i) Contents[i] = char((i * 7919) >> 5);
+    fs::path source = Folder.Path() / kFileName;
+    std::ofstream(source, std::ios::binary) << Contents;
+    ToolResult copied = RunProgram("ntfscp", {"-f", NtfsImage.string(), source.string(), kFileName});
+    ASSERT_EQ(copied.Exit, 0) << copied.Err;
+    MountedAt = Folder.Path() / "desktop" / "STICK";
+    MountRoot = Folder.Path() / "media";
+  }
+
+  json MountedDevices(const std::string& device) const {
+    return json::array({{{"name", fs::path(device).filename().string()},
+                         {"device", device},
+                         {"idType", "ntfs"},
+                         {"uuid", "51D0C0DE0BADF00D"},
+                         {"label", "STICK"},
+                         {"size", fs::file_size(NtfsImage)},
+                         {"loop", true},
+                         {"mountAt", MountedAt.string()},
+                         {"mountRoot", MountRoot.string()},
+                         {"drive", {{"model", kModel}}}}});
+  }
+
+  // The letter the drive table gave the device.
+  std::string LetterOf(const std::string& device) {
+    ToolResult listed = RunAsNobody({"list", "--json"});
+    json all = listed.Json();
+    for (const json& volume : all["volumes"])
+      if (volume["target"] == device) return volume["letter"];
+    ADD_FAILURE() << device << " is not listed: " << listed.Out << listed.Err;
+    return {};
+  }
+
+  fs::path NtfsImage;
+  fs::path MountedAt;
+  fs::path MountRoot;
+  std::string Contents;
+};
+
+TEST_F(QdefragOnMountedVolume, StaysMountedAndRefusedWithoutUnmount) {
+  LoopDevice loop(NtfsImage);
+  if (!loop.Attached()) GTEST_SKIP() << "no loop device";
+  MountCleanup cleanup(loop.DevicePath());
+  ASSERT_EQ(chmod(loop.DevicePath().c_str(), kRootOnly), 0);
+  PrivateDiskService service(Folder.Path(), MountedDevices(loop.DevicePath()));
+  ASSERT_TRUE(service.IsReady()) << service.Trouble();
+  ASSERT_EQ(MountPointNow(loop.DevicePath()), MountedAt.string());
+  std::string letter = LetterOf(loop.DevicePath());
+
+  for (const std::string& target : {letter, loop.DevicePath()}) {
+    ToolResult run = RunAsNobody({"analyze", "--json", target});
+    EXPECT_EQ(run.Exit, 1) << run.Out << run.Err;
+    json volume = run.Json()["volumes"][0];
+    EXPECT_EQ(volume["outcome"], "refused") << volume.dump();
+    EXPECT_NE(volume["error"].get<std::string>().find("mounted on " + MountedAt.string()),
+              std::string::npos)
+        << volume.dump();
+  }
+  EXPECT_TRUE(service.Calls("Unmount").empty());
+  EXPECT_TRUE(service.Opens().empty());
+  EXPECT_EQ(MountPointNow(loop.DevicePath()), MountedAt.string());
+}
+
+TEST_F(QdefragOnMountedVolume, UnmountsForTheWorkAndMountsAgain) {
+  LoopDevice loop(NtfsImage);
+  if (!loop.Attached()) GTEST_SKIP() << "no loop device";
+  MountCleanup cleanup(loop.DevicePath());
+  ASSERT_EQ(chmod(loop.DevicePath().c_str(), kRootOnly), 0);
+  PrivateDiskService service(Folder.Path(), MountedDevices(loop.DevicePath()));
+  ASSERT_TRUE(service.IsReady()) << service.Trouble();
+  std::string letter = LetterOf(loop.DevicePath());
+
+  ToolResult run = RunAsNobody({"defrag", "--unmount", "--json", letter});
+  EXPECT_EQ(run.Exit, 0) << run.Out << run.Err;
+  json volume = run.Json()["volumes"][0];
+  EXPECT_EQ(volume["outcome"], "defragmented") << volume.dump();
+  // Unmounted first, opened through the service for the pass, mounted again
+  // last, where the service chose.
+  std::vector<std::string> calls = service.CallNames();
+  ASSERT_GE(calls.size(), 3u) << run.Err;
+  EXPECT_EQ(calls.front(), "Unmount");
+  EXPECT_EQ(calls.back(), "Mount");
+  EXPECT_EQ(service.Opens().back()["mode"], "rw");
+  EXPECT_FALSE(service.Calls("Unmount").front()["noUserInteraction"].get<bool>());
+  fs::path mountedAgain = MountRoot / "STICK";
+  EXPECT_EQ(MountPointNow(loop.DevicePath()), mountedAgain.string());
+  EXPECT_NE(run.Err.find(loop.DevicePath() + " unmounted from " + MountedAt.string()),
+            std::string::npos)
+      << run.Err;
+  EXPECT_NE(run.Err.find(loop.DevicePath() + " mounted again on " + mountedAgain.string()),
+            std::string::npos)
+      << run.Err;
+  // The file reads back whole through the mount.
+  EXPECT_EQ(ReadFile(mountedAgain / kFileName), Contents);
+}
+
+TEST_F(QdefragOnMountedVolume, ShowsTheServiceRefusalWhileFilesAreOpen) {
+  LoopDevice loop(NtfsImage);
+  if (!loop.Attached()) GTEST_SKIP() << "no loop device";
+  MountCleanup cleanup(loop.DevicePath());
+  PrivateDiskService service(Folder.Path(), MountedDevices(loop.DevicePath()));
+  ASSERT_TRUE(service.IsReady()) << service.Trouble();
+  std::string letter = LetterOf(loop.DevicePath());
+  {
+    std::ifstream open(MountedAt / kFileName);
+    ASSERT_TRUE(open.is_open());
+    ToolResult run = RunAsNobody({"analyze", "--unmount", "--json", letter});
+    EXPECT_EQ(run.Exit, 1) << run.Out << run.Err;
+    json volume = run.Json()["volumes"][0];
+    EXPECT_EQ(volume["outcome"], "refused") << volume.dump();
+    std::string error = volume["error"];
+    EXPECT_NE(error.find("cannot be unmounted"), std::string::npos) << error;
+    EXPECT_NE(error.find("target is busy"), std::string::npos) << error;
+  }
+  EXPECT_EQ(service.Calls("Unmount").size(), 1u);
+  EXPECT_TRUE(service.Opens().empty());
+  EXPECT_TRUE(service.Calls("Mount").empty());
+  EXPECT_EQ(MountPointNow(loop.DevicePath()), MountedAt.string());
+}
+
 
 } // namespace
 } // namespace quillo::test

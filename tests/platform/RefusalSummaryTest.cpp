@@ -85,7 +85,7 @@ INSTANTIATE_TEST_SUITE_P(
                     false},
         SummaryCase{"LockedImage", Fat32, "/x/fat32.img is in use by another process",
                     "in use by another program", true},
-        SummaryCase{"Mounted", Fat32, "/x/fat32.img is mounted on /media/stick", "mounted", true},
+        SummaryCase{"Mounted", Fat32, "/x/fat32.img is mounted on /media/stick", "Mounted", true},
         SummaryCase{"ShadowCopies", Fat32,
                     "the volume holds 2 Windows shadow copies (...)", "shadow copies", false}),
     [](const auto& info) { return std::string(info.param.Name); });

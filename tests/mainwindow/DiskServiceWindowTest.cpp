@@ -1,0 +1,212 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// The window with the desktop's disk service: a stand-in UDisks2 on a
+// private system bus serving loop devices over images of the test's own.
+// Devices plugged in and out show up in and leave the list, with their
+// labels and drive models in the tooltips. A mounted NTFS volume (mounted
+// with ntfs-3g by the stand-in, as the desktop's automounter would) is
+// listed as "Mounted" with its mount point; Analyze asks once whether to
+// unmount it; no leaves it mounted and untouched, yes unmounts it through
+// the service, analyses it and mounts it again, and with a file open on it
+// the service's refusal is shown. Needs root (losetup, ntfs-3g), else
+// skipped.
+#include <gtest/gtest.h>
+
+#include <QTest>
+
+#include <unistd.h>
+
+#include <fstream>
+
+#include "DiskServiceStandIn.h"
+#include "FixtureWorld.h"
+#include "LoopDevice.h"
+#include "WindowTestSupport.h"
+#include "mainwindow/DeviceWatch.h"
+#include "mainwindow/DriveTableCatalog.h"
+
+namespace quillo::test {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+constexpr uintmax_t kImageBytes = 16 * 1024 * 1024;
+constexpr const char* kLabel = "STICK";
+constexpr int kStatusColumn = 1;
+constexpr int kCapacityColumn = 3;
+
+// A FAT32 volume of a loop device as the service describes it.
+json FatDevice(const LoopDevice& loop, const std::string& uuid, const std::string& label,
+               const std::string& model) {
+  return {{"name", fs::path(loop.DevicePath()).filename().string()},
+          {"device", loop.DevicePath()},
+          {"idType", "vfat"},
+          {"idVersion", "FAT32"},
+          {"uuid", uuid},
+          {"label", label},
+          {"size", 40u << 20},
+          {"loop", true},
+          {"drive", {{"model", model}}}};
+}
+
+// The row whose tooltip names the device, or -1.
+int RowOf(TMainForm& form, const std::string& device) {
+  for (int row = 0; row < form.Volumes().Count(); ++row)
+    if (form.Volumes().Item(row)->toolTip(0).toStdString().find(device) != std::string::npos)
+      return row;
+  return -1;
+}
+
+TEST(DiskServiceWindowTest, PluggedDevicesComeAndGoWithTheirLabelsAndDrives) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for losetup";
+  FixtureWorld world;
+  fs::path firstImage = world.BlankImage("first.img");
+  fs::path secondImage = world.BlankImage("second.img");
+  LoopDevice first(firstImage);
+  LoopDevice second(secondImage);
+  if (!first.Attached() || !second.Attached()) GTEST_SKIP() << "no loop device";
+  json firstDevice = FatDevice(first, "1111-AAAA", "FIRST", "Quillo Disk One");
+  json secondDevice = FatDevice(second, "2222-BBBB", "SECOND", "Quillo Disk Two");
+  PrivateDiskService service(world.Dir.Path(), json::array({firstDevice}));
+  ASSERT_TRUE(service.IsReady()) << service.Trouble();
+
+  world.Environment.Discover = true;
+  world.Environment.AskDiskService = true;
+  FormRig rig;
+  DriveTableCatalog catalog(world.Environment);
+  FormServices services = rig.Services();
+  services.Catalog = &catalog;
+  TMainForm form(services);
+  DeviceWatch watch(catalog.WatchedFile(), nullptr, true);
+  ASSERT_TRUE(watch.WatchesDiskService());
+  QObject::connect(&watch, &DeviceWatch::VolumesChanged, &form, &TMainForm::RefreshVolumes);
+  form.show();
+  ASSERT_EQ(form.Volumes().Count(), 1);
+
+  struct Expected {
+    const LoopDevice& Loop;
+    const char* Label;
+    const char* Model;
+  };
+  auto expectIdentity = [&](const Expected& expected) {
+    int row = RowOf(form, expected.Loop.DevicePath());
+    ASSERT_GE(row, 0) << expected.Loop.DevicePath();
+    std::string tip = form.Volumes().Item(row)->toolTip(0).toStdString();
+    EXPECT_NE(tip.find(std::string("Label: ") + expected.Label), std::string::npos) << tip;
+    EXPECT_NE(tip.find(std::string("Drive: ") + expected.Model), std::string::npos) << tip;
+  };
+  expectIdentity({first, "FIRST", "Quillo Disk One"});
+
+  // Plugged in: listed with its own label and drive.
+  service.Replace(json::array({firstDevice, secondDevice}));
+  ASSERT_TRUE(PumpUntil([&] { return form.Volumes().Count() == 2; }));
+  expectIdentity({first, "FIRST", "Quillo Disk One"});
+  expectIdentity({second, "SECOND", "Quillo Disk Two"});
+
+  // Unplugged: its row goes, the other stays.
+  service.Replace(json::array({secondDevice}));
+  ASSERT_TRUE(PumpUntil([&] { return form.Volumes().Count() == 1; }));
+  EXPECT_EQ(RowOf(form, first.DevicePath()), -1);
+  expectIdentity({second, "SECOND", "Quillo Disk Two"});
+}
+
+TEST(DiskServiceWindowTest, AnalyzeAsksToUnmountAndMountsAgainAfterwards) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for losetup and ntfs-3g";
+  if (!RunTool(QStringLiteral("sh"), {"-c", "command -v ntfs-3g mkntfs ntfscp python3"}))
+    GTEST_SKIP() << "no ntfs-3g tools";
+  FixtureWorld world;
+  fs::path image = world.Dir.Path() / "stick.img";
+  std::ofstream(image, std::ios::binary).close();
+  fs::resize_file(image, kImageBytes);
+  ASSERT_TRUE(RunTool(QStringLiteral("mkntfs"),
+                      {"-F", "-Q", "-q", "-L", kLabel, QString::fromStdString(image.string())}));
+  fs::path note = world.Dir.Path() / "note.txt";
+  std::ofstream(note) << "a file for the analysis to find\n";
+  ASSERT_TRUE(RunTool(QStringLiteral("ntfscp"), {"-f", QString::fromStdString(image.string()),
+                                                 QString::fromStdString(note.string()),
+                                                 QStringLiteral("note.txt")}));
+  LoopDevice loop(image);
+  if (!loop.Attached()) GTEST_SKIP() << "no loop device";
+  MountCleanup cleanup(loop.DevicePath());
+  fs::path mountedAt = world.Dir.Path() / "desktop" / kLabel;
+  fs::path mountRoot = world.Dir.Path() / "media";
+  json devices = json::array({{{"name", fs::path(loop.DevicePath()).filename().string()},
+                               {"device", loop.DevicePath()},
+                               {"idType", "ntfs"},
+                               {"label", kLabel},
+                               {"size", kImageBytes},
+                               {"loop", true},
+                               {"mountAt", mountedAt.string()},
+                               {"mountRoot", mountRoot.string()}}});
+  PrivateDiskService service(world.Dir.Path(), devices);
+  ASSERT_TRUE(service.IsReady()) << service.Trouble();
+  ASSERT_EQ(MountPointNow(loop.DevicePath()), mountedAt.string());
+
+  // The kernel's own mount table, as on a desktop.
+  world.Environment.MountInfo = "/proc/self/mountinfo";
+  world.WriteDrives("C=" + loop.DevicePath() + "\n");
+  FormRig rig;
+  DriveTableCatalog catalog(world.Environment);
+  FormServices services = rig.Services();
+  services.Catalog = &catalog;
+  std::vector<std::string> questions;
+  bool answer = false;
+  services.ConfirmUnmount = [&](const std::string& question) {
+    questions.push_back(question);
+    return answer;
+  };
+  TMainForm form(services);
+  ASSERT_EQ(form.Volumes().Count(), 1) << RowTexts(form.manualdefrag->manulist, 0)[1];
+  form.show();
+  QTreeWidgetItem* row = form.Volumes().Item(0);
+  ASSERT_TRUE(PumpUntil([&] { return row->text(kStatusColumn) == "Mounted"; }))
+      << row->text(kStatusColumn).toStdString();
+  EXPECT_NE(row->toolTip(kStatusColumn).toStdString().find("Mounted at " + mountedAt.string()),
+            std::string::npos)
+      << row->toolTip(kStatusColumn).toStdString();
+  TDefragThread& job = form.Volumes().Job(0);
+
+  // No: asked once, left mounted and untouched.
+  QTest::mouseClick(form.manualdefrag->ManuAnalyzeBtn, Qt::LeftButton);
+  ASSERT_EQ(questions.size(), 1u);
+  EXPECT_EQ(questions[0], "C: (" + loop.DevicePath() + ", '" + kLabel + "', " +
+                              row->text(kCapacityColumn).toStdString() + ") is mounted at " +
+                              mountedAt.string() + ". Unmount it to work on it?");
+  PumpPending();
+  EXPECT_EQ(int(job.State()), int(dsIdle));
+  EXPECT_TRUE(service.Calls("Unmount").empty());
+  EXPECT_EQ(MountPointNow(loop.DevicePath()), mountedAt.string());
+
+  // Yes, with a file open on it: the service's reason, and still mounted.
+  answer = true;
+  {
+    std::ofstream open(mountedAt / "open.txt");
+    ASSERT_TRUE(open.is_open());
+    QTest::mouseClick(form.manualdefrag->ManuAnalyzeBtn, Qt::LeftButton);
+  }
+  ASSERT_EQ(questions.size(), 2u);
+  std::vector<RecordedMessage> told = rig.Messages.Messages();
+  ASSERT_FALSE(told.empty());
+  EXPECT_NE(told.back().Text.find("C: cannot be unmounted"), std::string::npos) << told.back().Text;
+  EXPECT_NE(told.back().Text.find("target is busy"), std::string::npos) << told.back().Text;
+  PumpPending();
+  EXPECT_EQ(int(job.State()), int(dsIdle));
+  EXPECT_EQ(MountPointNow(loop.DevicePath()), mountedAt.string());
+  EXPECT_TRUE(service.Opens().empty());
+
+  // Yes: unmounted, analysed, and mounted again where the service chose.
+  QTest::mouseClick(form.manualdefrag->ManuAnalyzeBtn, Qt::LeftButton);
+  ASSERT_EQ(questions.size(), 3u);
+  fs::path mountedAgain = mountRoot / kLabel;
+  ASSERT_TRUE(PumpUntil([&] {
+    return job.State() == dsAnalyzed && MountPointNow(loop.DevicePath()) == mountedAgain.string();
+  })) << int(job.State()) << " " << MountPointNow(loop.DevicePath());
+  EXPECT_EQ(service.CallNames(), (std::vector<std::string>{"Unmount", "Unmount", "Mount"}));
+  EXPECT_TRUE(job.OpenRefusal().empty()) << job.OpenRefusal();
+  EXPECT_GT(job.Engine().Report->FileCount, 0) << "the analysis saw the volume's files";
+  ASSERT_TRUE(PumpUntil([&] { return row->text(kStatusColumn) == "Mounted"; }));
+  EXPECT_EQ(rig.Messages.Messages().size(), told.size()) << rig.Messages.Messages().back().Text;
+}
+
+} // namespace
+} // namespace quillo::test
