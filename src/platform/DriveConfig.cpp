@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "platform/DriveConfig.h"
 
+#include <algorithm>
 #include <cctype>
 #include <set>
 #include <string>
@@ -88,6 +89,13 @@ DriveConfig DriveConfig::Load(const std::filesystem::path& folder) {
     if (letter != 0) config.Remembered[uuid] = letter;
   }
   return config;
+}
+
+bool DriveConfig::UuidLess::operator()(const std::string& left, const std::string& right) const {
+  return std::lexicographical_compare(left.begin(), left.end(), right.begin(), right.end(),
+                                      [](unsigned char a, unsigned char b) {
+                                        return std::toupper(a) < std::toupper(b);
+                                      });
 }
 
 void DriveConfig::Remember(const std::string& uuid, char letter) {

@@ -30,7 +30,13 @@ public:
   const std::vector<Drive>& Drives() const { return Configured; }
   // Lines that could not be used, and why.
   const std::vector<std::string>& Warnings() const { return Problems; }
-  const std::map<std::string, char>& RememberedLetters() const { return Remembered; }
+  // Volume serial numbers compare as the file's keys do: without regard to
+  // case ("1234-abcd" in a hand-edited file is the volume 1234-ABCD).
+  struct UuidLess {
+    bool operator()(const std::string& left, const std::string& right) const;
+  };
+  using LetterMap = std::map<std::string, char, UuidLess>;
+  const LetterMap& RememberedLetters() const { return Remembered; }
   // The system volume's letter; 0 when the file names none.
   char SystemLetter() const { return System; }
 
@@ -52,7 +58,7 @@ private:
   ProfileFile Profile;
   std::vector<Drive> Configured;
   std::vector<std::string> Problems;
-  std::map<std::string, char> Remembered;
+  LetterMap Remembered;
   char System = 0;
   bool Changed = false;
 };

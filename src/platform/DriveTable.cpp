@@ -74,7 +74,7 @@ void DriveTable::Refresh() {
   }
 
   if (Environment.Discover) {
-    const std::map<std::string, char>& remembered = config.RememberedLetters();
+    const DriveConfig::LetterMap& remembered = config.RememberedLetters();
     for (const DiscoveredVolume& volume : Discover()) {
       dev_t number;
       if (BlockDeviceNumber(volume.DevicePath, number) && configuredDevices.count(number))

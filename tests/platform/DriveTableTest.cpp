@@ -12,6 +12,7 @@
 #include "FatEngineRig.h"
 #include "FatImageKit.h"
 #include "TestSupport.h"
+#include "platform/DriveConfig.h"
 #include "platform/DriveTable.h"
 #include "platform/MountTable.h"
 #include "platform/VolumeStorage.h"
@@ -307,6 +308,26 @@ TEST(DriveTable, DiscoveredVolumesKeepTheirLetters) {
   EXPECT_EQ(drives[1].Letter, 'D');
   EXPECT_EQ(drives[2].Location, (world.Environment.DeviceFolder / "sda1").string());
   EXPECT_EQ(drives[2].Letter, 'E');
+}
+
+TEST(DriveTable, RememberedLettersAreFoundWhateverTheCaseOfTheSerialNumber) {
+  TableWorld world;
+  // Hand-edited: lower case, and a value that is no letter for another case.
+  world.Configure("[letters]\n1234-abcd=F\n5678-ef01=)x\n");
+  fs::path folder = world.Environment.ConfigurationFolder;
+  DriveConfig config = DriveConfig::Load(folder);
+  auto found = config.RememberedLetters().find("1234-ABCD");
+  ASSERT_NE(found, config.RememberedLetters().end());
+  EXPECT_EQ(found->second, 'F');
+
+  config.Remember("5678-EF01", 'Q');
+  std::string why;
+  ASSERT_TRUE(config.Save(why)) << why;
+  DriveConfig again = DriveConfig::Load(folder);
+  found = again.RememberedLetters().find("5678-EF01");
+  ASSERT_NE(found, again.RememberedLetters().end());
+  EXPECT_EQ(found->second, 'Q');
+  EXPECT_EQ(again.RememberedLetters().size(), 2u);
 }
 
 TEST(MountTable, FindsMountsByDeviceNumberAndSource) {
