@@ -279,17 +279,8 @@ int UDisksClient::OpenDevice(const std::string& objectPath, bool writable, bool 
   if (result >= 0)
     result = sd_bus_message_append(call.get(), "a{sv}", 2, kNoUserInteraction, "b",
                                    interactive ? 0 : 1, kOpenFlags, "i", flags);
-  if (result >= 0) result = sd_bus_message_set_allow_interactive_authorization(call.get(), interactive);
-  BusError error;
-  sd_bus_message* answer = nullptr;
-  if (result >= 0)
-    result = sd_bus_call(Bus, call.get(), interactive ? kPromptTimeout : kQueryTimeout,
-                         &error.Error, &answer);
-  Message reply(answer);
-  if (result < 0) {
-    why = error.Text(result);
-    return -1;
-  }
+  Message reply(Send(call.get(), result, interactive, why));
+  if (!reply) return -1;
   int lent = -1;
   if (sd_bus_message_read(reply.get(), "h", &lent) < 0 || lent < 0) {
     why = "UDisks2 gave no descriptor";
@@ -310,12 +301,18 @@ sd_bus_message* UDisksClient::CallFilesystem(const std::string& objectPath, cons
   if (result >= 0)
     result = sd_bus_message_append(call.get(), "a{sv}", 1, kNoUserInteraction, "b",
                                    interactive ? 0 : 1);
-  if (result >= 0) result = sd_bus_message_set_allow_interactive_authorization(call.get(), interactive);
+  return Send(call.get(), result, interactive, why);
+}
+
+sd_bus_message* UDisksClient::Send(sd_bus_message* call, int built, bool interactive,
+                                   std::string& why) {
+  int result = built;
+  if (result >= 0) result = sd_bus_message_set_allow_interactive_authorization(call, interactive);
   BusError error;
   sd_bus_message* answer = nullptr;
   if (result >= 0)
-    result = sd_bus_call(Bus, call.get(), interactive ? kPromptTimeout : kQueryTimeout,
-                         &error.Error, &answer);
+    result = sd_bus_call(Bus, call, interactive ? kPromptTimeout : kQueryTimeout, &error.Error,
+                         &answer);
   if (result < 0) {
     why = error.Text(result);
     return nullptr;

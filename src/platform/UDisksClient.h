@@ -75,6 +75,9 @@ public:
 
 private:
   explicit UDisksClient(sd_bus* bus) : Bus(bus) {}
+  // Sends a call whose building ended with `built` (negative: failed), with
+  // or without leave to prompt; the answer, or null with `why`.
+  sd_bus_message* Send(sd_bus_message* call, int built, bool interactive, std::string& why);
   // A Filesystem method whose only argument is the options; the reply, or
   // null with `why`.
   sd_bus_message* CallFilesystem(const std::string& objectPath, const char* member,
