@@ -10,6 +10,11 @@
 
 namespace quillo {
 
+// Movers ask the disk to start writing copied data after about this much,
+// so that it writes while the next files are copied instead of all at the
+// commit's sync.
+constexpr uint64_t kWriteBackBytes = 4 << 20;
+
 class BlockDevice {
 public:
   virtual ~BlockDevice() = default;
@@ -21,6 +26,10 @@ public:
   virtual bool WriteAt(uint64_t offset, const void* data, size_t length) = 0;
   // Makes every completed write durable (fdatasync).
   virtual bool Sync() = 0;
+  // Starts writing completed writes out to the disk without waiting for
+  // them, so that the disk works while the caller copies on and the next
+  // Sync has less to wait for. Only a hint: durability is still Sync's.
+  virtual void StartWriteBack() {}
   // Copies `length` bytes from `from` to `to` (ranges that do not overlap)
   // as one read and one write. A device may do it without bringing the
   // bytes through the caller's memory.

@@ -91,6 +91,12 @@ bool FileBlockDevice::CopyWithin(uint64_t from, uint64_t to, size_t length) {
   return done == length || BlockDevice::CopyWithin(from + done, to + done, length - done);
 }
 
+void FileBlockDevice::StartWriteBack() {
+  if (IsReadOnly) return;
+  // Only the window this device covers; failure is harmless (Sync decides).
+  sync_file_range(Fd, off_t(Offset), off_t(Length), SYNC_FILE_RANGE_WRITE);
+}
+
 bool FileBlockDevice::Sync() {
   if (IsReadOnly) return true;
   while (fdatasync(Fd) != 0) {

@@ -29,6 +29,7 @@ public:
   bool ReadAt(uint64_t offset, void* buffer, size_t length) override;
   bool WriteAt(uint64_t offset, const void* data, size_t length) override;
   bool Sync() override;
+  void StartWriteBack() override;
   bool CopyWithin(uint64_t from, uint64_t to, size_t length) override;
   int Descriptor() const { return Fd; }
 

@@ -28,6 +28,7 @@ public:
     return Inner.WriteAt(offset, data, length);
   }
   bool Sync() override { return Inner.Sync(); }
+  void StartWriteBack() override { Inner.StartWriteBack(); }
 
 protected:
   BlockDevice& Target() { return Inner; }

@@ -183,6 +183,11 @@ NtStatus FatMover::Move(const MoveSubject& subject, int64_t startingVcn, int64_t
   SwitchLink(plan);
   FreeOld(plan);
   Queue.Moved(uint64_t(count) * Layout.BytesPerCluster);
+  UnsentBytes += uint64_t(count) * Layout.BytesPerCluster;
+  if (UnsentBytes >= kWriteBackBytes) {
+    Device.StartWriteBack();
+    UnsentBytes = 0;
+  }
 
   // The volume reads as moved from here on, whatever the commit below does.
   if (subject.IsDirectory) Names.Forget(subject.FirstCluster);

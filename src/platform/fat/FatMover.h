@@ -87,6 +87,8 @@ private:
   FatWriteSession& Session;
   FatCommitQueue& Queue;
   std::vector<uint8_t> CopyBuffer;
+  // Bytes copied since the disk was last asked to start writing them.
+  uint64_t UnsentBytes = 0;
 };
 
 } // namespace quillo::fat

@@ -36,6 +36,8 @@ public:
   bool ReadAt(uint64_t offset, void* buffer, size_t length) override;
   bool WriteAt(uint64_t offset, const void* data, size_t length) override;
   bool Sync() override { return Inner.Sync(); }
+  // Held entries are not written yet, so this reaches only what was.
+  void StartWriteBack() override { Inner.StartWriteBack(); }
   bool CopyWithin(uint64_t from, uint64_t to, size_t length) override;
 
 private:

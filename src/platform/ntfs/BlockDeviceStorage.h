@@ -20,6 +20,7 @@ public:
     return Device->WriteAt(offset, data, length);
   }
   bool Sync() override { return Device->Sync(); }
+  void StartWriteBack() override { Device->StartWriteBack(); }
   // A volume keeps its size.
   bool Resize(uint64_t) override { return false; }
   uint64_t Size() const override { return Device->Size(); }

@@ -28,6 +28,9 @@ public:
   virtual bool WriteAt(uint64_t offset, const void* data, size_t length) = 0;
   // Makes every completed write durable.
   virtual bool Sync() = 0;
+  // Starts writing completed writes out without waiting for them; only a
+  // hint, durability is still Sync's.
+  virtual void StartWriteBack() {}
   // Cuts or extends the storage (journal files only).
   virtual bool Resize(uint64_t size) = 0;
   virtual uint64_t Size() const = 0;

@@ -34,6 +34,7 @@ public:
   int64_t ReadMetadataAt(uint64_t offset, void* data, size_t length) override;
   bool WriteAt(uint64_t offset, const void* data, size_t length) override;
   bool Sync() override { return Inner->Sync(); }
+  void StartWriteBack() override { Inner->StartWriteBack(); }
   bool Resize(uint64_t size) override;
   uint64_t Size() const override { return Inner->Size(); }
   bool Writable() const override { return Inner->Writable(); }

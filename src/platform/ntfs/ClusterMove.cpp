@@ -169,7 +169,7 @@ NtStatus ClusterMove::Run(OpenFile& file, int64_t startVcn, int64_t targetLcn, u
   // The data reaches the disk before anything points to it: the commit
   // syncs it before it journals the update.
   if (!CopyPieces(plan->Pieces())) return kStatusUnsuccessful;
-  Device.NoteUnsyncedData();
+  Device.NoteUnsyncedData(uint64_t(allocated * Volume->cluster_size));
 
   // ntfs_runlists_merge cannot replace runs: the new runlist is built whole.
   runlist_element* list = WriteRuns(plan->NewRuns(), end);

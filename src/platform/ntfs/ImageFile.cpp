@@ -68,6 +68,10 @@ bool ImageFile::WriteAt(uint64_t offset, const void* data, size_t length) {
   return true;
 }
 
+void ImageFile::StartWriteBack() {
+  if (IsWritable) ::sync_file_range(Descriptor, 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
 bool ImageFile::Sync() { return !IsWritable || ::fsync(Descriptor) == 0; }
 
 bool ImageFile::Resize(uint64_t size) {

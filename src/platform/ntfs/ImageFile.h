@@ -18,6 +18,7 @@ public:
   int64_t ReadAt(uint64_t offset, void* data, size_t length) override;
   bool WriteAt(uint64_t offset, const void* data, size_t length) override;
   bool Sync() override;
+  void StartWriteBack() override;
   bool Resize(uint64_t size) override;
   uint64_t Size() const override;
   bool Writable() const override { return IsWritable; }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fcntl.h>
 
+#include "platform/BlockDevice.h"
 #include "platform/ntfs/NtfsLibrary.h"
 
 namespace quillo {
@@ -124,6 +125,15 @@ ntfs_device* LibraryDevice::NewDevice() {
 
 int64_t LibraryDevice::Read(uint64_t offset, void* data, size_t length) {
   return Held.Read(*Storage, offset, data, length);
+}
+
+void LibraryDevice::NoteUnsyncedData(uint64_t bytes) {
+  UnsyncedData = true;
+  UnsentBytes += bytes;
+  if (UnsentBytes >= kWriteBackBytes) {
+    Storage->StartWriteBack();
+    UnsentBytes = 0;
+  }
 }
 
 int64_t LibraryDevice::ReadData(uint64_t offset, void* data, size_t length) {

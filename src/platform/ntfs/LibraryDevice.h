@@ -38,8 +38,10 @@ public:
   LibraryWrites GetWrites() const { return Writes; }
   PendingWrites& Pending() { return Held; }
   // File data written straight to free clusters, to be synced before the
-  // update that points to it is journaled.
-  void NoteUnsyncedData() { UnsyncedData = true; }
+  // update that points to it is journaled. Every few MiB of it the disk is
+  // asked to start writing, so that it works while the next files are
+  // copied instead of all at the commit.
+  void NoteUnsyncedData(uint64_t bytes);
   bool TakeUnsyncedData() { return std::exchange(UnsyncedData, false); }
 
   // Reads as the library would see the volume (held writes included).
@@ -57,6 +59,7 @@ private:
   LibraryWrites Writes = LibraryWrites::Refuse;
   PendingWrites Held;
   bool UnsyncedData = false;
+  uint64_t UnsentBytes = 0;
 };
 
 } // namespace quillo
