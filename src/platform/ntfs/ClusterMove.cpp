@@ -67,8 +67,13 @@ bool ClusterMove::CopyPieces(const std::vector<MovedPiece>& pieces) {
   for (const MovedPiece& piece : pieces) total += piece.Length * clusterBytes;
   // The pieces go one after another from the target: the target side is
   // written in large blocks, whatever the pieces.
-  std::vector<uint8_t> buffer(size_t(std::min(total, kCopyBlockBytes)));
-  std::vector<uint8_t> span;
+  // The buffers outlive the move: fresh pages for every move cost more
+  // than the copying.
+  MoveBuffers& buffers = Device.Buffers();
+  std::vector<uint8_t>& buffer = buffers.Block;
+  std::vector<uint8_t>& span = buffers.Span;
+  size_t blockBytes = size_t(std::min(total, kCopyBlockBytes));
+  if (buffer.size() < blockBytes) buffer.resize(blockBytes);
   BlockStorage& storage = Device.GetStorage();
   uint64_t target = uint64_t(pieces.front().NewLcn * clusterBytes);
   size_t filled = 0;
@@ -84,7 +89,7 @@ bool ClusterMove::CopyPieces(const std::vector<MovedPiece>& pieces) {
   // block, writing each block out as it fills.
   auto append = [&](uint64_t source, int64_t left, const uint8_t* from) {
     while (left > 0) {
-      size_t step = size_t(std::min<int64_t>(left, int64_t(buffer.size() - filled)));
+      size_t step = size_t(std::min<int64_t>(left, int64_t(blockBytes - filled)));
       if (from) {
         std::memcpy(buffer.data() + filled, from, step);
         from += step;
@@ -94,7 +99,7 @@ bool ClusterMove::CopyPieces(const std::vector<MovedPiece>& pieces) {
       filled += step;
       source += step;
       left -= int64_t(step);
-      if (filled == buffer.size() && !flush()) return false;
+      if (filled == blockBytes && !flush()) return false;
     }
     return true;
   };
@@ -114,9 +119,10 @@ bool ClusterMove::CopyPieces(const std::vector<MovedPiece>& pieces) {
       if (!append(uint64_t(spanStart * clusterBytes), pieces[first].Length * clusterBytes, nullptr))
         return false;
     } else {
-      span.resize(size_t((spanEnd - spanStart) * clusterBytes));
-      if (Device.ReadData(uint64_t(spanStart * clusterBytes), span.data(), span.size()) !=
-          int64_t(span.size()))
+      size_t spanBytes = size_t((spanEnd - spanStart) * clusterBytes);
+      if (span.size() < spanBytes) span.resize(spanBytes);
+      if (Device.ReadData(uint64_t(spanStart * clusterBytes), span.data(), spanBytes) !=
+          int64_t(spanBytes))
         return false;
       for (size_t k = first; k < last; ++k)
         if (!append(0, pieces[k].Length * clusterBytes,

@@ -3,6 +3,7 @@
 
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/ntfs/BlockStorage.h"
 #include "platform/ntfs/PendingWrites.h"
@@ -16,6 +17,12 @@ enum class LibraryWrites {
   Refuse,  // read-only mount: a write is an error
   Hold,    // held in PendingWrites until the update is committed
   Discard, // dropped: the library's state is being thrown away
+};
+
+// Scratch space of the mover, kept from move to move.
+struct MoveBuffers {
+  std::vector<uint8_t> Block; // data on its way to the target
+  std::vector<uint8_t> Span;  // old pieces read together
 };
 
 // The ntfs_device through which libntfs-3g reads and writes the volume. The
@@ -37,6 +44,7 @@ public:
   void SetWrites(LibraryWrites mode) { Writes = mode; }
   LibraryWrites GetWrites() const { return Writes; }
   PendingWrites& Pending() { return Held; }
+  MoveBuffers& Buffers() { return Scratch; }
   // File data written straight to free clusters, to be synced before the
   // update that points to it is journaled. Every few MiB of it the disk is
   // asked to start writing, so that it works while the next files are
@@ -60,6 +68,7 @@ private:
   PendingWrites Held;
   bool UnsyncedData = false;
   uint64_t UnsentBytes = 0;
+  MoveBuffers Scratch;
 };
 
 } // namespace quillo

@@ -137,9 +137,11 @@ struct Record {
   uint64_t End = 0; // offset after the record
 };
 
-std::vector<uint8_t> EncodeRecord(uint16_t kind, uint64_t sequence,
-                                  const std::vector<uint8_t>& payload) {
-  std::vector<uint8_t> bytes(kHeaderBytes + payload.size());
+// Into `bytes`, whose capacity is reused: an update of many MiB then costs
+// no fresh pages for each record.
+void EncodeRecord(uint16_t kind, uint64_t sequence, const std::vector<uint8_t>& payload,
+                  std::vector<uint8_t>& bytes) {
+  bytes.assign(kHeaderBytes, 0);
   std::memcpy(&bytes[kMagicAt], kMagic, sizeof(kMagic));
   StoreLe16(&bytes[kVersionAt], kVersion);
   StoreLe16(&bytes[kKindAt], kind);
@@ -147,8 +149,7 @@ std::vector<uint8_t> EncodeRecord(uint16_t kind, uint64_t sequence,
   StoreLe64(&bytes[kPayloadBytesAt], payload.size());
   StoreLe32(&bytes[kPayloadCrcAt], Crc32(payload.data(), payload.size()));
   StoreLe32(&bytes[kHeaderCrcAt], Crc32(bytes.data(), kHeaderCrcAt));
-  std::copy(payload.begin(), payload.end(), bytes.begin() + kHeaderBytes);
-  return bytes;
+  bytes.insert(bytes.end(), payload.begin(), payload.end());
 }
 
 // A record that passes every check, or false.
@@ -193,22 +194,18 @@ void DecodeSession(const Record& record, VolumeIdentity& identity, uint16_t& fla
   flagsBefore = LoadLe16(p + kFlagsBeforeAt);
 }
 
-std::vector<uint8_t> EncodeUpdate(const std::vector<ImageRange>& ranges) {
-  size_t total = kUpdateHeadBytes;
-  for (const ImageRange& range : ranges) total += kRangeHeadBytes + 2 * range.Before.size();
-  std::vector<uint8_t> payload(total, 0);
+// Into `payload`, whose capacity is reused, as EncodeRecord's.
+void EncodeUpdate(const std::vector<ImageRange>& ranges, std::vector<uint8_t>& payload) {
+  payload.assign(kUpdateHeadBytes, 0);
   StoreLe32(&payload[0], uint32_t(ranges.size()));
-  size_t at = kUpdateHeadBytes;
   for (const ImageRange& range : ranges) {
+    size_t at = payload.size();
+    payload.resize(at + kRangeHeadBytes, 0);
     StoreLe64(&payload[at], range.Offset);
     StoreLe32(&payload[at + 8], uint32_t(range.Before.size()));
-    at += kRangeHeadBytes;
-    std::copy(range.Before.begin(), range.Before.end(), payload.begin() + at);
-    at += range.Before.size();
-    std::copy(range.After.begin(), range.After.end(), payload.begin() + at);
-    at += range.After.size();
+    payload.insert(payload.end(), range.Before.begin(), range.Before.end());
+    payload.insert(payload.end(), range.After.begin(), range.After.end());
   }
-  return payload;
 }
 
 bool DecodeUpdate(const Record& record, std::vector<ImageRange>& ranges) {
@@ -267,7 +264,8 @@ bool UndoJournal::SyncFolder(std::string& error) const {
 bool UndoJournal::WriteRecord(uint64_t offset, uint16_t kind, uint64_t sequence,
                               const std::vector<uint8_t>& payload, bool sync,
                               std::string& error) {
-  std::vector<uint8_t> bytes = EncodeRecord(kind, sequence, payload);
+  EncodeRecord(kind, sequence, payload, RecordBytes);
+  const std::vector<uint8_t>& bytes = RecordBytes;
   if (!File->WriteAt(offset, bytes.data(), bytes.size()) || (sync && !File->Sync())) {
     error = "cannot write the journal " + FilePath.string() + ": " + std::strerror(errno);
     return false;
@@ -306,7 +304,8 @@ bool UndoJournal::RecordUpdate(const std::vector<ImageRange>& ranges, std::strin
     error = "no write session is open";
     return false;
   }
-  std::vector<uint8_t> payload = EncodeUpdate(ranges);
+  EncodeUpdate(ranges, UpdatePayload);
+  const std::vector<uint8_t>& payload = UpdatePayload;
   ++Sequence;
   if (!WriteRecord(kUpdateSlot, kUpdateRecord, Sequence, payload, true, error)) return false;
   UpdateEnd = kUpdateSlot + kHeaderBytes + payload.size();

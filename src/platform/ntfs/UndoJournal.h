@@ -62,6 +62,9 @@ private:
   std::filesystem::path FilePath;
   uint64_t Sequence = 0;       // number of the update recorded last
   uint64_t UpdateEnd = 0;      // where DONE of that update goes
+  // Reused from record to record (see EncodeRecord).
+  std::vector<uint8_t> UpdatePayload;
+  std::vector<uint8_t> RecordBytes;
 };
 
 } // namespace quillo
