@@ -34,7 +34,7 @@ bool PendingWrites::Write(BlockStorage& base, uint64_t offset, const void* data,
       Saved.emplace(number, it == Sectors.end() ? std::nullopt : std::optional<Sector>(it->second));
     if (it == Sectors.end()) {
       Sector sector;
-      if (base.ReadAt(sectorStart, sector.Before.data(), kSectorBytes) != kSectorBytes) {
+      if (base.ReadMetadataAt(sectorStart, sector.Before.data(), kSectorBytes) != kSectorBytes) {
         errno = EIO;
         return false;
       }
