@@ -106,6 +106,8 @@ int RunVolumes(const CommandLine& line) {
   DriveEnvironment environment = DriveEnvironment::System();
   // polkit asks in the terminal when this run needs authorisation.
   environment.TerminalAgent = true;
+  // An analysis asks only to read the volumes.
+  environment.Writes = line.Command == Subcommand::Defrag;
   TargetTable targets(clock, environment);
   targets.AllowUnmounting(line.Unmount);
   PrintWarnings(targets);

@@ -70,10 +70,17 @@ TDefrag::~TDefrag() {
 void TDefrag::OpenVolumeHandle() { VolumeHandle = Volume->OpenVolume(kDevicePrefix + VolumeName); }
 
 bool TDefrag::ReopenVolume() {
-  if (!ReleaseWhileIdle) return true;
-  // A handle still open (the flag was set while it was held) is replaced,
-  // not leaked.
-  if (VolumeHandle != kInvalidHandle) Volume->CloseHandle(VolumeHandle);
+  // A volume kept between commands is opened again only when the opening
+  // held does not serve the next command (read for an analysis, and now a
+  // pass is to write), or when the last attempt failed.
+  if (!ReleaseWhileIdle && VolumeHandle != kInvalidHandle && !Volume->NeedsReopening())
+    return true;
+  // A handle still open (the flag was set while it was held, or the opening
+  // no longer serves) is replaced, not leaked.
+  if (VolumeHandle != kInvalidHandle) {
+    Volume->EndWriteSession();
+    Volume->CloseHandle(VolumeHandle);
+  }
   OpenVolumeHandle();
   return VolumeHandle != kInvalidHandle;
 }

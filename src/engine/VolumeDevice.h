@@ -204,6 +204,16 @@ struct WriteVerdict {
   std::string Reason; // a sentence or two for the user
 };
 
+// What an opening of the volume for work is for.
+struct OpeningIntent {
+  // A pass writes; an analysis only reads, and asks for no more.
+  bool Writes = false;
+  // Someone attends the run, so the opening may wait for the user to
+  // authorise access (a prompt of the desktop). A run nobody attends says
+  // no, and a volume that would need a prompt is then refused.
+  bool Prompts = true;
+};
+
 // All paths are full Windows-style paths that start with the volume name the
 // device serves: "C:\", "C:\dir\file". Names on the engine side are UTF-8.
 class VolumeDevice {
@@ -304,10 +314,15 @@ public:
   // ("... is in use by another process"); empty when there is nothing to
   // add to the failure itself.
   virtual std::string OpenFailure() const { return {}; }
-  // Whether the next OpenVolume may wait for the user to authorise access
-  // (a prompt of the desktop). A run nobody attends says no, and a volume
-  // that would need a prompt is then refused.
-  virtual void AllowPrompts(bool allowed) { (void)allowed; }
+  // What the next OpenVolume is for (see OpeningIntent).
+  virtual void SetOpeningIntent(const OpeningIntent& intent) { (void)intent; }
+  // The volume is held now in a way that does not serve the intent set
+  // last (opened for reading, and a pass is to write): it has to be let go
+  // and opened again.
+  virtual bool NeedsReopening() const { return false; }
+  // The last OpenVolume failed only because access needed the user's
+  // authorisation, and the intent did not let it ask for it.
+  virtual bool OpenNeedsAuthorisation() const { return false; }
 };
 
 } // namespace quillo

@@ -136,12 +136,19 @@ void TDefragThread::Execute() {
         std::lock_guard<std::mutex> guard(ParkLock);
         attended = Attended && command != jcAutoDefrag;
       }
-      EngineInstance->Device().AllowPrompts(attended);
+      VolumeDevice& device = EngineInstance->Device();
+      // An analysis asks only to read the volume; a pass, to write.
+      device.SetOpeningIntent({command != jcAnalyze, attended});
       bool opened = EngineInstance->ReopenVolume();
-      std::string refusal = opened ? std::string() : EngineInstance->Device().OpenFailure();
+      std::string refusal = opened ? std::string() : device.OpenFailure();
+      // A run nobody attends skips a volume it may open only after asking
+      // the user; the run's report says so until a later command opens it.
+      bool skipped = !opened && !attended && device.OpenNeedsAuthorisation();
+      EngineInstance->Report->NoteSkipped(skipped ? refusal : std::string());
       {
         std::lock_guard<std::mutex> guard(ParkLock);
         Refusal = refusal;
+        Skipped = skipped;
       }
       if (!opened) {
         // The command is dropped and the state stays as it was. A volume
@@ -360,6 +367,11 @@ bool TDefragThread::IsDead() const {
 std::string TDefragThread::OpenRefusal() const {
   std::lock_guard<std::mutex> guard(ParkLock);
   return Refusal;
+}
+
+bool TDefragThread::SkippedUnattended() const {
+  std::lock_guard<std::mutex> guard(ParkLock);
+  return Skipped;
 }
 
 std::string TDefragThread::ErrorText() const {

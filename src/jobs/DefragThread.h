@@ -96,6 +96,10 @@ public:
   // dropped (busy, mounted, gone); "" once a command could open it. The
   // next command tries again.
   std::string OpenRefusal() const;
+  // The last command was one nobody attended (the schedule, an automatic
+  // run), and it skipped the volume because opening it needed the user's
+  // authorisation; OpenRefusal says more. False once a command opens it.
+  bool SkippedUnattended() const;
 
   // The factory of TNtfsDefrag and TFatDefrag.
   static EngineFactory& StandardEngines();
@@ -147,6 +151,7 @@ private:
   bool Dead = false;
   std::string DeathText;
   std::string Refusal;
+  bool Skipped = false;
   std::atomic<bool> DeadFlag{false};
 
   // Declared last: started when everything above exists.

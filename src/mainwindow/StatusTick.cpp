@@ -78,7 +78,11 @@ void StatusTick::ShowRow(int row) {
   // dropped; the next one tries again.
   std::string refusal = dead ? std::string() : job.OpenRefusal();
   bool refused = !refusal.empty() && IsAtRest(state);
-  if (refused) status = {CellUpdate::Write::WhenChanged, language.Lookup(messages::kInUse)};
+  // A run nobody attended skipped it: opening it needed a prompt.
+  bool skipped = refused && job.SkippedUnattended();
+  if (refused)
+    status = {CellUpdate::Write::WhenChanged,
+              language.Lookup(skipped ? messages::kSkipped : messages::kInUse)};
   // Mounted while no command works on it: a command asks to unmount it.
   std::string mountPoint = dead || !IsAtRest(state)
                                ? std::string()

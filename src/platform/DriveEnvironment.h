@@ -22,6 +22,10 @@ struct DriveEnvironment {
   // The disk service may ask the user to authorise an opening (polkit's
   // agent); a run nobody attends must not wait for an answer.
   bool Interactive = false;
+  // The opening is for a pass, which writes: the disk service is asked for
+  // writing. Otherwise it is asked for reading only (an analysis, a look at
+  // the volume). A job says anew what each of its commands needs.
+  bool Writes = false;
   // Someone attends the run at a terminal (qdefrag): polkit's text agent
   // asks there, where no desktop agent does.
   bool TerminalAgent = false;

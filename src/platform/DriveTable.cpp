@@ -347,26 +347,35 @@ std::shared_ptr<VolumeDevice> DriveTable::OpenDevice(const std::string& volumeNa
   if (std::shared_ptr<VolumeDevice> live = entry->Device.lock()) return live;
   // The letter's volume as it is now; the job opens it again with these
   // from its own thread, so nothing of the table is shared with it.
-  auto openForWork = [source = SourceOf(*entry), environment = Environment](bool prompts,
-                                                                           std::string& why) {
+  auto openForWork = [source = SourceOf(*entry), environment = Environment](
+                         const OpeningIntent& intent, HeldVolume::Failure& failure) {
     VolumeSource opened = source;
     DriveEnvironment asked = environment;
-    asked.Interactive = environment.Interactive && prompts;
-    std::unique_ptr<FileBlockDevice> storage = OpenVolumeStorage(opened, asked, why);
+    asked.Interactive = environment.Interactive && intent.Prompts;
+    asked.Writes = intent.Writes;
+    std::unique_ptr<FileBlockDevice> storage = OpenVolumeStorage(opened, asked, failure.Why);
+    failure.NeedsAuthorisation = opened.NeedsAuthorisation;
     if (!storage) return std::shared_ptr<VolumeDevice>();
-    return OpenVolumeDevice(opened, std::move(storage), why);
+    return OpenVolumeDevice(opened, std::move(storage), failure.Why);
   };
   auto openForQuery = [source = SourceOf(*entry)] { return OpenForQuery(source); };
-  std::shared_ptr<VolumeDevice> held = openForWork(true, why);
+  // Opened for what the table's users do first: a look, an analysis, or a
+  // pass where the environment says so.
+  OpeningIntent first{Environment.Writes, true};
+  HeldVolume::Failure failure;
+  std::shared_ptr<VolumeDevice> held = openForWork(first, failure);
+  why = failure.Why;
   // A mounted volume starts on a read-only look at it, which the first
   // release lets go; the work waits until it is unmounted.
+  OpeningIntent heldFor = first;
   if (!held && evenMounted && !MountPointOfLocation(entry->Info.Location, Environment).empty()) {
     std::string refusal = why;
     held = openForQuery();
+    heldFor.Writes = false;
     why = held ? std::string() : refusal;
   }
   if (!held) return nullptr;
-  auto device = std::make_shared<HeldVolume>(std::move(held), std::move(openForWork),
+  auto device = std::make_shared<HeldVolume>(std::move(held), heldFor, std::move(openForWork),
                                              std::move(openForQuery));
   entry->Device = device;
   return device;

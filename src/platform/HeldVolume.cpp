@@ -3,10 +3,10 @@
 
 namespace quillo {
 
-HeldVolume::HeldVolume(std::shared_ptr<VolumeDevice> held, WorkOpener openForWork,
-                       QueryOpener openForQuery)
+HeldVolume::HeldVolume(std::shared_ptr<VolumeDevice> held, const OpeningIntent& heldFor,
+                       WorkOpener openForWork, QueryOpener openForQuery)
     : OpenForWork(std::move(openForWork)), OpenForQuery(std::move(openForQuery)),
-      Device(std::move(held)) {}
+      Device(std::move(held)), Wanted(heldFor), HeldForWrites(heldFor.Writes) {}
 
 bool HeldVolume::IsHeld() const {
   std::lock_guard<std::mutex> guard(Lock);
@@ -31,15 +31,19 @@ void HeldVolume::Release() {
 
 Handle HeldVolume::OpenVolume(const std::string& devicePath) {
   std::lock_guard<std::mutex> guard(Lock);
+  // Held for reading while a pass is to write: opened again, when no other
+  // volume handle works on it.
+  if (Device && Wanted.Writes && !HeldForWrites && VolumeHandles.empty()) Release();
   if (!Device) {
-    std::string why;
-    Device = OpenForWork(Prompts, why);
+    Failure failure;
+    Device = OpenForWork(Wanted, failure);
     if (!Device) {
-      Failure = why;
+      LastFailure = failure;
       return kInvalidHandle;
     }
+    HeldForWrites = Wanted.Writes;
   }
-  Failure.clear();
+  LastFailure = {};
   Handle handle = Device->OpenVolume(devicePath);
   if (handle != kInvalidHandle) {
     VolumeHandles.insert(handle);
@@ -166,14 +170,24 @@ WriteVerdict HeldVolume::GetWriteVerdict() const {
   return Device ? Device->GetWriteVerdict() : LastVerdict;
 }
 
-void HeldVolume::AllowPrompts(bool allowed) {
+void HeldVolume::SetOpeningIntent(const OpeningIntent& intent) {
   std::lock_guard<std::mutex> guard(Lock);
-  Prompts = allowed;
+  Wanted = intent;
+}
+
+bool HeldVolume::NeedsReopening() const {
+  std::lock_guard<std::mutex> guard(Lock);
+  return Device && Wanted.Writes && !HeldForWrites;
 }
 
 std::string HeldVolume::OpenFailure() const {
   std::lock_guard<std::mutex> guard(Lock);
-  return Failure;
+  return LastFailure.Why;
+}
+
+bool HeldVolume::OpenNeedsAuthorisation() const {
+  std::lock_guard<std::mutex> guard(Lock);
+  return LastFailure.NeedsAuthorisation;
 }
 
 } // namespace quillo

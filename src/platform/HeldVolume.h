@@ -20,17 +20,26 @@ namespace quillo {
 
 class HeldVolume final : public VolumeDevice {
 public:
-  // Opens the volume for work (exclusively); null with `why` when it is
-  // busy, mounted, gone or no longer a volume. `prompts`: the opening may
-  // wait for the user to authorise it.
-  using WorkOpener = std::function<std::shared_ptr<VolumeDevice>(bool prompts, std::string& why)>;
+  // Why an opening for work failed.
+  struct Failure {
+    std::string Why;
+    // Only the user's authorisation, which the intent did not let the
+    // opening ask for, would have opened it.
+    bool NeedsAuthorisation = false;
+  };
+  // Opens the volume for work (exclusively), for what `intent` says; null
+  // with `failure` when it is busy, mounted, gone, no longer a volume, or
+  // not to be opened without a prompt the intent does not allow.
+  using WorkOpener =
+      std::function<std::shared_ptr<VolumeDevice>(const OpeningIntent& intent, Failure& failure)>;
   // Opens it read-only and without locks for one query; null when it cannot.
   using QueryOpener = std::function<std::shared_ptr<VolumeDevice>()>;
 
-  // `held` is the device already opened for work: the volume starts held,
-  // and stays so until the last volume handle opened on it is closed.
-  HeldVolume(std::shared_ptr<VolumeDevice> held, WorkOpener openForWork,
-             QueryOpener openForQuery);
+  // `held` is the device already opened for work, for `heldFor`: the volume
+  // starts held, and stays so until the last volume handle opened on it is
+  // closed. The next openings are for `heldFor` too until told otherwise.
+  HeldVolume(std::shared_ptr<VolumeDevice> held, const OpeningIntent& heldFor,
+             WorkOpener openForWork, QueryOpener openForQuery);
 
   bool IsHeld() const;
 
@@ -61,7 +70,9 @@ public:
   std::vector<std::string> Notices() const override;
   WriteVerdict GetWriteVerdict() const override;
   std::string OpenFailure() const override;
-  void AllowPrompts(bool allowed) override;
+  void SetOpeningIntent(const OpeningIntent& intent) override;
+  bool NeedsReopening() const override;
+  bool OpenNeedsAuthorisation() const override;
 
 private:
   // The device held for work, or null.
@@ -79,8 +90,10 @@ private:
   std::set<Handle> VolumeHandles;
   std::vector<std::string> KeptNotices;
   WriteVerdict LastVerdict;
-  std::string Failure;
-  bool Prompts = true;
+  Failure LastFailure;
+  // What the next opening is for, and whether the one held allows writes.
+  OpeningIntent Wanted;
+  bool HeldForWrites = false;
 };
 
 } // namespace quillo

@@ -23,6 +23,11 @@ constexpr const char* kDriveInterface = "org.freedesktop.UDisks2.Drive";
 constexpr const char* kLoopInterface = "org.freedesktop.UDisks2.Loop";
 constexpr const char* kNoUserInteraction = "auth.no_user_interaction";
 constexpr const char* kOpenFlags = "flags";
+// polkit would allow the call after asking the user, and the call did not
+// let it ask.
+constexpr const char* kNotAuthorizedCanObtain = "org.freedesktop.UDisks2.Error.NotAuthorizedCanObtain";
+constexpr const char* kInteractiveAuthorizationRequired =
+    "org.freedesktop.DBus.Error.InteractiveAuthorizationRequired";
 constexpr uint64_t kMicrosecondsPerSecond = 1000000;
 // Starting the service on demand takes a moment; an answer to a question
 // takes less.
@@ -268,7 +273,8 @@ bool UDisksClient::FindBlock(const std::string& path, UDisksBlock& out) {
 }
 
 int UDisksClient::OpenDevice(const std::string& objectPath, bool writable, bool interactive,
-                             std::string& why) {
+                             std::string& why, bool& needsAuthorisation) {
+  needsAuthorisation = false;
   sd_bus_message* made = nullptr;
   int result = sd_bus_message_new_method_call(Bus, &made, kService, objectPath.c_str(),
                                               kBlockInterface, "OpenDevice");
@@ -279,8 +285,13 @@ int UDisksClient::OpenDevice(const std::string& objectPath, bool writable, bool 
   if (result >= 0)
     result = sd_bus_message_append(call.get(), "a{sv}", 2, kNoUserInteraction, "b",
                                    interactive ? 0 : 1, kOpenFlags, "i", flags);
-  Message reply(Send(call.get(), result, interactive, why));
-  if (!reply) return -1;
+  std::string errorName;
+  Message reply(Send(call.get(), result, interactive, why, &errorName));
+  if (!reply) {
+    needsAuthorisation = !interactive && (errorName == kNotAuthorizedCanObtain ||
+                                          errorName == kInteractiveAuthorizationRequired);
+    return -1;
+  }
   int lent = -1;
   if (sd_bus_message_read(reply.get(), "h", &lent) < 0 || lent < 0) {
     why = "UDisks2 gave no descriptor";
@@ -305,7 +316,7 @@ sd_bus_message* UDisksClient::CallFilesystem(const std::string& objectPath, cons
 }
 
 sd_bus_message* UDisksClient::Send(sd_bus_message* call, int built, bool interactive,
-                                   std::string& why) {
+                                   std::string& why, std::string* errorName) {
   int result = built;
   if (result >= 0) result = sd_bus_message_set_allow_interactive_authorization(call, interactive);
   BusError error;
@@ -315,6 +326,7 @@ sd_bus_message* UDisksClient::Send(sd_bus_message* call, int built, bool interac
                          &answer);
   if (result < 0) {
     why = error.Text(result);
+    if (errorName && error.Error.name) *errorName = error.Error.name;
     return nullptr;
   }
   return answer;

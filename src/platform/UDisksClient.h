@@ -53,8 +53,10 @@ public:
   bool FindBlock(const std::string& path, UDisksBlock& out);
   // Block.OpenDevice: a descriptor of the device, "r" or "rw", opened
   // exclusively by the service. `interactive` lets polkit ask the user;
-  // without it a device that needs a prompt is refused. -1 with `why`.
-  int OpenDevice(const std::string& objectPath, bool writable, bool interactive, std::string& why);
+  // without it a device that needs a prompt is refused, and
+  // `needsAuthorisation` says that this was why. -1 with `why`.
+  int OpenDevice(const std::string& objectPath, bool writable, bool interactive, std::string& why,
+                 bool& needsAuthorisation);
   // Filesystem.Unmount of the block device's file system; false with the
   // service's own reason (files open, not authorised) in `why`.
   bool Unmount(const std::string& objectPath, bool interactive, std::string& why);
@@ -76,8 +78,10 @@ public:
 private:
   explicit UDisksClient(sd_bus* bus) : Bus(bus) {}
   // Sends a call whose building ended with `built` (negative: failed), with
-  // or without leave to prompt; the answer, or null with `why`.
-  sd_bus_message* Send(sd_bus_message* call, int built, bool interactive, std::string& why);
+  // or without leave to prompt; the answer, or null with `why` and the
+  // name of the error (empty when the call never reached the service).
+  sd_bus_message* Send(sd_bus_message* call, int built, bool interactive, std::string& why,
+                       std::string* errorName = nullptr);
   // A Filesystem method whose only argument is the options; the reply, or
   // null with `why`.
   sd_bus_message* CallFilesystem(const std::string& objectPath, const char* member,

@@ -14,6 +14,9 @@ struct VolumeSource {
   uint64_t Offset = 0;    // the volume's window on it, in bytes
   uint64_t Length = 0;
   bool ReadOnly = false;  // only reads were possible
+  // The opening was refused only for want of the user's authorisation,
+  // which it was not allowed to ask for.
+  bool NeedsAuthorisation = false;
 };
 
 } // namespace quillo

@@ -53,9 +53,9 @@ std::string MountPointOf(const std::string& path, const struct stat& info,
 
 bool IsReadOnlyError(int error) { return error == EACCES || error == EROFS || error == EPERM; }
 
-// Block.OpenDevice of UDisks2: for writing, else for reading (then
-// source.ReadOnly). -1 with `why` when the service has no such device or
-// refuses both.
+// Block.OpenDevice of UDisks2: for writing when the opening is for a pass
+// (else for reading, then source.ReadOnly), for reading only when it is for
+// an analysis. -1 with `why` when the service has no such device or refuses.
 int OpenThroughDiskService(VolumeSource& source, const DriveEnvironment& environment,
                            std::string& why) {
   int denied = errno;
@@ -67,16 +67,33 @@ int OpenThroughDiskService(VolumeSource& source, const DriveEnvironment& environ
   }
   TerminalAuthAgent agent(environment.Interactive && environment.TerminalAgent);
   std::string refusal;
-  int fd = service->OpenDevice(block.ObjectPath, true, environment.Interactive, refusal);
-  if (fd >= 0) {
-    source.ReadOnly = false;
-    return fd;
+  bool needsAuthorisation = false;
+  if (environment.Writes) {
+    int fd = service->OpenDevice(block.ObjectPath, true, environment.Interactive, refusal,
+                                 needsAuthorisation);
+    if (fd >= 0) {
+      source.ReadOnly = false;
+      return fd;
+    }
   }
-  std::string readRefusal;
-  fd = service->OpenDevice(block.ObjectPath, false, environment.Interactive, readRefusal);
-  if (fd >= 0) {
-    source.ReadOnly = true;
-    return fd;
+  // A device that can only be read is still analysed. Reading needs the
+  // same authorisation as writing, so a refusal for want of it is final.
+  if (!needsAuthorisation) {
+    std::string readRefusal;
+    int fd = service->OpenDevice(block.ObjectPath, false, environment.Interactive, readRefusal,
+                                 needsAuthorisation);
+    if (fd >= 0) {
+      source.ReadOnly = true;
+      return fd;
+    }
+    if (refusal.empty()) refusal = readRefusal;
+  }
+  source.NeedsAuthorisation = needsAuthorisation;
+  if (needsAuthorisation) {
+    why = "opening " + source.Path +
+          " needs the user's authorisation, which a run nobody attends does not ask for"
+          " (UDisks2: " + refusal + ")";
+    return -1;
   }
   why = "cannot open " + source.Path + ": " + SystemError(denied) +
         "; UDisks2 did not open it either: " + refusal;
@@ -135,6 +152,7 @@ std::unique_ptr<FileBlockDevice> OpenVolumeStorage(VolumeSource& source,
     return nullptr;
   }
   bool block = S_ISBLK(info.st_mode);
+  source.NeedsAuthorisation = false;
 
   std::string mountPoint = MountPointOf(source.Path, info, environment);
   if (!mountPoint.empty()) {

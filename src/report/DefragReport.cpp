@@ -147,4 +147,14 @@ std::string TDefragReport::ElapsedText() const {
   return Elapsed;
 }
 
+void TDefragReport::NoteSkipped(const std::string& why) {
+  std::lock_guard<std::mutex> guard(Lock);
+  SkipReason = why;
+}
+
+std::string TDefragReport::Skipped() const {
+  std::lock_guard<std::mutex> guard(Lock);
+  return SkipReason;
+}
+
 } // namespace quillo

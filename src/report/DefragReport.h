@@ -47,6 +47,14 @@ public:
   TDateTime EndTime() const;
   std::string ElapsedText() const;
 
+  // A run nobody attended skipped the volume: it could be opened only
+  // after asking the user for authorisation. `why` is the full reason; an
+  // empty one clears the note (a later command opened the volume).
+  void NoteSkipped(const std::string& why);
+  // The reason of the last skip; empty when the last command was not
+  // skipped.
+  std::string Skipped() const;
+
   std::atomic<uint32_t> ClustersToMove{0};
   std::atomic<uint32_t> ClustersMoved{0};
   std::atomic<int32_t> FileCount{0};
@@ -67,6 +75,7 @@ private:
   TDateTime Start = 0;
   TDateTime End = 0;
   std::string Elapsed = "00:00:00";
+  std::string SkipReason;
 };
 
 } // namespace quillo

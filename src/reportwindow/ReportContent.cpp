@@ -231,7 +231,10 @@ void TReportContent::ShowVolume(const ReportVolume& volume, TLanguage& language,
                                 TDateTime lastOptimize, TDateTime now) {
   const TDefragReport& report = *volume.Report;
   const VolumeFigures figures = report.GetVolumeFigures();
-  SuggestionShown = volume.State != dsDefragged;
+  // A run nobody attended skipped the volume: the suggestion line says so,
+  // whatever the state of the work done before.
+  const bool skipped = !report.Skipped().empty();
+  SuggestionShown = volume.State != dsDefragged || skipped;
 
   SetLabelText(*LabelDiskSize, FormatSize(figures.TotalBytes / kBytesPerKilobyte));
   SetLabelText(*LabelDiskFreeSize, FormatSize(figures.FreeBytes / kBytesPerKilobyte));
@@ -270,10 +273,11 @@ void TReportContent::ShowVolume(const ReportVolume& volume, TLanguage& language,
   Label_Suggestion_Caption->setVisible(SuggestionShown);
   Label_Suggestion->setVisible(SuggestionShown);
 
-  const MessageText& suggestion = SuggestionFor(all, figures.TotalClusters, lastOptimize, now);
+  const MessageText& suggestion = skipped ? messages::kSkippedNeedsAuthorization
+                                          : SuggestionFor(all, figures.TotalClusters, lastOptimize, now);
   SetLabelText(*Label_Suggestion, QString::fromStdString(language.Lookup(suggestion)));
   SetLabelText(*FragmentionBContent, FragmentationText(all, figures.TotalClusters));
-  if (!SuggestionShown)
+  if (volume.State == dsDefragged)
     SetLabelText(*FragmentionAContent, FragmentationText(notDone, figures.TotalClusters));
   FrameCanResize();
 }

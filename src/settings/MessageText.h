@@ -63,6 +63,13 @@ inline constexpr MessageText kInUse{"InUse", "In use"};
 // The status of a volume that is mounted while no command works on it; the
 // mount point is in the row's tooltip.
 inline constexpr MessageText kMounted{"Mounted", "Mounted"};
+// The status of a volume that a run nobody attended (the schedule, an
+// automatic run) skipped because opening it needed the user's
+// authorisation; the reason is the row's tooltip.
+inline constexpr MessageText kSkipped{"Skipped", "Skipped"};
+// The report's line for such a volume, in place of the suggestion.
+inline constexpr MessageText kSkippedNeedsAuthorization{
+    "SkippedNeedsAuthorization", "Skipped: access needs authorization"};
 // The status of a volume whose job ended with an error; "%s" is the error.
 inline constexpr MessageText kJobError{"JobError", "Error: %s"};
 // Why the computer was not switched off after the countdown; "%s" is the
@@ -117,7 +124,7 @@ inline constexpr std::array kAllMessageTexts = {
     messages::kBuiltWith,         messages::kFinishedAnalysis,  messages::kFinishedDefrag,
     messages::kFinishedOptimize,  messages::kFinishedNotDone,   messages::kFinishedCounts,
     messages::kFinishedDefragged,
-    messages::kMounted,
+    messages::kMounted,           messages::kSkipped,           messages::kSkippedNeedsAuthorization,
 };
 
 } // namespace quillo

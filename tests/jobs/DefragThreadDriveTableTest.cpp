@@ -3,7 +3,9 @@
 // that is there but refused (locked by another user, mounted) cannot be
 // opened; one whose file system cannot be told, or a letter without a
 // volume, has no file-system type. A job holds its volume only while a
-// command works on it.
+// command works on it. A loop device the job may not open itself is opened
+// through the desktop's disk service (a stand-in UDisks2 on a private bus):
+// for reading for an analysis, for writing for a pass.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -13,7 +15,10 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <sstream>
 
+#include "DeviceOutOfReach.h"
+#include "DiskServiceStandIn.h"
 #include "JobTestSupport.h"
 #include "LoopDevice.h"
 #include "platform/DriveTable.h"
@@ -220,6 +225,121 @@ TEST_P(VolumeHeldWhileWorking, OthersMayTakeTheVolumeWhileTheJobIsParked) {
 INSTANTIATE_TEST_SUITE_P(Storage, VolumeHeldWhileWorking,
                          ::testing::Values(HoldCase{"Image", false}, HoldCase{"LoopDevice", true}),
                          [](const auto& info) { return std::string(info.param.Name); });
+
+
+// ---------------------------------------------------------------- disk service
+
+struct AccessCase {
+  const char* Name;
+  bool ReleaseWhileIdle;
+  // The modes the service is asked for, in order: at the job's creation,
+  // then by the analysis and the pass.
+  std::vector<std::string> Modes;
+};
+
+class AccessThroughDiskService : public ::testing::TestWithParam<AccessCase> {};
+
+TEST_P(AccessThroughDiskService, AnAnalysisAsksToReadAndAPassToWrite) {
+  const AccessCase& c = GetParam();
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for losetup";
+  TempDir dir;
+  fs::path image = dir.Path() / kFat32Image;
+  fs::path manifest = dir.Path() / "fat32.manifest";
+  fs::path script = SourceDir() / "tests" / "fixtures" / "fat32_image.py";
+  std::string make = "python3 '" + script.string() + "' make --profile small --image '" +
+                     image.string() + "' --manifest '" + manifest.string() + "' > /dev/null";
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  {
+    LoopDevice loop(image);
+    if (!loop.Attached()) GTEST_SKIP() << "no loop device";
+    nlohmann::json devices = nlohmann::json::array(
+        {{{"name", fs::path(loop.DevicePath()).filename().string()},
+          {"device", loop.DevicePath()},
+          {"idType", "vfat"},
+          {"idVersion", "FAT32"},
+          {"size", fs::file_size(image)},
+          {"loop", true}}});
+    PrivateDiskService service(dir.Path(), devices);
+    ASSERT_TRUE(service.IsReady()) << service.Trouble();
+    // From here on this thread and the job's cannot open the device
+    // themselves, as a desktop user cannot.
+    DeviceOutOfReach outOfReach(loop.DevicePath());
+    ASSERT_TRUE(outOfReach.Active());
+
+    DriveEnvironment environment;
+    environment.ConfigurationFolder = dir.Path() / "config";
+    environment.SysClassBlock = dir.Path() / "sys/class/block";
+    environment.Discover = false;
+    environment.AskDiskService = true;
+    environment.Interactive = true;
+    fs::create_directories(environment.SysClassBlock);
+    WriteText(environment.ConfigurationFolder / "drives.ini",
+              "[drives]\nC=" + loop.DevicePath() + "\n");
+    DriveTable table(environment);
+    ShortSleepClock time;
+    InlineDispatcher dispatcher;
+    RecordingNotifier notifier;
+    DefragThreadOptions options;
+    options.IdlePriority = false;
+    options.ReleaseWhileIdle = c.ReleaseWhileIdle;
+    TDefragThread job("C:", table, EngineServices{time, dispatcher, notifier},
+                      TDefragThread::StandardEngines(), options);
+    job.AnalyzeDeal(dmFast);
+    ExpectParks(job);
+    ASSERT_EQ(job.PopNotify(), ncAnalyzed) << job.OpenRefusal();
+    // The analysis asked for nothing more than reading.
+    for (const nlohmann::json& open : service.Opens()) EXPECT_EQ(open["mode"], "r") << open.dump();
+
+    // The pass after it writes: it gets a writable descriptor.
+    job.DefragDeal(jcManualDefrag, dmFast);
+    ExpectParks(job);
+    ASSERT_EQ(job.PopNotify(), ncDefragged) << job.OpenRefusal();
+    WriteVerdict verdict = job.Engine().Device().GetWriteVerdict();
+    EXPECT_EQ(int(verdict.Result), int(WriteVerdict::Kind::Sound)) << verdict.Reason;
+    EXPECT_GT(job.Engine().Report->DefraggedFileCount.load(), 0);
+
+    std::vector<std::string> modes;
+    for (const nlohmann::json& open : service.Opens()) {
+      modes.push_back(open["mode"]);
+      EXPECT_TRUE(open["exclusive"].get<bool>()) << open.dump();
+      EXPECT_FALSE(open["noUserInteraction"].get<bool>()) << open.dump();
+    }
+    EXPECT_EQ(modes, c.Modes);
+  }
+  // Detached: a sound volume with every file as it was.
+  std::string check = "python3 '" + script.string() + "' check --image '" + image.string() +
+                      "' --manifest '" + manifest.string() + "' --work '" +
+                      (dir.Path() / "check").string() + "'";
+  FILE* output = popen(check.c_str(), "r");
+  ASSERT_NE(output, nullptr);
+  std::string facts;
+  char buffer[256];
+  while (fgets(buffer, sizeof buffer, output)) facts += buffer;
+  EXPECT_EQ(pclose(output), 0) << facts;
+  int fsck = -1;
+  int matching = 0;
+  int mismatching = -1;
+  std::istringstream lines(facts);
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream words(line);
+    std::string kind;
+    words >> kind;
+    if (kind == "FSCK") words >> fsck;
+    if (kind == "CONTENT") words >> matching >> mismatching;
+  }
+  EXPECT_EQ(fsck, 0) << facts;
+  EXPECT_GT(matching, 0) << facts;
+  EXPECT_EQ(mismatching, 0) << facts;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Jobs, AccessThroughDiskService,
+    ::testing::Values(
+        // Kept between commands (qdefrag): opened again for the pass.
+        AccessCase{"KeptBetweenCommands", false, {"r", "rw"}},
+        // Let go whenever parked (the window): each command opens anew.
+        AccessCase{"LetGoBetweenCommands", true, {"r", "r", "rw"}}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 } // namespace
 } // namespace quillo::test

@@ -7,8 +7,11 @@
 // listed as "Mounted" with its mount point; Analyze asks once whether to
 // unmount it; no leaves it mounted and untouched, yes unmounts it through
 // the service, analyses it and mounts it again, and with a file open on it
-// the service's refusal is shown. Needs root (losetup, ntfs-3g), else
-// skipped.
+// the service's refusal is shown. A run nobody attends (idle-time
+// automatic defragmentation, the schedule) skips a volume that the service
+// opens only after a prompt, with a notice in the row and in the report,
+// while the user's own run still gets through. Needs root (losetup,
+// ntfs-3g), else skipped.
 #include <gtest/gtest.h>
 
 #include <QTest>
@@ -17,12 +20,15 @@
 
 #include <fstream>
 
+#include "DeviceOutOfReach.h"
 #include "DiskServiceStandIn.h"
 #include "FixtureWorld.h"
 #include "LoopDevice.h"
 #include "WindowTestSupport.h"
 #include "mainwindow/DeviceWatch.h"
 #include "mainwindow/DriveTableCatalog.h"
+#include "reportwindow/ReportContent.h"
+#include "settings/MessageText.h"
 
 namespace quillo::test {
 namespace {
@@ -207,6 +213,117 @@ TEST(DiskServiceWindowTest, AnalyzeAsksToUnmountAndMountsAgainAfterwards) {
   ASSERT_TRUE(PumpUntil([&] { return row->text(kStatusColumn) == "Mounted"; }));
   EXPECT_EQ(rig.Messages.Messages().size(), told.size()) << rig.Messages.Messages().back().Text;
 }
+
+
+enum class Unattended { Automatic, Scheduled };
+
+struct UnattendedCase {
+  const char* Name;
+  Unattended Kind;
+};
+
+class UnattendedRunOnDiskService : public ::testing::TestWithParam<UnattendedCase> {};
+
+// The report window's page of the job's volume, as it would open now.
+struct ReportPage {
+  ReportPage(TDefragThread& job, TLanguage& language) : Page(Order, nullptr) {
+    Page.ShowVolume({job.Engine().Report.get(), job.State()}, language, 0, 0);
+  }
+  std::string Line() const { return Page.Label_Suggestion->text().toStdString(); }
+  bool LineShown() const { return Page.Label_Suggestion->isVisibleTo(&Page); }
+  ReportSortOrder Order;
+  TReportContent Page;
+};
+
+TEST_P(UnattendedRunOnDiskService, SkipsAVolumeThatNeedsAPromptWhileAnAttendedRunGetsThrough) {
+  const UnattendedCase& c = GetParam();
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for losetup";
+  FixtureWorld world;
+  fs::path image = world.Dir.Path() / "system.img";
+  fs::path manifest = world.Dir.Path() / "system.manifest";
+  ASSERT_TRUE(Fixture({"make", "--profile", "small", "--image",
+                       QString::fromStdString(image.string()), "--manifest",
+                       QString::fromStdString(manifest.string())}));
+  LoopDevice loop(image);
+  if (!loop.Attached()) GTEST_SKIP() << "no loop device";
+  json device = FatDevice(loop, "3333-CCCC", "SYSTEM", "Quillo System Disk");
+  // Opened only after polkit asked the user.
+  device["needsPrompt"] = true;
+  PrivateDiskService service(world.Dir.Path(), json::array({device}));
+  ASSERT_TRUE(service.IsReady()) << service.Trouble();
+  // The window's threads cannot open the device themselves, as a desktop
+  // user's cannot.
+  DeviceOutOfReach outOfReach(loop.DevicePath());
+  ASSERT_TRUE(outOfReach.Active());
+
+  world.Environment.AskDiskService = true;
+  world.Environment.Interactive = true;
+  world.WriteDrives("C=" + loop.DevicePath() + "\nsystem=C\n");
+  FormRig rig;
+  rig.EditSettings([&](TSetting& settings) {
+    settings.EnableQuilloDefrag = c.Kind == Unattended::Automatic;
+    settings.scheduledisk = "C";
+  });
+  if (c.Kind == Unattended::Scheduled) rig.Arguments = {"/Schedule"};
+  DriveTableCatalog catalog(world.Environment);
+  FormServices services = rig.Services();
+  services.Catalog = &catalog;
+  TMainForm form(services);
+  ASSERT_EQ(form.Volumes().Count(), 1);
+  TDefragThread& job = form.Volumes().Job(0);
+  QTreeWidgetItem* row = form.Volumes().Item(0);
+  if (c.Kind == Unattended::Automatic) {
+    form.CpuTimer->stop();
+    form.CpuPercent = 0;
+    form.DiskPercent = 0;
+    ASSERT_EQ(form.SystemVolumeRow(), 0);
+    form.AutoDefrag.IdleTicks = AutoDefragScheduler::StartThreshold(form.Settings->AutoIdleTime);
+    form.RunStatusTick();
+    EXPECT_EQ(job.Command(), jcAutoDefrag);
+  }
+
+  // Skipped: asked without leave to prompt, refused, nothing done; the row
+  // and the report say so, and no box waits for an answer.
+  ASSERT_TRUE(PumpUntil([&] {
+    return job.IsParked() && job.SkippedUnattended() && row->text(kStatusColumn) == "Skipped";
+  })) << row->text(kStatusColumn).toStdString() << " " << job.OpenRefusal();
+  std::vector<json> opens = service.Opens();
+  ASSERT_FALSE(opens.empty());
+  EXPECT_TRUE(opens.back()["noUserInteraction"].get<bool>()) << opens.back().dump();
+  EXPECT_EQ(opens.back()["mode"], "rw");
+  EXPECT_EQ(int(job.State()), int(dsIdle));
+  EXPECT_NE(row->toolTip(kStatusColumn).toStdString().find("needs the user's authorisation"),
+            std::string::npos)
+      << row->toolTip(kStatusColumn).toStdString();
+  EXPECT_FALSE(job.Engine().Report->Skipped().empty());
+  {
+    ReportPage report(job, form.Language());
+    EXPECT_TRUE(report.LineShown());
+    EXPECT_EQ(report.Line(), form.Language().Lookup(messages::kSkippedNeedsAuthorization));
+    EXPECT_EQ(report.Line(), "Skipped: access needs authorization");
+  }
+  EXPECT_TRUE(rig.Messages.Messages().empty());
+  EXPECT_EQ(form.Settings->LastDefragTime[size_t(TSetting::DriveIndex('C'))], 0);
+
+  // The user's own analysis may prompt, and gets through.
+  QTest::mouseClick(form.manualdefrag->ManuAnalyzeBtn, Qt::LeftButton);
+  ASSERT_TRUE(PumpUntil([&] {
+    return job.State() == dsAnalyzed && row->text(kStatusColumn) != "Skipped";
+  })) << int(job.State()) << " " << job.OpenRefusal();
+  opens = service.Opens();
+  EXPECT_FALSE(opens.back()["noUserInteraction"].get<bool>()) << opens.back().dump();
+  EXPECT_EQ(opens.back()["mode"], "r");
+  EXPECT_FALSE(job.SkippedUnattended());
+  EXPECT_TRUE(job.Engine().Report->Skipped().empty());
+  EXPECT_GT(job.Engine().Report->FileCount, 0);
+  ReportPage report(job, form.Language());
+  EXPECT_NE(report.Line(), "Skipped: access needs authorization");
+}
+
+INSTANTIATE_TEST_SUITE_P(Runs, UnattendedRunOnDiskService,
+                         ::testing::Values(UnattendedCase{"Automatic", Unattended::Automatic},
+                                           UnattendedCase{"Scheduled", Unattended::Scheduled}),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 } // namespace
 } // namespace quillo::test
