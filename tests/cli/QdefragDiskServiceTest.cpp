@@ -114,6 +114,10 @@ TEST_F(QdefragWithDiskService, FindsTheVolumeAndDefragmentsItThroughOpenDevice) 
     EXPECT_GT(found["sizeBytes"].get<uint64_t>(), 0u);
     EXPECT_TRUE(found["usable"].get<bool>()) << found.dump();
     EXPECT_FALSE(service.Opens().empty());
+    // Listing only reads, and so does an analysis.
+    ToolResult analysed = RunAsNobody({"analyze", "--json", found["letter"]});
+    EXPECT_EQ(analysed.Exit, 0) << analysed.Out << analysed.Err;
+    for (const json& open : service.Opens()) EXPECT_EQ(open["mode"], "r") << open.dump();
 
     ToolResult pass = RunAsNobody({"defrag", "--optimize", "--json", found["letter"]});
     EXPECT_EQ(pass.Exit, 0) << pass.Out << pass.Err;
