@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The drive table over images only: drives.ini, partitions of a whole-disk
 // image, the platform queries, locks and mount checks, and discovery over
-// a made-up sysfs whose "block devices" are image files.
+// a made-up sysfs whose "block devices" are image files, and discovery
+// through a stand-in of the desktop's disk service on a private bus.
 #include <gtest/gtest.h>
 
 #include <sys/sysmacros.h>
@@ -10,6 +11,7 @@
 #include <fstream>
 
 #include "FatEngineRig.h"
+#include "DiskServiceStandIn.h"
 #include "FatImageKit.h"
 #include "TestSupport.h"
 #include "platform/DriveConfig.h"
@@ -308,6 +310,82 @@ TEST(DriveTable, DiscoveredVolumesKeepTheirLetters) {
   EXPECT_EQ(drives[1].Letter, 'D');
   EXPECT_EQ(drives[2].Location, (world.Environment.DeviceFolder / "sda1").string());
   EXPECT_EQ(drives[2].Letter, 'E');
+}
+
+// The disk service names the devices: its FAT32 and NTFS volumes get
+// letters, with their labels and drives; what it says to ignore, removable
+// media, loop devices the system set up and other file systems do not. The
+// devices are never opened here: their paths name nothing.
+TEST(DriveTable, DiskServiceNamesTheVolumesAndTheyKeepTheirLetters) {
+  TableWorld world;
+  world.Environment.Discover = true;
+  world.Environment.AskDiskService = true;
+  struct Device {
+    const char* Name;
+    const char* IdType;
+    const char* IdVersion;
+    const char* Uuid;
+    bool HintSystem;
+    bool HintIgnore;
+    bool Loop;
+    bool Removable;
+  };
+  const Device devices[] = {
+      {"qsdq1", "vfat", "FAT32", "AAAA-0001", false, false, false, false}, // C:
+      {"qsdq2", "ntfs", "", "0123456789ABCDEF", false, false, false, false}, // D:
+      {"qsdq3", "ext4", "1.0", "e3e3e3e3-0000", false, false, false, false},
+      {"qsdq4", "vfat", "FAT16", "AAAA-0004", false, false, false, false},
+      {"qsdr1", "vfat", "FAT32", "AAAA-0005", false, true, false, false},
+      {"qsds1", "vfat", "FAT32", "AAAA-0006", false, false, false, true},
+      {"loop7", "vfat", "FAT32", "AAAA-0007", true, false, true, false},
+      // A fixed disk's system partition is a volume like any other.
+      {"qsdt1", "ntfs", "", "FEDCBA9876543210", true, false, false, false}, // E:
+  };
+  auto describe = [&](const Device& device) {
+    return nlohmann::json{{"name", device.Name},
+                          {"device", (world.Dir.Path() / "absent" / device.Name).string()},
+                          {"idType", device.IdType},
+                          {"idVersion", device.IdVersion},
+                          {"uuid", device.Uuid},
+                          {"label", std::string("L-") + device.Name},
+                          {"size", 1 << 20},
+                          {"hintSystem", device.HintSystem},
+                          {"hintIgnore", device.HintIgnore},
+                          {"loop", device.Loop},
+                          {"drive", {{"model", std::string("M-") + device.Name},
+                                     {"removable", device.Removable}}}};
+  };
+  nlohmann::json served = nlohmann::json::array();
+  for (const Device& device : devices) served.push_back(describe(device));
+  PrivateDiskService service(world.Dir.Path(), served);
+  ASSERT_TRUE(service.IsReady()) << service.Trouble();
+
+  struct Expected {
+    char Letter;
+    const char* Name;
+  };
+  auto expectDrives = [&](const std::vector<Expected>& expected) {
+    DriveTable table(world.Environment);
+    std::vector<DriveTable::Drive> drives = table.Drives();
+    ASSERT_EQ(drives.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+      SCOPED_TRACE(expected[i].Name);
+      EXPECT_EQ(drives[i].Letter, expected[i].Letter);
+      EXPECT_EQ(drives[i].Location, (world.Dir.Path() / "absent" / expected[i].Name).string());
+      EXPECT_TRUE(drives[i].Discovered);
+      EXPECT_EQ(drives[i].Label, std::string("L-") + expected[i].Name);
+      EXPECT_EQ(drives[i].Model, std::string("M-") + expected[i].Name);
+    }
+  };
+  expectDrives({{'C', "qsdq1"}, {'D', "qsdq2"}, {'E', "qsdt1"}});
+  EXPECT_NE(ReadText(world.Environment.ConfigurationFolder / "drives.ini").find("AAAA-0001=C"),
+            std::string::npos);
+
+  // A volume plugged in later that sorts first takes no letter of the
+  // others.
+  served.push_back(describe({"qsda1", "vfat", "FAT32", "AAAA-0000", false, false, false, false}));
+  service.Replace(served);
+  expectDrives({{'C', "qsdq1"}, {'D', "qsdq2"}, {'E', "qsdt1"}, {'F', "qsda1"}});
 }
 
 TEST(DriveTable, RememberedLettersAreFoundWhateverTheCaseOfTheSerialNumber) {
