@@ -10,11 +10,13 @@
 #include "platform/ntfs/AttributeListLinks.h"
 #include "platform/ntfs/CachedStorage.h"
 #include "platform/ntfs/ClusterMove.h"
+#include "platform/ntfs/ExtentStorage.h"
 #include "platform/ntfs/ImageFile.h"
 #include "platform/ntfs/LibraryLog.h"
 #include "platform/ntfs/MovePlan.h"
 #include "platform/ntfs/NtfsLibrary.h"
 #include "platform/ntfs/NtfsVolumeCheck.h"
+#include "platform/ntfs/RawMftScan.h"
 #include "platform/ntfs/ShadowCopyCatalog.h"
 #include "platform/ntfs/ShadowCopyCheck.h"
 #include "platform/ntfs/ShutdownCheck.h"
@@ -26,6 +28,7 @@ namespace {
 constexpr const char* kDevicePrefix = "\\\\.\\";
 constexpr const char* kFileSystemName = "NTFS";
 constexpr uint64_t kRecordNumberMask = 0x0000FFFFFFFFFFFFULL;
+constexpr uint16_t kDirtyFlag = 0x0001;
 constexpr unsigned kSequenceShift = 48;
 // Records below this number belong to the file system (the first 16 are
 // its metadata files, 16 to 23 are reserved for it); of them only the root
@@ -93,9 +96,25 @@ bool NtfsVolume::Initialise(std::string& why) {
   if (!ReadVolumeIdentity(storage, Identity, why)) return false;
   Bridge = std::make_unique<LibraryDevice>(storage, Options.DeviceName);
   Mount = std::make_unique<NtfsMount>(*Bridge);
-  Session = std::make_unique<WriteSession>(*Bridge, *Mount, *Journal, Identity);
+  Session = std::make_unique<WriteSession>(*Bridge, *Mount, *Journal, Identity,
+                                           Options.VolumeJournalBytes);
 
-  if (Journal->Exists(Identity) && !RecoverFromJournal(why)) return false;
+  // Only an interrupted session leaves the volume marked dirty with the
+  // journal's copy on it; the folder's journal is the fallback for the cuts
+  // before the copy exists or after it is gone. A volume whose MFT cannot
+  // be read this way counts as dirty: the folder's journal may repair it.
+  RawMftScan scan;
+  uint16_t flags = 0;
+  std::string unread;
+  bool scanned = scan.Open(storage, Identity, unread) && scan.ReadVolumeFlags(flags);
+  bool dirty = !scanned || (flags & kDirtyFlag);
+  RawMftScan::Found found;
+  if (scanned && dirty && scan.FindRootFile(kVolumeJournalName, found)) {
+    ExtentStorage copy(storage, found.Extents);
+    if (!RecoverFromJournal(why, &copy, dirty)) return false;
+  } else if (Journal->Exists(Identity) && !RecoverFromJournal(why, nullptr, dirty)) {
+    return false;
+  }
 
   if (!Mount->Mount(false, error)) {
     why = "The volume cannot be read: " + error + ".";
@@ -148,18 +167,20 @@ void NtfsVolume::CheckBeforeWrites(const AttributeListLinks& lists) {
             "written.";
 }
 
-bool NtfsVolume::RecoverFromJournal(std::string& why) {
+bool NtfsVolume::RecoverFromJournal(std::string& why, BlockStorage* volumeCopy, bool dirty) {
   // The repair writes: a Ctrl-C waits for it.
   InterruptHold hold;
   std::string error;
   if (!Options.Storage->Writable()) {
-    why = "An interrupted run left a recovery journal (" + Journal->PathFor(Identity).string() +
+    why = "An interrupted run left a recovery journal (" +
+          (volumeCopy ? std::string("on the volume") : Journal->PathFor(Identity).string()) +
           "), but the volume is open read-only: it must be writable to be recovered.";
     return false;
   }
-  JournalRecovery recovery = Journal->Recover(*Options.Storage, Identity);
+  JournalRecovery recovery = Journal->Recover(*Options.Storage, Identity, volumeCopy, dirty);
   switch (recovery.Outcome) {
   case JournalRecovery::Result::Clean:
+    OutOfDate = recovery.Message;
     return true;
   case JournalRecovery::Result::Mismatch:
   case JournalRecovery::Result::Failed:
@@ -207,6 +228,7 @@ std::vector<std::string> NtfsVolume::Notices() const {
   if (!Recovery.empty())
     notices.push_back("An earlier run was interrupted; the volume was repaired from its journal. " +
                       Recovery);
+  if (!OutOfDate.empty()) notices.push_back(OutOfDate);
   if (!Refusal.empty()) notices.push_back(Refusal);
   if (!Shadows.empty() && Shadows != Refusal) notices.push_back(Shadows);
   if (!Stale.empty()) notices.push_back(Stale);
@@ -256,7 +278,13 @@ bool NtfsVolume::BeginWriteSession() {
     return false;
   }
   std::string unclean = CheckCleanShutdown(Library());
-  if (unclean.empty() && Session->Begin(error)) return true;
+  if (unclean.empty() && Session->Begin(error, &Owners)) {
+    // Nothing is moved onto the journal's copy.
+    uint64_t clusterBytes = Library()->cluster_size;
+    for (const ByteExtent& extent : Session->VolumeJournal()->Extents)
+      Owners.Take(int64_t(extent.Offset / clusterBytes), int64_t(extent.Length / clusterBytes));
+    return true;
+  }
   Problem = unclean.empty() ? "The write session cannot begin: " + error + "." : unclean;
   if (Session->Active()) {
     MarkBroken(Problem);
@@ -320,11 +348,15 @@ void NtfsVolume::EndSessionLocked() {
   if (!CommitGroupLocked()) return;
   Opened.DetachAll();
   std::string error;
+  std::optional<VolumeJournalPlace> place = Session->VolumeJournal();
   if (!Session->End(error)) {
     Problem = "The write session could not be closed: " + error + ".";
     MarkBroken(Problem);
     return;
   }
+  uint64_t clusterBytes = Library()->cluster_size;
+  for (const ByteExtent& extent : place ? place->Extents : std::vector<ByteExtent>{})
+    Owners.GiveUp(int64_t(extent.Offset / clusterBytes), int64_t(extent.Length / clusterBytes));
   if (!Remount(false, error))
     Problem = Failure = "The volume cannot be mounted again: " + error + ".";
 }
@@ -395,6 +427,8 @@ bool NtfsVolume::RefusesMove(uint64_t record) const {
   // The root is a directory like any other: its index allocation moves.
   if ((record < kFirstMovableRecord && record != FILE_root) || Catalog.IsUnderExtend(record))
     return true;
+  // The journal's copy is written where it lies.
+  if (Session && Session->VolumeJournal() && Session->VolumeJournal()->Record == record) return true;
   // Shadow-copy stores and their catalog are found by position.
   std::u16string path;
   return Catalog.PathOf(record, path) && ShadowCopyCatalog::IsMetadataFile(path);
@@ -626,7 +660,9 @@ NtStatus NtfsVolume::MoveFile(Handle volume, const MoveFileData& data, IoStatusB
     Group.Bytes += uint64_t(piece.Length) * clusterBytes;
   }
   ++Group.Moves;
-  if ((Group.Moves >= Options.GroupMoves || Group.Bytes >= Options.GroupBytes) && !CommitGroupLocked())
+  if ((Group.Moves >= Options.GroupMoves || Group.Bytes >= Options.GroupBytes ||
+       Session->NearlyFull()) &&
+      !CommitGroupLocked())
     return answer(kStatusUnsuccessful);
   return answer(kStatusSuccess);
 }

@@ -4,10 +4,11 @@
 //
 // The volume is mounted read-only while it is analysed, so an analysis writes
 // nothing. The first move begins a write session: the volume is remounted
-// for writing, the undo journal is opened and the volume is marked dirty;
-// every move is then one journaled update (see UndoJournal.cpp). The session
-// ends, flags restored and journal removed, when the pass ends or the volume
-// is released (EndWriteSession), and the volume is mounted read-only again.
+// for writing, the undo journal is opened, and the volume is marked dirty
+// and given the journal's copy (see UndoJournal.cpp); every group of moves
+// is then one journaled update. The session ends, flags restored and both
+// copies of the journal removed, when the pass ends or the volume is
+// released (EndWriteSession), and the volume is mounted read-only again.
 #pragma once
 
 #include <filesystem>
@@ -46,6 +47,9 @@ struct NtfsVolumeOptions {
   // reached and at the end of the session.
   uint32_t GroupMoves = kDefaultGroupMoves;
   uint64_t GroupBytes = kDefaultGroupBytes;
+  // The size of the journal's copy on the volume; 0: a share of the free
+  // space. Groups are also committed before they outgrow half of it.
+  uint64_t VolumeJournalBytes = 0;
   static constexpr uint32_t kDefaultGroupMoves = 2048;
   static constexpr uint64_t kDefaultGroupBytes = uint64_t(64) << 20;
 };
@@ -98,7 +102,9 @@ public:
 private:
   explicit NtfsVolume(NtfsVolumeOptions options);
   bool Initialise(std::string& why);
-  bool RecoverFromJournal(std::string& why);
+  // From the journal's copy on the volume when there is one (`volumeCopy`),
+  // otherwise from the one in the folder. `dirty`: the volume is marked so.
+  bool RecoverFromJournal(std::string& why, BlockStorage* volumeCopy, bool dirty);
   // Replaces the mount by a read-only or a writable one.
   bool Remount(bool writable, std::string& error);
   bool BeginWriteSession();
@@ -159,6 +165,8 @@ private:
 
   bool Broken = false;
   std::string Recovery;
+  // Why a journal in the folder was removed unused, when one was.
+  std::string OutOfDate;
   std::string Problem;
   // Why no write is made at all; set before the first write.
   std::string Refusal;

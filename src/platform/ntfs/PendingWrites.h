@@ -25,6 +25,7 @@ public:
   bool Write(BlockStorage& base, uint64_t offset, const void* data, size_t length);
 
   bool Empty() const { return Sectors.empty(); }
+  size_t HeldSectors() const { return Sectors.size(); }
   void Clear() {
     Sectors.clear();
     Saved.clear();

@@ -7,9 +7,16 @@
 // bitmap, the file's MFT records (base record, extent records, attribute list)
 // and sometimes $MFT, its bitmap and $MFTMirr. A power cut between two of
 // those writes would leave the file system torn. libntfs-3g keeps no journal
-// of its own, and $LogFile belongs to Windows, so this program keeps one,
-// outside the volume: <configuration folder>/journal/<UUID>, UUID being the
-// volume's serial number in 16 hex digits.
+// of its own, and $LogFile belongs to Windows, so this program keeps one, in
+// two copies:
+//   - in the configuration folder: <configuration folder>/journal/<UUID>,
+//     UUID being the volume's serial number in 16 hex digits;
+//   - on the volume itself, so that any later open repairs it, whoever runs
+//     it and wherever: a hidden system file, QuilloDefrag.journal, in the
+//     root folder, with clusters allocated when it is created and written
+//     directly from then on (no metadata changes to keep it).
+// Both copies receive the same records, and both are durable before the
+// volume is touched.
 //
 // Updates. The library never writes the volume directly: its writes are held
 // in memory (PendingWrites) while it carries out a group of moves. The
@@ -21,20 +28,36 @@
 // update is applied.
 //
 // A write session (from the first move of a pass to its end):
-//   S1. Create the journal and write SESSION: the volume's identity (serial
-//       number, bytes per sector and per cluster, total sectors, $MFT and
-//       $MFTMirr positions) and its flags before the session. fsync the
+//   S1. Create the folder's journal and write SESSION: the volume's identity
+//       (serial number, bytes per sector and per cluster, total sectors, $MFT
+//       and $MFTMirr positions) and its flags before the session. fsync the
 //       journal and its folder.
-//   S2. The first update sets VOLUME_IS_DIRTY; every group of moves (up to
-//       a bound of moves and bytes) is one update; the last update restores
-//       the flags of S1.
-//   S3. Overwrite the update slot with CLOSED, fsync, delete the journal,
-//       fsync the folder.
+//   S2. The first update sets VOLUME_IS_DIRTY and creates the file on the
+//       volume. Its clusters are free on disk until the update is applied,
+//       so SESSION and UPDATE(1) are written to them first (U1). It is
+//       applied in this order, with a sync after each step: $Volume's record
+//       (and its $MFTMirr copy), so the volume is marked dirty; the file's
+//       record, last sector first, so that it is in use only when whole;
+//       $MFT's record, should the MFT have grown; then the rest (index,
+//       bitmaps). Recovery looks for the file on volumes marked dirty only.
+//   S3. Every group of moves (up to a bound of moves and bytes, and half of
+//       what the file holds) is one update.
+//   S4. The last update restores the flags of S1 and deletes the file, in
+//       this order: the rest; the file's record, first sector first, so that
+//       it is out of use before it is torn; $Volume's record, its $MFTMirr
+//       copy first. Then overwrite the folder's update slot with CLOSED,
+//       fsync, delete the folder's journal, fsync the folder.
+//   A cut between the first write of $Volume's record and the file's record
+//   in use, or between the file's record out of use and the last write of
+//   $Volume's record, leaves a volume marked dirty (and its $MFTMirr copy of
+//   that record differing from the MFT's) with nothing else changed: the
+//   folder's journal repairs it; anywhere else it is refused as not shut
+//   down cleanly, and chkdsk (or ntfsfix -d) ends that.
 //
 // One update n:
 //   U1. Write UPDATE(n), all before and after images, into the update slot
-//       right after SESSION (replacing update n-1). fsync the journal. No
-//       sector of update n reaches the volume before this point.
+//       right after SESSION (replacing update n-1), in both copies. fsync
+//       both. No sector of update n reaches the volume before this point.
 //   U2. Write the after images to the volume. fsync the volume.
 //   U3. Write DONE(n) right after UPDATE(n). It is not synced on its own: a
 //       missing DONE is settled by comparing images (R6), and U1 of the next
@@ -49,12 +72,16 @@
 // DONE left behind a shorter UPDATE never matches it.
 //
 // Recovery runs on every open of the volume, on the raw storage and before the
-// library mounts it (a torn volume may not mount at all):
+// library mounts it (a torn volume may not mount at all). A volume marked
+// dirty is searched for the file (a raw reading of the MFT: a record in use
+// named so in the root folder); when found, its copy is the journal read,
+// whatever the folder holds; otherwise the folder's.
 //   R1. No journal: nothing to do. (A volume that is marked dirty without a
 //       journal of ours is refused by the caller: Windows did not shut down
 //       cleanly, or chkdsk is due.)
 //   R2. SESSION unreadable: it was synced before the session's first volume
-//       write, so the session wrote nothing. Delete the journal.
+//       write, so the session wrote nothing. Delete the journal. (The copy on
+//       the volume always holds it: there, this is a journal not ours.)
 //   R3. SESSION's identity must equal the boot sector's. Otherwise stop with a
 //       mismatch; nothing is written.
 //   R4. CLOSED in the update slot: the session ended. Delete the journal.
@@ -67,10 +94,14 @@
 //   In R5 and R6 a sector holding anything else means that the volume changed
 //   after the interruption (chkdsk, a restored or replaced image) or is not
 //   the one the journal was written for: stop with a mismatch, write nothing,
-//   and say so.
+//   and say so. On a volume not marked dirty, which no unfinished session
+//   leaves, the folder's journal is out of date when it would need anything
+//   but nothing written (its session was finished since from the copy on the
+//   volume): it is deleted, and nothing is written.
 //   R7. The interrupted session is taken over, its update numbering going on
-//       from n: the caller mounts the volume, restores the flags of SESSION
-//       through a normal update and ends the session (S3).
+//       from n (in a new folder journal when it was read from the volume):
+//       the caller mounts the volume, restores the flags of SESSION and
+//       deletes the file, if it is still there, through a last update (S4).
 //   A power cut during recovery leaves the condition of R6 true (the sectors
 //   hold before or after images), and recovery runs again on the next open.
 //
@@ -270,7 +301,33 @@ bool UndoJournal::WriteRecord(uint64_t offset, uint16_t kind, uint64_t sequence,
     error = "cannot write the journal " + FilePath.string() + ": " + std::strerror(errno);
     return false;
   }
+  if (!Copy || kind == kClosedRecord) return true;
+  // The copy on the volume never holds CLOSED: the update that ends the
+  // session deletes it.
+  std::vector<uint8_t> session;
+  if (CopyNeedsSession) EncodeRecord(kSessionRecord, 0, SessionPayload, session);
+  if ((!session.empty() && !Copy->WriteAt(0, session.data(), session.size())) ||
+      !Copy->WriteAt(offset, bytes.data(), bytes.size()) || (sync && !Copy->Sync())) {
+    error = std::string("cannot write the journal on the volume: ") + std::strerror(errno);
+    return false;
+  }
+  CopyNeedsSession = false;
   return true;
+}
+
+void UndoJournal::AttachVolumeCopy(std::unique_ptr<BlockStorage> copy) {
+  Copy = std::move(copy);
+  CopyNeedsSession = true;
+}
+
+uint64_t UndoJournal::UpdateBytes(uint64_t sectors, uint64_t ranges) {
+  return kHeaderBytes + kUpdateHeadBytes + ranges * kRangeHeadBytes + 2 * sectors * kSectorBytes;
+}
+
+uint64_t UndoJournal::UpdateCapacity() const {
+  // The slot after SESSION holds the update and its DONE.
+  if (!Copy || Copy->Size() < kUpdateSlot + kHeaderBytes) return 0;
+  return Copy->Size() - kUpdateSlot - kHeaderBytes;
 }
 
 bool UndoJournal::BeginSession(const VolumeIdentity& identity, uint16_t flagsBefore,
@@ -291,7 +348,8 @@ bool UndoJournal::BeginSession(const VolumeIdentity& identity, uint16_t flagsBef
     File.reset();
     return false;
   }
-  if (!WriteRecord(0, kSessionRecord, 0, EncodeSession(identity, flagsBefore), true, error) ||
+  SessionPayload = EncodeSession(identity, flagsBefore);
+  if (!WriteRecord(0, kSessionRecord, 0, SessionPayload, true, error) ||
       !SyncFolder(error)) {
     File.reset();
     return false;
@@ -306,6 +364,11 @@ bool UndoJournal::RecordUpdate(const std::vector<ImageRange>& ranges, std::strin
   }
   EncodeUpdate(ranges, UpdatePayload);
   const std::vector<uint8_t>& payload = UpdatePayload;
+  if (Copy && kHeaderBytes + payload.size() > UpdateCapacity()) {
+    error = "the update (" + std::to_string(payload.size()) +
+            " bytes) does not fit the journal on the volume";
+    return false;
+  }
   ++Sequence;
   if (!WriteRecord(kUpdateSlot, kUpdateRecord, Sequence, payload, true, error)) return false;
   UpdateEnd = kUpdateSlot + kHeaderBytes + payload.size();
@@ -324,6 +387,7 @@ bool UndoJournal::EndSession(std::string& error) {
   if (!File) return true;
   if (!WriteRecord(kUpdateSlot, kClosedRecord, Sequence + 1, {}, true, error)) return false;
   File.reset();
+  Copy.reset();
   std::error_code failure;
   std::filesystem::remove(FilePath, failure);
   if (failure) {
@@ -333,11 +397,16 @@ bool UndoJournal::EndSession(std::string& error) {
   return SyncFolder(error);
 }
 
-JournalRecovery UndoJournal::Recover(BlockStorage& volume, const VolumeIdentity& identity) {
+JournalRecovery UndoJournal::Recover(BlockStorage& volume, const VolumeIdentity& identity,
+                                     BlockStorage* volumeCopy, bool mayRollBack) {
   JournalRecovery result;
   std::filesystem::path path = PathFor(identity);
   std::error_code failure;
-  if (!std::filesystem::exists(path, failure)) return result; // R1
+  bool fromCopy = volumeCopy != nullptr;
+  if (!fromCopy && !std::filesystem::exists(path, failure)) return result; // R1
+  std::string name = fromCopy ? "on the volume (the hidden file QuilloDefrag.journal in its root "
+                                "folder)"
+                              : path.string();
 
   auto fail = [&](JournalRecovery::Result outcome, std::string message) {
     result.Outcome = outcome;
@@ -346,29 +415,53 @@ JournalRecovery UndoJournal::Recover(BlockStorage& volume, const VolumeIdentity&
   };
   auto mismatch = [&](const std::string& why) {
     return fail(JournalRecovery::Result::Mismatch,
-                "An interrupted run left the recovery journal " + path.string() +
+                "An interrupted run left the recovery journal " + name +
                     ", but the volume does not match it: " + why +
                     ". Nothing was written. If the volume was checked or restored since "
-                    "(chkdsk, a backup), delete the journal file; otherwise put back the volume "
-                    "the journal belongs to.");
+                    "(chkdsk, a backup), " +
+                    (fromCopy ? std::string("run chkdsk /f from Windows and delete that file")
+                              : std::string("delete the journal file")) +
+                    "; otherwise put back the volume the journal belongs to.");
   };
   auto removeJournal = [&] {
+    // The copy on the volume is written only after the folder's SESSION and
+    // never holds CLOSED: neither case is one of ours there.
+    if (fromCopy) return mismatch("it holds no session that is under way");
     std::filesystem::remove(path, failure);
     SyncDirectory(Folder);
     return result;
   };
 
+  // Only an unfinished session leaves the volume marked dirty. A journal
+  // that finds a volume that is not in any state but from just before or
+  // just after its update is left over from a session that was finished
+  // since (from its copy on the volume, by another configuration folder):
+  // it is removed, and nothing is written.
+  auto outOfDate = [&] {
+    std::filesystem::remove(path, failure);
+    SyncDirectory(Folder);
+    result.Outcome = JournalRecovery::Result::Clean;
+    result.Message = "The recovery journal " + path.string() +
+                     " was out of date (its session was finished since) and was removed; "
+                     "nothing was written to the volume.";
+    return result;
+  };
+
   std::string error;
-  std::unique_ptr<BlockStorage> file = Opener(path, StorageMode::ReadOnly, error);
-  if (!file) return fail(JournalRecovery::Result::Failed, "The recovery journal: " + error);
-  uint64_t size = file->Size();
+  std::unique_ptr<BlockStorage> file;
+  if (!fromCopy) {
+    file = Opener(path, StorageMode::ReadOnly, error);
+    if (!file) return fail(JournalRecovery::Result::Failed, "The recovery journal: " + error);
+  }
+  BlockStorage& source = fromCopy ? *volumeCopy : *file;
+  uint64_t size = source.Size();
   if (size > kLargestJournal)
     return fail(JournalRecovery::Result::Failed,
-                "The recovery journal " + path.string() + " is too large to be one of ours.");
+                "The recovery journal " + name + " is too large to be one of ours.");
   std::vector<uint8_t> bytes(size);
-  if (file->ReadAt(0, bytes.data(), bytes.size()) != int64_t(size))
+  if (source.ReadAt(0, bytes.data(), bytes.size()) != int64_t(size))
     return fail(JournalRecovery::Result::Failed,
-                "The recovery journal " + path.string() + " cannot be read.");
+                "The recovery journal " + name + " cannot be read.");
   file.reset();
 
   Record session;
@@ -395,7 +488,7 @@ JournalRecovery UndoJournal::Recover(BlockStorage& volume, const VolumeIdentity&
     std::vector<ImageRange> ranges;
     if (!DecodeUpdate(update, ranges))
       return fail(JournalRecovery::Result::Failed,
-                  "The recovery journal " + path.string() + " holds an update it cannot parse.");
+                  "The recovery journal " + name + " holds an update it cannot parse.");
     lastSequence = update.Sequence;
     Record mark;
     bool finished = DecodeRecord(bytes, update.End, mark) && mark.Kind == kDoneRecord &&
@@ -403,6 +496,7 @@ JournalRecovery UndoJournal::Recover(BlockStorage& volume, const VolumeIdentity&
 
     // Compare every sector with its images.
     bool allAfter = true;
+    bool anyAfter = false;
     std::vector<uint8_t> current;
     for (const ImageRange& range : ranges) {
       current.resize(range.Before.size());
@@ -413,6 +507,7 @@ JournalRecovery UndoJournal::Recover(BlockStorage& volume, const VolumeIdentity&
         bool isAfter = std::memcmp(&current[at], &range.After[at], kSectorBytes) == 0;
         bool isBefore = std::memcmp(&current[at], &range.Before[at], kSectorBytes) == 0;
         uint64_t where = range.Offset + at;
+        if (!mayRollBack && !isAfter && (finished || !isBefore)) return outOfDate();
         if (finished && !isAfter) // R5
           return mismatch("the sector at byte " + std::to_string(where) +
                           " no longer holds what the last completed update wrote");
@@ -421,9 +516,13 @@ JournalRecovery UndoJournal::Recover(BlockStorage& volume, const VolumeIdentity&
                           " holds neither its contents from before nor from after the "
                           "interrupted update");
         allAfter = allAfter && isAfter;
+        anyAfter = anyAfter || !isBefore;
       }
     }
-    if (!finished && !allAfter) {
+    if (!finished && !allAfter && anyAfter && !mayRollBack) return outOfDate();
+    if (!finished && !allAfter && !anyAfter && !mayRollBack) {
+      done = "The interrupted move had not reached the volume.";
+    } else if (!finished && !allAfter) {
       if (!volume.Writable())
         return fail(JournalRecovery::Result::Failed,
                     "An interrupted update must be rolled back, but the volume is read-only.");
@@ -445,7 +544,25 @@ JournalRecovery UndoJournal::Recover(BlockStorage& volume, const VolumeIdentity&
 
   // R7: take the session over.
   FilePath = path;
-  File = Opener(path, StorageMode::ReadWrite, error);
+  SessionPayload.assign(session.Payload, session.Payload + session.PayloadBytes);
+  if (fromCopy) {
+    // The session goes on in this folder, the copy on the volume being the
+    // caller's to attach again once the volume is mounted.
+    std::filesystem::create_directories(Folder, failure);
+    File = failure ? nullptr : Opener(path, StorageMode::CreateReadWrite, error);
+    if (!File)
+      return fail(JournalRecovery::Result::Failed,
+                  "The recovery journal cannot be created in " + Folder.string() + ": " +
+                      (failure ? failure.message() : error));
+    std::string written;
+    if (!File->Resize(0) || !WriteRecord(0, kSessionRecord, 0, SessionPayload, true, written) ||
+        !SyncFolder(written)) {
+      File.reset();
+      return fail(JournalRecovery::Result::Failed, "The recovery journal: " + written);
+    }
+  } else {
+    File = Opener(path, StorageMode::ReadWrite, error);
+  }
   if (!File) return fail(JournalRecovery::Result::Failed, "The recovery journal: " + error);
   Sequence = lastSequence;
   UpdateEnd = kUpdateSlot;

@@ -39,8 +39,23 @@ public:
 
   // Brings the volume back to the state of a finished update and, when a
   // session was interrupted, takes it over (Resumed). Needs the volume
-  // writable only when there is something to roll back.
-  JournalRecovery Recover(BlockStorage& volume, const VolumeIdentity& identity);
+  // writable only when there is something to roll back. With `volumeCopy`
+  // the journal is read from the copy on the volume, whatever the folder
+  // holds, and the session taken over goes on in a new journal in the
+  // folder. Without `mayRollBack` (a volume not marked dirty, which no
+  // unfinished session leaves) a journal that asks for writes is refused.
+  JournalRecovery Recover(BlockStorage& volume, const VolumeIdentity& identity,
+                          BlockStorage* volumeCopy = nullptr, bool mayRollBack = true);
+
+  // From now on every record is written to this copy on the volume too,
+  // starting with the session's, and made durable with it.
+  void AttachVolumeCopy(std::unique_ptr<BlockStorage> copy);
+  void DetachVolumeCopy() { Copy.reset(); }
+  bool HasVolumeCopy() const { return static_cast<bool>(Copy); }
+  // The journal's bytes for an update of `sectors` sectors in `ranges` runs.
+  static uint64_t UpdateBytes(uint64_t sectors, uint64_t ranges);
+  // The largest update the copy on the volume holds; 0 without a copy.
+  uint64_t UpdateCapacity() const;
 
   bool BeginSession(const VolumeIdentity& identity, uint16_t flagsBefore, std::string& error);
   bool InSession() const { return static_cast<bool>(File); }
@@ -59,6 +74,9 @@ private:
   std::filesystem::path Folder;
   StorageOpener Opener;
   std::unique_ptr<BlockStorage> File; // the open session's journal
+  std::unique_ptr<BlockStorage> Copy; // its copy on the volume
+  bool CopyNeedsSession = false;
+  std::vector<uint8_t> SessionPayload;
   std::filesystem::path FilePath;
   uint64_t Sequence = 0;       // number of the update recorded last
   uint64_t UpdateEnd = 0;      // where DONE of that update goes

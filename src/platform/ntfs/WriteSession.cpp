@@ -1,15 +1,53 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 #include "platform/ntfs/WriteSession.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <map>
+#include <set>
 
+#include "platform/ntfs/ClusterOwners.h"
+#include "platform/ntfs/ExtentStorage.h"
 #include "platform/ntfs/LibraryLog.h"
 #include "platform/ntfs/NtfsLibrary.h"
+#include "platform/ntfs/RawMftScan.h"
 #include "platform/ntfs/VolumeFlags.h"
 
 namespace quillo {
 
+namespace {
+
+constexpr uint64_t kMftRecord = FILE_MFT;
+constexpr uint64_t kVolumeRecord = FILE_Volume;
+constexpr uint16_t kDirtyFlag = 0x0001;
+// The copy on the volume takes a share of the free space, within bounds:
+// large enough for any group of moves, small enough not to crowd them.
+constexpr uint64_t kLargestVolumeJournal = uint64_t(16) << 20;
+constexpr uint64_t kSmallestVolumeJournal = uint64_t(256) << 10;
+constexpr uint64_t kFreeSpaceShare = 16;
+
+bool Overlaps(const ImageRange& range, const ByteExtent& extent) {
+  return range.Offset < extent.Offset + extent.Length &&
+         extent.Offset < range.Offset + range.Before.size();
+}
+
+bool SameExtents(const std::vector<ByteExtent>& a, const std::vector<ByteExtent>& b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                    [](const ByteExtent& x, const ByteExtent& y) {
+                      return x.Offset == y.Offset && x.Length == y.Length;
+                    });
+}
+
+} // namespace
+
+uint64_t WriteSession::JournalBytesFor(ntfs_volume* volume) const {
+  if (VolumeJournalBytes) return VolumeJournalBytes;
+  uint64_t clusterBytes = volume->cluster_size;
+  uint64_t free = uint64_t(std::max<s64>(volume->free_clusters, 0)) * clusterBytes;
+  uint64_t bytes = std::clamp(free / kFreeSpaceShare, kSmallestVolumeJournal, kLargestVolumeJournal);
+  return (bytes + clusterBytes - 1) / clusterBytes * clusterBytes;
+}
 
 void WriteSession::SyncSystemInodes() {
   ntfs_volume* volume = Mount.Volume();
@@ -17,7 +55,40 @@ void WriteSession::SyncSystemInodes() {
     if (inode && NInoDirty(inode)) ntfs_inode_sync(inode);
 }
 
-bool WriteSession::Begin(std::string& error) {
+std::vector<uint64_t> WriteSession::RecordSectors(uint64_t record, bool inMirror) const {
+  ntfs_volume* volume = Mount.Volume();
+  if (!inMirror) return VolumeJournalFile::RecordSectors(volume, record);
+  std::vector<uint64_t> sectors;
+  if (int64_t(record) >= volume->mftmirr_size || !volume->mftmirr_na) return sectors;
+  uint64_t start = record * volume->mft_record_size;
+  uint64_t clusterBytes = volume->cluster_size;
+  for (uint64_t at = start; at < start + volume->mft_record_size; at += kSectorBytes) {
+    LCN lcn = ntfs_attr_vcn_to_lcn(volume->mftmirr_na, VCN(at / clusterBytes));
+    if (lcn >= 0) sectors.push_back(uint64_t(lcn) * clusterBytes + at % clusterBytes);
+  }
+  return sectors;
+}
+
+bool WriteSession::FindsVolumeJournal() const {
+  RawMftScan scan;
+  std::string ignored;
+  RawMftScan::Found found;
+  uint16_t flags = 0;
+  return Place && scan.Open(Device.GetStorage(), Identity, ignored) &&
+         scan.ReadVolumeFlags(flags) && (flags & kDirtyFlag) &&
+         scan.FindRootFile(kVolumeJournalName, found) && found.Record == Place->Record &&
+         SameExtents(found.Extents, Place->Extents);
+}
+
+void WriteSession::Abandon() {
+  Device.Pending().Clear();
+  std::string ignored;
+  Journal.EndSession(ignored);
+  Place.reset();
+  IsActive = false;
+}
+
+bool WriteSession::Begin(std::string& error, const ClusterOwners* owners) {
   if (IsActive) return true;
   ntfs_volume* volume = Mount.Volume();
   if (!Mount.Writable()) {
@@ -35,15 +106,72 @@ bool WriteSession::Begin(std::string& error) {
     Device.Pending().Clear();
     return false;
   }
-  return Commit(error) == CommitResult::Committed;
+  // The first update marks the volume dirty and creates the journal's copy
+  // on the volume; until it is applied, nothing on the volume has changed.
+  VolumeJournalPlace place;
+  if (!VolumeJournalFile::Create(volume, JournalBytesFor(volume), owners, place, why)) {
+    error = "the recovery journal cannot be made on the volume: " + why;
+    Abandon();
+    return false;
+  }
+  uint64_t clusterBytes = volume->cluster_size;
+  for (const ByteExtent& extent : place.Extents) {
+    bool taken = owners && !owners->AreFree(int64_t(extent.Offset / clusterBytes),
+                                            int64_t(extent.Length / clusterBytes));
+    bool written = false;
+    for (const ImageRange& range : Device.Pending().ChangedRanges())
+      written = written || Overlaps(range, extent);
+    if (taken || written) {
+      error = "the recovery journal on the volume would lie in clusters in use";
+      Abandon();
+      return false;
+    }
+  }
+  Place = place;
+  Journal.AttachVolumeCopy(std::make_unique<ExtentStorage>(Device.GetStorage(), place.Extents));
+  // $Volume's record (and its copy in $MFTMirr) first: from then on the
+  // volume is marked dirty, which is what makes recovery look for the copy.
+  // Then the copy's record, its sectors last to first, so that it is in use
+  // only when whole; then $MFT's record, should the MFT have grown for it.
+  // The rest after that.
+  WriteOrder order;
+  std::vector<uint64_t> flagged = RecordSectors(kVolumeRecord, false);
+  std::vector<uint64_t> mirrored = RecordSectors(kVolumeRecord, true);
+  flagged.insert(flagged.end(), mirrored.begin(), mirrored.end());
+  order.First.push_back(flagged);
+  std::vector<uint64_t> own = RecordSectors(place.Record, false);
+  std::reverse(own.begin(), own.end());
+  order.First.push_back(own);
+  order.First.push_back(RecordSectors(kMftRecord, false));
+  if (Commit(error, order) != CommitResult::Committed) return false;
+  if (!FindsVolumeJournal()) {
+    // Recovery could not find it: no session goes on without it.
+    std::string ignored;
+    End(ignored);
+    error = "the recovery journal made on the volume cannot be found again by reading the MFT";
+    return false;
+  }
+  return true;
 }
 
 void WriteSession::Resume(uint16_t flagsBefore) {
   FlagsBefore = flagsBefore;
   IsActive = true;
+  VolumeJournalPlace place;
+  Place.reset();
+  if (VolumeJournalFile::Find(Mount.Volume(), place)) {
+    Place = place;
+    Journal.AttachVolumeCopy(std::make_unique<ExtentStorage>(Device.GetStorage(), place.Extents));
+  }
 }
 
-CommitResult WriteSession::Commit(std::string& error) {
+bool WriteSession::NearlyFull() const {
+  if (!Journal.HasVolumeCopy()) return false;
+  uint64_t held = Device.Pending().HeldSectors();
+  return UndoJournal::UpdateBytes(held, held) > Journal.UpdateCapacity() / 2;
+}
+
+CommitResult WriteSession::Commit(std::string& error, const WriteOrder& order) {
   SyncSystemInodes();
   PendingWrites& pending = Device.Pending();
   std::vector<ImageRange> ranges = pending.ChangedRanges();
@@ -58,10 +186,45 @@ CommitResult WriteSession::Commit(std::string& error) {
   }
   if (!Journal.RecordUpdate(ranges, error)) return CommitResult::Undone;
 
-  bool applied = true;
+  // The after image of every sector written apart from the rest.
+  std::set<uint64_t> apart;
+  for (const auto* groups : {&order.First, &order.Last})
+    for (const std::vector<uint64_t>& group : *groups) apart.insert(group.begin(), group.end());
+  std::map<uint64_t, const uint8_t*> afterOf;
   for (const ImageRange& range : ranges)
-    applied = applied && storage.WriteAt(range.Offset, range.After.data(), range.After.size());
+    for (uint64_t at = 0; at < range.After.size(); at += kSectorBytes)
+      if (apart.contains(range.Offset + at)) afterOf[range.Offset + at] = &range.After[at];
+
+  bool applied = true;
+  auto writeGroups = [&](const std::vector<std::vector<uint64_t>>& groups) {
+    for (const std::vector<uint64_t>& group : groups) {
+      bool wrote = false;
+      for (uint64_t sector : group) {
+        auto found = afterOf.find(sector);
+        if (found == afterOf.end()) continue;
+        applied = applied && storage.WriteAt(sector, found->second, kSectorBytes);
+        wrote = true;
+      }
+      if (wrote) applied = applied && storage.Sync();
+    }
+  };
+  writeGroups(order.First);
+  for (const ImageRange& range : ranges) {
+    // Runs of sectors that are not written apart.
+    uint64_t end = range.After.size();
+    for (uint64_t at = 0; at < end && applied;) {
+      if (apart.contains(range.Offset + at)) {
+        at += kSectorBytes;
+        continue;
+      }
+      uint64_t runEnd = at;
+      while (runEnd < end && !apart.contains(range.Offset + runEnd)) runEnd += kSectorBytes;
+      applied = storage.WriteAt(range.Offset + at, &range.After[at], runEnd - at);
+      at = runEnd;
+    }
+  }
   applied = applied && storage.Sync();
+  writeGroups(order.Last);
   if (applied) {
     std::string ignored; // a missing DONE is settled by recovery
     Journal.MarkDone(ignored);
@@ -81,8 +244,8 @@ bool WriteSession::End(std::string& error) {
     error = "the volume is not mounted for writing";
     return false;
   }
+  LibraryLog::Reset();
   if (le16_to_cpu(volume->flags) != FlagsBefore) {
-    LibraryLog::Reset();
     std::string why;
     if (!WriteVolumeFlags(volume, FlagsBefore, why)) {
       error = "the volume's flags cannot be restored: " + why;
@@ -90,7 +253,26 @@ bool WriteSession::End(std::string& error) {
       return false;
     }
   }
-  if (Commit(error) != CommitResult::Committed) return false;
+  // The last update deletes the copy on the volume: the rest first, then the
+  // copy's record, first sector first, so that it is out of use before it
+  // is torn, and $Volume's record last (its copy in $MFTMirr before it): the
+  // volume stays marked dirty for as long as anything else is unfinished.
+  WriteOrder order;
+  if (Place) {
+    order.Last.push_back(RecordSectors(Place->Record, false));
+    std::string why;
+    if (!VolumeJournalFile::Remove(volume, why)) {
+      error = "the recovery journal on the volume cannot be deleted: " + why;
+      Device.Pending().Clear();
+      return false;
+    }
+  }
+  std::vector<uint64_t> flagged = RecordSectors(kVolumeRecord, true);
+  std::vector<uint64_t> main = RecordSectors(kVolumeRecord, false);
+  flagged.insert(flagged.end(), main.begin(), main.end());
+  order.Last.push_back(flagged);
+  if (Commit(error, order) != CommitResult::Committed) return false;
+  Place.reset();
   if (!Journal.EndSession(error)) return false;
   IsActive = false;
   return true;

@@ -2,14 +2,19 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/ntfs/LibraryDevice.h"
 #include "platform/ntfs/NtfsMount.h"
 #include "platform/ntfs/UndoJournal.h"
 #include "platform/ntfs/VolumeIdentity.h"
+#include "platform/ntfs/VolumeJournalFile.h"
 
 namespace quillo {
+
+class ClusterOwners;
 
 enum class CommitResult {
   Committed, // the update is on the volume
@@ -18,34 +23,61 @@ enum class CommitResult {
              // repairs it on the next open
 };
 
+// Sectors of an update written, and synced, apart from the rest: each group
+// in turn before the rest, or after it.
+struct WriteOrder {
+  std::vector<std::vector<uint64_t>> First;
+  std::vector<std::vector<uint64_t>> Last;
+};
+
 // A write session on a writable mount: the volume marked dirty and the undo
 // journal open from Begin to End, and every update committed through the
 // journal (the protocol is described in UndoJournal.cpp).
 class WriteSession {
 public:
   WriteSession(LibraryDevice& device, NtfsMount& mount, UndoJournal& journal,
-               const VolumeIdentity& identity)
-      : Device(device), Mount(mount), Journal(journal), Identity(identity) {}
+               const VolumeIdentity& identity, uint64_t volumeJournalBytes)
+      : Device(device), Mount(mount), Journal(journal), Identity(identity),
+        VolumeJournalBytes(volumeJournalBytes) {}
 
   bool Active() const { return IsActive; }
-  // Opens the journal and marks the volume dirty.
-  bool Begin(std::string& error);
-  // Carries on a session that recovery took over from the journal.
+  // Opens the journal, marks the volume dirty and creates the journal's copy
+  // on the volume, in clusters that `owners` leaves free.
+  bool Begin(std::string& error, const ClusterOwners* owners = nullptr);
+  // Carries on a session that recovery took over from the journal, with the
+  // copy on the volume when the volume still has it.
   void Resume(uint16_t flagsBefore);
   // Journals and applies the library's held writes as one update.
-  CommitResult Commit(std::string& error);
-  // Restores the volume's flags and closes the journal.
+  CommitResult Commit(std::string& error, const WriteOrder& order = {});
+  // Restores the volume's flags, deletes the copy on the volume and closes
+  // the journal.
   bool End(std::string& error);
+  // Where the journal's copy on the volume lies, while there is one.
+  const std::optional<VolumeJournalPlace>& VolumeJournal() const { return Place; }
+  // The writes held so far fill half of what the copy on the volume holds:
+  // time to commit them, so that the next move fits too.
+  bool NearlyFull() const;
   // Inodes the library keeps open for the whole mount write on close only:
   // their changes are put with the held writes.
   void SyncSystemInodes();
 
 private:
+  uint64_t JournalBytesFor(ntfs_volume* volume) const;
+  // Gives up a session that has written nothing to the volume.
+  void Abandon();
+  // Sectors of MFT record `record`, or of its copy in $MFTMirr (none for
+  // the records it does not copy).
+  std::vector<uint64_t> RecordSectors(uint64_t record, bool inMirror) const;
+  // Whether a reading of the raw volume, as recovery makes it, finds the
+  // copy on the volume where it is and the volume marked dirty.
+  bool FindsVolumeJournal() const;
 
   LibraryDevice& Device;
   NtfsMount& Mount;
   UndoJournal& Journal;
   VolumeIdentity Identity;
+  uint64_t VolumeJournalBytes; // 0: a share of the free space
+  std::optional<VolumeJournalPlace> Place;
   bool IsActive = false;
   uint16_t FlagsBefore = 0;
 };
