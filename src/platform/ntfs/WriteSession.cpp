@@ -7,6 +7,7 @@
 #include <map>
 #include <set>
 
+#include "platform/ntfs/ByteOrder.h"
 #include "platform/ntfs/ClusterOwners.h"
 #include "platform/ntfs/ExtentStorage.h"
 #include "platform/ntfs/LibraryLog.h"
@@ -30,6 +31,40 @@ constexpr uint64_t kFreeSpaceShare = 16;
 bool Overlaps(const ImageRange& range, const ByteExtent& extent) {
   return range.Offset < extent.Offset + extent.Length &&
          extent.Offset < range.Offset + range.Before.size();
+}
+
+// MFT record header.
+constexpr uint8_t kRecordMagic[4] = {'F', 'I', 'L', 'E'};
+constexpr size_t kFixupOffsetAt = 0x04;
+constexpr size_t kFixupCountAt = 0x06;
+constexpr size_t kFixupBytes = 2;
+
+// Rewrites `after` with the update sequence number of `before`: the same
+// record contents, and every sector whose contents did not change equal to
+// its before image. False (and nothing changed) when either is not a record
+// with a sound fixup array.
+bool KeepSequenceNumber(const std::vector<uint8_t>& before, std::vector<uint8_t>& after) {
+  auto sound = [](const std::vector<uint8_t>& record) {
+    if (record.size() < kSectorBytes || std::memcmp(record.data(), kRecordMagic, sizeof(kRecordMagic)) != 0)
+      return false;
+    size_t offset = LoadLe16(&record[kFixupOffsetAt]);
+    size_t count = LoadLe16(&record[kFixupCountAt]);
+    if (count != record.size() / kSectorBytes + 1 || offset + count * kFixupBytes > kSectorBytes)
+      return false;
+    for (size_t i = 1; i < count; ++i)
+      if (std::memcmp(&record[i * kSectorBytes - kFixupBytes], &record[offset], kFixupBytes) != 0)
+        return false;
+    return true;
+  };
+  if (!sound(before) || !sound(after) ||
+      LoadLe16(&before[kFixupOffsetAt]) != LoadLe16(&after[kFixupOffsetAt]))
+    return false;
+  size_t offset = LoadLe16(&after[kFixupOffsetAt]);
+  size_t count = LoadLe16(&after[kFixupCountAt]);
+  for (size_t i = 1; i < count; ++i)
+    std::memcpy(&after[i * kSectorBytes - kFixupBytes], &before[offset], kFixupBytes);
+  std::memcpy(&after[offset], &before[offset], kFixupBytes);
+  return true;
 }
 
 bool SameExtents(const std::vector<ByteExtent>& a, const std::vector<ByteExtent>& b) {
@@ -135,14 +170,11 @@ bool WriteSession::Begin(std::string& error, const ClusterOwners* owners) {
   // only when whole; then $MFT's record, should the MFT have grown for it.
   // The rest after that.
   WriteOrder order;
-  std::vector<uint64_t> flagged = RecordSectors(kVolumeRecord, false);
-  std::vector<uint64_t> mirrored = RecordSectors(kVolumeRecord, true);
-  flagged.insert(flagged.end(), mirrored.begin(), mirrored.end());
-  order.First.push_back(flagged);
-  std::vector<uint64_t> own = RecordSectors(place.Record, false);
+  order.Records = {RecordSectors(kVolumeRecord, false), RecordSectors(kVolumeRecord, true),
+                   RecordSectors(place.Record, false), RecordSectors(kMftRecord, false)};
+  std::vector<uint64_t> own = order.Records[2];
   std::reverse(own.begin(), own.end());
-  order.First.push_back(own);
-  order.First.push_back(RecordSectors(kMftRecord, false));
+  order.First = {order.Records[0], order.Records[1], own, order.Records[3]};
   if (Commit(error, order) != CommitResult::Committed) return false;
   if (!FindsVolumeJournal()) {
     // Recovery could not find it: no session goes on without it.
@@ -171,6 +203,40 @@ bool WriteSession::NearlyFull() const {
   return UndoJournal::UpdateBytes(held, held) > Journal.UpdateCapacity() / 2;
 }
 
+void WriteSession::KeepSequenceNumbers(std::vector<ImageRange>& ranges,
+                                       const std::vector<std::vector<uint64_t>>& records) {
+  std::map<uint64_t, std::pair<ImageRange*, size_t>> held; // sector: its range, where in it
+  for (ImageRange& range : ranges)
+    for (size_t at = 0; at < range.After.size(); at += kSectorBytes) held[range.Offset + at] = {&range, at};
+  for (const std::vector<uint64_t>& sectors : records) {
+    std::vector<uint8_t> before(sectors.size() * kSectorBytes);
+    std::vector<uint8_t> after(before.size());
+    bool changed = false;
+    for (size_t i = 0; i < sectors.size(); ++i) {
+      auto found = held.find(sectors[i]);
+      uint8_t* into = &before[i * kSectorBytes];
+      if (found != held.end()) {
+        auto [range, at] = found->second;
+        std::memcpy(into, &range->Before[at], kSectorBytes);
+        std::memcpy(&after[i * kSectorBytes], &range->After[at], kSectorBytes);
+        changed = true;
+      } else if (Device.GetStorage().ReadAt(sectors[i], into, kSectorBytes) != kSectorBytes) {
+        changed = false;
+        break;
+      } else {
+        std::memcpy(&after[i * kSectorBytes], into, kSectorBytes);
+      }
+    }
+    if (!changed || !KeepSequenceNumber(before, after)) continue;
+    for (size_t i = 0; i < sectors.size(); ++i) {
+      auto found = held.find(sectors[i]);
+      if (found == held.end()) continue;
+      auto [range, at] = found->second;
+      std::memcpy(&range->After[at], &after[i * kSectorBytes], kSectorBytes);
+    }
+  }
+}
+
 CommitResult WriteSession::Commit(std::string& error, const WriteOrder& order) {
   SyncSystemInodes();
   PendingWrites& pending = Device.Pending();
@@ -184,6 +250,7 @@ CommitResult WriteSession::Commit(std::string& error, const WriteOrder& order) {
     error = std::string("the moved data cannot be written: ") + std::strerror(errno);
     return CommitResult::Undone;
   }
+  KeepSequenceNumbers(ranges, order.Records);
   if (!Journal.RecordUpdate(ranges, error)) return CommitResult::Undone;
 
   // The after image of every sector written apart from the rest.
@@ -193,7 +260,9 @@ CommitResult WriteSession::Commit(std::string& error, const WriteOrder& order) {
   std::map<uint64_t, const uint8_t*> afterOf;
   for (const ImageRange& range : ranges)
     for (uint64_t at = 0; at < range.After.size(); at += kSectorBytes)
-      if (apart.contains(range.Offset + at)) afterOf[range.Offset + at] = &range.After[at];
+      if (apart.contains(range.Offset + at) &&
+          std::memcmp(&range.Before[at], &range.After[at], kSectorBytes) != 0)
+        afterOf[range.Offset + at] = &range.After[at];
 
   bool applied = true;
   auto writeGroups = [&](const std::vector<std::vector<uint64_t>>& groups) {
@@ -259,7 +328,8 @@ bool WriteSession::End(std::string& error) {
   // volume stays marked dirty for as long as anything else is unfinished.
   WriteOrder order;
   if (Place) {
-    order.Last.push_back(RecordSectors(Place->Record, false));
+    order.Records.push_back(RecordSectors(Place->Record, false));
+    order.Last.push_back(order.Records.back());
     std::string why;
     if (!VolumeJournalFile::Remove(volume, why)) {
       error = "the recovery journal on the volume cannot be deleted: " + why;
@@ -267,10 +337,10 @@ bool WriteSession::End(std::string& error) {
       return false;
     }
   }
-  std::vector<uint64_t> flagged = RecordSectors(kVolumeRecord, true);
-  std::vector<uint64_t> main = RecordSectors(kVolumeRecord, false);
-  flagged.insert(flagged.end(), main.begin(), main.end());
-  order.Last.push_back(flagged);
+  for (bool inMirror : {true, false}) {
+    order.Records.push_back(RecordSectors(kVolumeRecord, inMirror));
+    order.Last.push_back(order.Records.back());
+  }
   if (Commit(error, order) != CommitResult::Committed) return false;
   Place.reset();
   if (!Journal.EndSession(error)) return false;

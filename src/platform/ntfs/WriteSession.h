@@ -24,10 +24,14 @@ enum class CommitResult {
 };
 
 // Sectors of an update written, and synced, apart from the rest: each group
-// in turn before the rest, or after it.
+// in turn before the rest, or after it. The groups given as MFT records (in
+// the record's order) keep the update sequence number they had on disk, so
+// that only the sectors whose contents change are written, one by one, and
+// the record passes its fixup check at every point between them.
 struct WriteOrder {
   std::vector<std::vector<uint64_t>> First;
   std::vector<std::vector<uint64_t>> Last;
+  std::vector<std::vector<uint64_t>> Records;
 };
 
 // A write session on a writable mount: the volume marked dirty and the undo
@@ -63,6 +67,10 @@ public:
 
 private:
   uint64_t JournalBytesFor(ntfs_volume* volume) const;
+  // Gives the records of `records` back the update sequence numbers they
+  // have on disk, in the after images of `ranges`.
+  void KeepSequenceNumbers(std::vector<ImageRange>& ranges,
+                           const std::vector<std::vector<uint64_t>>& records);
   // Gives up a session that has written nothing to the volume.
   void Abandon();
   // Sectors of MFT record `record`, or of its copy in $MFTMirr (none for

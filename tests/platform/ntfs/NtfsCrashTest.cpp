@@ -14,13 +14,20 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <functional>
 #include <map>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "NtfsTestImage.h"
 #include "engine/NtfsDefrag.h"
+#include "platform/ntfs/ByteOrder.h"
+#include "platform/ntfs/Crc32.h"
 #include "platform/ntfs/ImageFile.h"
+#include "platform/ntfs/NtfsLibrary.h"
+#include "platform/ntfs/RawMftScan.h"
+#include "platform/ntfs/VolumeJournalFile.h"
 
 namespace quillo::test {
 namespace {
@@ -428,6 +435,257 @@ TEST(NtfsCrashDuringRecovery, EveryCutPointOfARecoveryRecovers) {
     ASSERT_EQ(VolumeFlags(image) & 1, 0) << "recovery cut " << j;
   }
   std::printf("[ cuts     ] recovery: %lld cut points\n", static_cast<long long>(recoveryWrites));
+}
+
+
+// The journal's copy on the volume, by the raw reading recovery makes.
+bool FindVolumeJournal(const std::filesystem::path& image, RawMftScan::Found& found) {
+  std::string error;
+  std::unique_ptr<BlockStorage> storage = ImageFile::Open(image, StorageMode::ReadOnly, error);
+  VolumeIdentity identity;
+  RawMftScan scan;
+  return storage && ReadVolumeIdentity(*storage, identity, error) &&
+         scan.Open(*storage, identity, error) && scan.FindRootFile(kVolumeJournalName, found);
+}
+
+// The journal file's record as libntfs-3g finds it by name (The Sleuth Kit
+// also finds the names of deleted files); -1 when there is none.
+int64_t JournalRecord(const std::filesystem::path& image) {
+  ntfs_volume* volume = ntfs_mount(image.c_str(), NTFS_MNT_RDONLY);
+  if (!volume) return -1;
+  ntfs_inode* inode = ntfs_pathname_to_inode(volume, nullptr, kVolumeJournalPath);
+  int64_t record = inode ? int64_t(inode->mft_no) : -1;
+  if (inode) ntfs_inode_close(inode);
+  ntfs_umount(volume, FALSE);
+  return record;
+}
+
+// Sound, clean, every file intact, and no journal left on the volume.
+std::string CheckRepaired(const std::filesystem::path& image, const std::vector<ManifestEntry>& manifest) {
+  std::string files = CompareWithManifest(image, manifest);
+  if (!files.empty()) return files;
+  std::string resize = CheckWithNtfsResize(image);
+  if (!resize.empty()) return resize;
+  if (VolumeFlags(image) & 1) return "the volume is still marked dirty";
+  if (JournalRecord(image) >= 0) return "the journal file is still on the volume";
+  RawMftScan::Found found;
+  if (FindVolumeJournal(image, found)) return "a journal record is still in use";
+  return {};
+}
+
+// A power cut, then the next open from another configuration folder, or with
+// the folder deleted (a live system started afresh): the journal's copy on
+// the volume repairs it. The one state it cannot is the volume marked dirty
+// and nothing else changed (the few writes that set and clear the flag
+// around the copy's life): refused as not shut down cleanly, which chkdsk
+// (here ntfsfix -d) ends, and which the original folder still repairs.
+TEST_P(NtfsCrashTest, EveryCutPointRecoversWithoutItsFolder) {
+  Cut kind = GetParam().Kind;
+  uint8_t mode = GetParam().Mode;
+  std::filesystem::path elsewhere = Dir.Path() / "other-home";
+  std::filesystem::path aside = Dir.Path() / "aside.img";
+  Reset();
+  PowerLine counting;
+  counting.Kind = kind;
+  ASSERT_EQ(RunDefrag(Image, Journal, counting, mode), 8);
+  int64_t total = counting.Writes;
+
+  std::map<std::string, int> outcomes;
+  for (int64_t k = 1; k <= total; ++k) {
+    Reset();
+    std::filesystem::remove_all(elsewhere);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      PowerLine line;
+      line.Kind = kind;
+      line.CutAfter = k;
+      _exit(RunDefrag(Image, Journal, line, mode) >= 0 ? kFinishedExit : kFailedExit);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kPowerCutExit) << "cut " << k;
+
+    // Every other cut: the folder is gone, or another one is used.
+    bool folderKept = k % 2 == 0;
+    if (!folderKept) std::filesystem::remove_all(Journal);
+    std::string why;
+    std::shared_ptr<NtfsVolume> volume = OpenVolume(Image, folderKept ? elsewhere : Journal, why);
+    // Opened for analysis only, writes refused: not repaired.
+    if (volume && volume->GetWriteVerdict().Result == WriteVerdict::Kind::Refused) {
+      why = volume->GetWriteVerdict().Reason;
+      volume.reset();
+    }
+    if (volume) {
+      ++outcomes[volume->RecoveryNote().empty() ? "nothing to recover" : volume->RecoveryNote()];
+      volume.reset();
+      ASSERT_EQ(CheckRepaired(Image, Manifest), "") << "cut " << k;
+      if (folderKept) {
+        // The original folder's journal is out of date now: removed unused.
+        std::string before = ImageDigest(Image);
+        volume = OpenVolume(Image, Journal, why);
+        ASSERT_TRUE(volume) << "cut " << k << ": " << why;
+        volume.reset();
+        ASSERT_EQ(ImageDigest(Image), before) << "cut " << k;
+        ASSERT_FALSE(std::filesystem::exists(Journal / "51D0C0DE0BADF00D")) << "cut " << k;
+      }
+      continue;
+    }
+    ++outcomes["refused: marked dirty, nothing else changed"];
+    ASSERT_TRUE(why.find("not shut down cleanly") != std::string::npos ||
+                why.find("cannot be read") != std::string::npos)
+        << "cut " << k << ": " << why;
+    std::filesystem::copy_file(Image, aside, std::filesystem::copy_options::overwrite_existing);
+    CommandResult fixed = RunCommand({"ntfsfix", "-d", aside.string()});
+    ASSERT_EQ(fixed.ExitCode, 0) << "cut " << k << ": " << fixed.Output;
+    ASSERT_EQ(CompareWithManifest(aside, Manifest), "") << "cut " << k;
+    ASSERT_EQ(CheckWithNtfsResize(aside), "") << "cut " << k;
+    ASSERT_EQ(JournalRecord(aside), -1) << "cut " << k;
+    if (folderKept) {
+      volume = OpenVolume(Image, Journal, why);
+      ASSERT_TRUE(volume) << "cut " << k << ": " << why;
+      volume.reset();
+      ASSERT_EQ(CheckRepaired(Image, Manifest), "") << "cut " << k;
+    }
+  }
+  // Only the writes around the dirty flag leave it alone: a handful at the
+  // start of the session and at its end.
+  EXPECT_LE(outcomes["refused: marked dirty, nothing else changed"], 8);
+  std::string summary;
+  for (const auto& [note, count] : outcomes) summary += "  " + std::to_string(count) + " x " + note + "\n";
+  std::printf("[ cuts     ] %s pass, %s, without the folder: %lld cut points\n%s",
+              mode == dmFast ? "fast" : "optimising", CutName(kind), static_cast<long long>(total),
+              summary.c_str());
+}
+
+// While a session runs, its journal is a hidden system file in the root
+// folder, in clusters of its own; a finished session leaves no trace of it.
+TEST(NtfsVolumeJournal, LivesOnlyAsLongAsTheSession) {
+  TempDir dir;
+  std::filesystem::path image = CopyFixtureImage(dir.Path());
+  std::vector<ManifestEntry> manifest = ReadManifest(FixtureDir());
+  uint16_t flagsBefore = VolumeFlags(image);
+  std::string why;
+  std::shared_ptr<NtfsVolume> volume = OpenVolume(image, dir.Path() / "journal", why);
+  ASSERT_TRUE(volume) << why;
+  Handle handle = volume->OpenVolume("\\\\.\\C:");
+  Handle file = volume->CreateFile(kScatteredFile, kGenericRead, kFileShareRead, 0);
+  ASSERT_TRUE(MoveWhole(*volume, handle, file, kScatteredClusters));
+
+  int64_t record = JournalRecord(image);
+  ASSERT_GE(record, 0);
+  CommandResult shown = RunCommand({"istat", image.string(), std::to_string(record)});
+  EXPECT_NE(shown.Output.find("Hidden"), std::string::npos) << shown.Output;
+  EXPECT_NE(shown.Output.find("System"), std::string::npos) << shown.Output;
+  RawMftScan::Found found;
+  ASSERT_TRUE(FindVolumeJournal(image, found));
+  EXPECT_EQ(int64_t(found.Record), record);
+  EXPECT_EQ(VolumeFlags(image) & 1, 1);
+  // Nothing is moved onto it, and it is not moved.
+  Handle journalFile = volume->CreateFile(std::string("C:\\") + (kVolumeJournalPath + 1), kGenericRead,
+                                          kFileShareRead, 0);
+  ASSERT_NE(journalFile, kInvalidHandle);
+  IoStatusBlock iosb;
+  EXPECT_EQ(volume->MoveFile(handle, MoveFileData{journalFile, 0, 100, 1}, iosb), kStatusAccessDenied);
+  constexpr uint64_t kFixtureClusterBytes = 4096;
+  int64_t journalLcn = int64_t(found.Extents.front().Offset / kFixtureClusterBytes);
+  EXPECT_NE(volume->MoveFile(handle, MoveFileData{file, 0, journalLcn, 1}, iosb), kStatusSuccess);
+  volume->CloseHandle(journalFile);
+  volume->CloseHandle(file);
+  volume->EndWriteSession();
+  for (const std::string& notice : volume->Notices()) ADD_FAILURE() << notice;
+  volume.reset();
+
+  EXPECT_EQ(CheckRepaired(image, manifest), "");
+  EXPECT_EQ(VolumeFlags(image), flagsBefore);
+  EXPECT_FALSE(std::filesystem::exists(dir.Path() / "journal" / "51D0C0DE0BADF00D"));
+  CommandResult freed = RunCommand({"istat", image.string(), std::to_string(record)});
+  EXPECT_NE(freed.Output.find("Not Allocated"), std::string::npos) << freed.Output;
+}
+
+// A journal on the volume that does not fit it (a volume changed since the
+// cut, a journal written for another volume) is refused with its reason, and
+// the image is left byte for byte as it was.
+TEST(NtfsVolumeJournal, OneThatDoesNotFitTheVolumeIsRefusedWithoutAWrite) {
+  TempDir dir;
+  std::filesystem::path pristine = CopyFixtureImage(dir.Path());
+  std::filesystem::path image = dir.Path() / "cut.img";
+  std::filesystem::path journal = dir.Path() / "journal";
+  // A cut halfway through a pass, its folder gone.
+  std::filesystem::copy_file(pristine, image);
+  PowerLine counting;
+  ASSERT_EQ(RunDefrag(image, journal, counting, dmFast), 8);
+  std::filesystem::path cut = dir.Path() / "halfway.img";
+  {
+    std::filesystem::copy_file(pristine, image, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::remove_all(journal);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      PowerLine line;
+      line.CutAfter = counting.Writes / 2;
+      RunDefrag(image, journal, line, dmFast);
+      _exit(kFinishedExit);
+    }
+    waitpid(child, nullptr, 0);
+    std::filesystem::remove_all(journal);
+    std::filesystem::rename(image, cut);
+  }
+  RawMftScan::Found found;
+  ASSERT_TRUE(FindVolumeJournal(cut, found));
+  uint64_t journalAt = found.Extents.front().Offset;
+
+  // Journal layout: SESSION at 0 (32-byte header, serial first in its
+  // payload), the update from byte 80 (its first range's offset at 120).
+  constexpr uint64_t kSessionPayloadAt = 32;
+  constexpr uint64_t kPayloadCrcAt = 24;
+  constexpr uint64_t kHeaderCrcAt = 28;
+  constexpr uint64_t kSessionPayloadBytes = 48;
+  constexpr uint64_t kFirstRangeOffsetAt = 120;
+  struct Case {
+    const char* Name;
+    std::function<void(std::fstream&)> Change;
+    const char* Reason;
+  };
+  std::vector<Case> cases = {
+      {"a sector of the update changed since",
+       [&](std::fstream& bytes) {
+         uint8_t offset[8];
+         bytes.seekg(std::streamoff(journalAt + kFirstRangeOffsetAt));
+         bytes.read(reinterpret_cast<char*>(offset), sizeof(offset));
+         std::vector<char> junk(kSectorBytes, '\x5A');
+         bytes.seekp(std::streamoff(LoadLe64(offset)));
+         bytes.write(junk.data(), std::streamsize(junk.size()));
+       },
+       "does not match it"},
+      {"a journal written for another volume",
+       [&](std::fstream& bytes) {
+         std::vector<uint8_t> head(kSessionPayloadAt + kSessionPayloadBytes);
+         bytes.seekg(std::streamoff(journalAt));
+         bytes.read(reinterpret_cast<char*>(head.data()), std::streamsize(head.size()));
+         StoreLe64(&head[kSessionPayloadAt], 0x0123456789ABCDEFULL);
+         StoreLe32(&head[kPayloadCrcAt], Crc32(&head[kSessionPayloadAt], kSessionPayloadBytes));
+         StoreLe32(&head[kHeaderCrcAt], Crc32(head.data(), kHeaderCrcAt));
+         bytes.seekp(std::streamoff(journalAt));
+         bytes.write(reinterpret_cast<const char*>(head.data()), std::streamsize(head.size()));
+       },
+       "serial number"},
+  };
+  for (const Case& test : cases) {
+    std::filesystem::copy_file(cut, image, std::filesystem::copy_options::overwrite_existing);
+    {
+      std::fstream bytes(image, std::ios::in | std::ios::out | std::ios::binary);
+      test.Change(bytes);
+    }
+    std::string before = ImageDigest(image);
+    for (const std::filesystem::path& home : {journal, dir.Path() / "elsewhere"}) {
+      std::string why;
+      EXPECT_FALSE(OpenVolume(image, home, why)) << test.Name;
+      EXPECT_NE(why.find(test.Reason), std::string::npos) << test.Name << ": " << why;
+      EXPECT_NE(why.find("Nothing was written"), std::string::npos) << test.Name << ": " << why;
+      EXPECT_EQ(ImageDigest(image), before) << test.Name;
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cuts, NtfsCrashTest,
