@@ -213,6 +213,11 @@ bool RawMftScan::Open(BlockStorage& storage, const VolumeIdentity& identity, std
   }
   uint64_t mapped = 0;
   for (const ByteExtent& extent : extents) mapped += extent.Length;
+  // Runs that overlap could map more than the volume holds.
+  if (mapped > VolumeBytes) {
+    error = "the MFT's runlist maps more than the volume holds";
+    return false;
+  }
   uint64_t initialized = LoadLe64(data->At + kInitializedSizeAt);
   MftExtents = std::move(extents);
   RecordCount = std::min(initialized, mapped) / RecordBytes;

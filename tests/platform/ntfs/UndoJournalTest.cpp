@@ -294,5 +294,91 @@ TEST_F(UndoJournalTest, ARollbackOnAReadOnlyVolumeFails) {
   EXPECT_NE(recovery.Message.find("read-only"), std::string::npos) << recovery.Message;
 }
 
+
+// A volume that is not marked dirty has no unfinished session: a folder's
+// journal that would have anything written to it is out of date (its session
+// was finished since, from the copy on the volume) and is removed unused.
+TEST_F(UndoJournalTest, OnAVolumeNotMarkedDirtyAJournalThatAsksForWritesIsOutOfDate) {
+  struct Case {
+    const char* Name;
+    size_t Applied[3];
+    bool Foreign; // a sector holding neither image
+    JournalRecovery::Result Outcome;
+  };
+  for (const Case& c : {Case{"nothing applied", {0, 0, 0}, false, JournalRecovery::Result::Resumed},
+                        Case{"all applied", {1, 2, 1}, false, JournalRecovery::Result::Resumed},
+                        Case{"partly applied", {1, 1, 0}, false, JournalRecovery::Result::Clean},
+                        Case{"changed since", {0, 0, 0}, true, JournalRecovery::Result::Clean}}) {
+    SCOPED_TRACE(c.Name);
+    std::filesystem::remove_all(JournalPath());
+    MemoryStorage volume(kVolumeBytes);
+    Interrupted(false);
+    for (size_t range = 0; range < 3; ++range) Apply(volume, range, c.Applied[range]);
+    if (c.Foreign) volume.Bytes[2 * kSectorBytes] = 0x77;
+    volume.Writes = 0;
+    std::vector<uint8_t> before = volume.Bytes;
+    UndoJournal journal(Dir.Path(), ImageFile::Open);
+    JournalRecovery recovery = journal.Recover(volume, Identity(), nullptr, false);
+    EXPECT_EQ(recovery.Outcome, c.Outcome) << recovery.Message;
+    EXPECT_EQ(volume.Writes, 0);
+    EXPECT_EQ(volume.Bytes, before);
+    if (c.Outcome == JournalRecovery::Result::Clean) {
+      EXPECT_NE(recovery.Message.find("out of date"), std::string::npos) << recovery.Message;
+      EXPECT_FALSE(std::filesystem::exists(JournalPath()));
+    }
+  }
+}
+
+// The copy on the volume gets every record the folder's journal gets, and
+// recovery reads it whatever the folder holds; the session it takes over goes
+// on in a new journal in the folder. A copy that holds no session is not
+// ours: refused, nothing written.
+TEST_F(UndoJournalTest, TheCopyOnTheVolumeRepairsWithoutTheFolder) {
+  constexpr uint64_t kCopyBytes = 16 * kSectorBytes;
+  std::vector<uint8_t> copyBytes;
+  {
+    UndoJournal journal(Dir.Path(), ImageFile::Open);
+    std::string error;
+    ASSERT_TRUE(journal.BeginSession(Identity(), 0x0000, error)) << error;
+    auto copy = std::make_unique<MemoryStorage>(kCopyBytes);
+    MemoryStorage* held = copy.get();
+    journal.AttachVolumeCopy(std::move(copy));
+    EXPECT_GE(journal.UpdateCapacity(), UndoJournal::UpdateBytes(4, 3));
+    ASSERT_TRUE(journal.RecordUpdate(Update(), error)) << error;
+    copyBytes = held->Bytes;
+  }
+  for (bool folderKept : {false, true}) {
+    SCOPED_TRACE(folderKept ? "a folder journal of another session" : "no folder journal");
+    std::filesystem::remove_all(JournalPath());
+    if (folderKept) {
+      std::ofstream(JournalPath()) << "not this session";
+    }
+    MemoryStorage volume(kVolumeBytes);
+    Apply(volume, 0, 1);
+    Apply(volume, 1, 1);
+    MemoryStorage copy(kCopyBytes);
+    copy.Bytes = copyBytes;
+    UndoJournal journal(Dir.Path(), ImageFile::Open);
+    JournalRecovery recovery = journal.Recover(volume, Identity(), &copy);
+    EXPECT_EQ(recovery.Outcome, JournalRecovery::Result::Resumed) << recovery.Message;
+    EXPECT_EQ(SectorByte(volume, 2), 0x00);
+    EXPECT_EQ(SectorByte(volume, 11), 0x00);
+    EXPECT_TRUE(journal.InSession());
+    std::string error;
+    EXPECT_TRUE(journal.EndSession(error)) << error;
+    EXPECT_FALSE(std::filesystem::exists(JournalPath()));
+  }
+
+  MemoryStorage volume(kVolumeBytes);
+  Apply(volume, 0, 1);
+  volume.Writes = 0;
+  MemoryStorage empty(kCopyBytes);
+  UndoJournal journal(Dir.Path(), ImageFile::Open);
+  JournalRecovery recovery = journal.Recover(volume, Identity(), &empty);
+  EXPECT_EQ(recovery.Outcome, JournalRecovery::Result::Mismatch) << recovery.Message;
+  EXPECT_NE(recovery.Message.find("on the volume"), std::string::npos) << recovery.Message;
+  EXPECT_EQ(volume.Writes, 0);
+}
+
 } // namespace
 } // namespace quillo::test
