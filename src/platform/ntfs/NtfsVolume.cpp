@@ -180,7 +180,6 @@ bool NtfsVolume::RecoverFromJournal(std::string& why, BlockStorage* volumeCopy, 
   JournalRecovery recovery = Journal->Recover(*Options.Storage, Identity, volumeCopy, dirty);
   switch (recovery.Outcome) {
   case JournalRecovery::Result::Clean:
-    OutOfDate = recovery.Message;
     return true;
   case JournalRecovery::Result::Mismatch:
   case JournalRecovery::Result::Failed:
@@ -228,7 +227,6 @@ std::vector<std::string> NtfsVolume::Notices() const {
   if (!Recovery.empty())
     notices.push_back("An earlier run was interrupted; the volume was repaired from its journal. " +
                       Recovery);
-  if (!OutOfDate.empty()) notices.push_back(OutOfDate);
   if (!Refusal.empty()) notices.push_back(Refusal);
   if (!Shadows.empty() && Shadows != Refusal) notices.push_back(Shadows);
   if (!Stale.empty()) notices.push_back(Stale);

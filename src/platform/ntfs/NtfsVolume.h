@@ -165,8 +165,6 @@ private:
 
   bool Broken = false;
   std::string Recovery;
-  // Why a journal in the folder was removed unused, when one was.
-  std::string OutOfDate;
   std::string Problem;
   // Why no write is made at all; set before the first write.
   std::string Refusal;

@@ -95,9 +95,10 @@
 //   after the interruption (chkdsk, a restored or replaced image) or is not
 //   the one the journal was written for: stop with a mismatch, write nothing,
 //   and say so. On a volume not marked dirty, which no unfinished session
-//   leaves, the folder's journal is out of date when it would need anything
-//   but nothing written (its session was finished since from the copy on the
-//   volume): it is deleted, and nothing is written.
+//   leaves, a folder's journal that would need anything written, or finds a
+//   sector holding neither image, is out of date (its session was finished
+//   since from the copy on the volume, or the volume was restored): the
+//   same mismatch, nothing written.
 //   R7. The interrupted session is taken over, its update numbering going on
 //       from n (in a new folder journal when it was read from the volume):
 //       the caller mounts the volume, restores the flags of SESSION and
@@ -434,17 +435,13 @@ JournalRecovery UndoJournal::Recover(BlockStorage& volume, const VolumeIdentity&
 
   // Only an unfinished session leaves the volume marked dirty. A journal
   // that finds a volume that is not in any state but from just before or
-  // just after its update is left over from a session that was finished
-  // since (from its copy on the volume, by another configuration folder):
-  // it is removed, and nothing is written.
+  // just after its update is out of date: its session was finished since
+  // (from the copy on the volume, by another configuration folder), or the
+  // volume was restored. Nothing is written, and the journal is kept.
   auto outOfDate = [&] {
-    std::filesystem::remove(path, failure);
-    SyncDirectory(Folder);
-    result.Outcome = JournalRecovery::Result::Clean;
-    result.Message = "The recovery journal " + path.string() +
-                     " was out of date (its session was finished since) and was removed; "
-                     "nothing was written to the volume.";
-    return result;
+    return mismatch("it is not marked dirty, so no run on it was left unfinished: the "
+                    "interrupted run was repaired since (from the journal on the volume, by "
+                    "another user or configuration folder), or the volume was restored");
   };
 
   std::string error;

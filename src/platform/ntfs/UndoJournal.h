@@ -43,7 +43,8 @@ public:
   // the journal is read from the copy on the volume, whatever the folder
   // holds, and the session taken over goes on in a new journal in the
   // folder. Without `mayRollBack` (a volume not marked dirty, which no
-  // unfinished session leaves) a journal that asks for writes is refused.
+  // unfinished session leaves) a journal that asks for writes is refused as
+  // out of date.
   JournalRecovery Recover(BlockStorage& volume, const VolumeIdentity& identity,
                           BlockStorage* volumeCopy = nullptr, bool mayRollBack = true);
 

@@ -43,6 +43,8 @@ bool ReadExtents(ntfs_volume* volume, ntfs_inode* inode, std::vector<ByteExtent>
 }
 
 constexpr s64 kBitmapChunkBytes = 65536;
+// The end marker of a record's attributes, as a record's used bytes count it.
+constexpr size_t kEndMarkerBytes = 8;
 constexpr unsigned kBitsPerByte = 8;
 
 // The first cluster of the last `count` free clusters in a row past the MFT
@@ -139,9 +141,33 @@ bool VolumeJournalFile::Remove(ntfs_volume* volume, std::string& error) {
     return false;
   }
   std::vector<ntfschar> name = LibraryName();
+  MFT_REF record = MK_MREF(inode->mft_no, 0);
   // Closes both inodes, whatever the outcome.
   if (ntfs_delete(volume, kVolumeJournalPath, inode, root, name.data(), u8(name.size())) != 0) {
     error = Why("the journal file cannot be deleted");
+    return false;
+  }
+  // Its record keeps its header (its sequence number went up as it was
+  // freed) and loses its attributes: the file leaves no name behind for
+  // tools that list deleted files.
+  std::vector<uint8_t> bytes(volume->mft_record_size);
+  auto* header = reinterpret_cast<MFT_RECORD*>(bytes.data());
+  if (ntfs_mft_record_read(volume, record, header) != 0) {
+    error = Why("the journal file's record cannot be read");
+    return false;
+  }
+  size_t start = le16_to_cpu(header->attrs_offset);
+  if (start + kEndMarkerBytes > bytes.size()) {
+    error = "the journal file's record is malformed";
+    return false;
+  }
+  std::fill(bytes.begin() + int64_t(start), bytes.end(), 0);
+  le32 end = AT_END;
+  std::memcpy(&bytes[start], &end, sizeof(end));
+  header->bytes_in_use = cpu_to_le32(uint32_t(start + kEndMarkerBytes));
+  header->next_attr_instance = const_cpu_to_le16(0);
+  if (ntfs_mft_record_write(volume, record, header) != 0) {
+    error = Why("the journal file's record cannot be cleared");
     return false;
   }
   return true;

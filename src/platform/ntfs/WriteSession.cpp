@@ -170,8 +170,11 @@ bool WriteSession::Begin(std::string& error, const ClusterOwners* owners) {
   // only when whole; then $MFT's record, should the MFT have grown for it.
   // The rest after that.
   WriteOrder order;
+  // $MFTMirr's copies keep their numbers as the MFT's do, so that both stay
+  // equal.
   order.Records = {RecordSectors(kVolumeRecord, false), RecordSectors(kVolumeRecord, true),
-                   RecordSectors(place.Record, false), RecordSectors(kMftRecord, false)};
+                   RecordSectors(place.Record, false), RecordSectors(kMftRecord, false),
+                   RecordSectors(kMftRecord, true)};
   std::vector<uint64_t> own = order.Records[2];
   std::reverse(own.begin(), own.end());
   order.First = {order.Records[0], order.Records[1], own, order.Records[3]};

@@ -297,8 +297,9 @@ TEST_F(UndoJournalTest, ARollbackOnAReadOnlyVolumeFails) {
 
 // A volume that is not marked dirty has no unfinished session: a folder's
 // journal that would have anything written to it is out of date (its session
-// was finished since, from the copy on the volume) and is removed unused.
-TEST_F(UndoJournalTest, OnAVolumeNotMarkedDirtyAJournalThatAsksForWritesIsOutOfDate) {
+// was finished since, from the copy on the volume) and is refused, kept, with
+// nothing written.
+TEST_F(UndoJournalTest, OnAVolumeNotMarkedDirtyAJournalThatAsksForWritesIsRefused) {
   struct Case {
     const char* Name;
     size_t Applied[3];
@@ -307,8 +308,8 @@ TEST_F(UndoJournalTest, OnAVolumeNotMarkedDirtyAJournalThatAsksForWritesIsOutOfD
   };
   for (const Case& c : {Case{"nothing applied", {0, 0, 0}, false, JournalRecovery::Result::Resumed},
                         Case{"all applied", {1, 2, 1}, false, JournalRecovery::Result::Resumed},
-                        Case{"partly applied", {1, 1, 0}, false, JournalRecovery::Result::Clean},
-                        Case{"changed since", {0, 0, 0}, true, JournalRecovery::Result::Clean}}) {
+                        Case{"partly applied", {1, 1, 0}, false, JournalRecovery::Result::Mismatch},
+                        Case{"changed since", {0, 0, 0}, true, JournalRecovery::Result::Mismatch}}) {
     SCOPED_TRACE(c.Name);
     std::filesystem::remove_all(JournalPath());
     MemoryStorage volume(kVolumeBytes);
@@ -322,9 +323,9 @@ TEST_F(UndoJournalTest, OnAVolumeNotMarkedDirtyAJournalThatAsksForWritesIsOutOfD
     EXPECT_EQ(recovery.Outcome, c.Outcome) << recovery.Message;
     EXPECT_EQ(volume.Writes, 0);
     EXPECT_EQ(volume.Bytes, before);
-    if (c.Outcome == JournalRecovery::Result::Clean) {
-      EXPECT_NE(recovery.Message.find("out of date"), std::string::npos) << recovery.Message;
-      EXPECT_FALSE(std::filesystem::exists(JournalPath()));
+    if (c.Outcome == JournalRecovery::Result::Mismatch) {
+      EXPECT_NE(recovery.Message.find("not marked dirty"), std::string::npos) << recovery.Message;
+      EXPECT_TRUE(std::filesystem::exists(JournalPath()));
     }
   }
 }
