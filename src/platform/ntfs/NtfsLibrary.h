@@ -29,6 +29,7 @@ extern "C" {
 #include <ntfs-3g/logging.h>
 #include <ntfs-3g/mft.h>
 #include <ntfs-3g/runlist.h>
+#include <ntfs-3g/security.h>
 #include <ntfs-3g/volume.h>
 }
 

@@ -192,11 +192,16 @@ bool WriteSession::Begin(std::string& error, const ClusterOwners* owners) {
 void WriteSession::Resume(uint16_t flagsBefore) {
   FlagsBefore = flagsBefore;
   IsActive = true;
-  VolumeJournalPlace place;
+  // The copy is found as recovery found it, by reading the MFT: no folder
+  // lists it. After a rollback of the update that made it, there is none.
   Place.reset();
-  if (VolumeJournalFile::Find(Mount.Volume(), place)) {
-    Place = place;
-    Journal.AttachVolumeCopy(std::make_unique<ExtentStorage>(Device.GetStorage(), place.Extents));
+  RawMftScan scan;
+  RawMftScan::Found found;
+  std::string ignored;
+  if (scan.Open(Device.GetStorage(), Identity, ignored) &&
+      scan.FindRootFile(kVolumeJournalName, found)) {
+    Place = VolumeJournalPlace{found.Record, found.Extents, {}};
+    Journal.AttachVolumeCopy(std::make_unique<ExtentStorage>(Device.GetStorage(), found.Extents));
   }
 }
 
@@ -334,7 +339,7 @@ bool WriteSession::End(std::string& error) {
     order.Records.push_back(RecordSectors(Place->Record, false));
     order.Last.push_back(order.Records.back());
     std::string why;
-    if (!VolumeJournalFile::Remove(volume, why)) {
+    if (!VolumeJournalFile::Remove(volume, *Place, why)) {
       error = "the recovery journal on the volume cannot be deleted: " + why;
       Device.Pending().Clear();
       return false;

@@ -448,28 +448,50 @@ bool FindVolumeJournal(const std::filesystem::path& image, RawMftScan::Found& fo
          scan.Open(*storage, identity, error) && scan.FindRootFile(kVolumeJournalName, found);
 }
 
-// The journal file's record as libntfs-3g finds it by name (The Sleuth Kit
-// also finds the names of deleted files); -1 when there is none.
-int64_t JournalRecord(const std::filesystem::path& image) {
-  ntfs_volume* volume = ntfs_mount(image.c_str(), NTFS_MNT_RDONLY);
-  if (!volume) return -1;
-  ntfs_inode* inode = ntfs_pathname_to_inode(volume, nullptr, kVolumeJournalPath);
-  int64_t record = inode ? int64_t(inode->mft_no) : -1;
-  if (inode) ntfs_inode_close(inode);
-  ntfs_umount(volume, FALSE);
-  return record;
+std::string JournalName() {
+  std::string name;
+  for (char16_t c : kVolumeJournalName) name += char(c);
+  return name;
 }
 
-// Sound, clean, every file intact, and no journal left on the volume.
-std::string CheckRepaired(const std::filesystem::path& image, const std::vector<ManifestEntry>& manifest) {
+// Whether libntfs-3g finds the journal file by its name in the root: no
+// folder ever lists it.
+bool ListedInTheRoot(const std::filesystem::path& image) {
+  ntfs_volume* volume = ntfs_mount(image.c_str(), NTFS_MNT_RDONLY);
+  if (!volume) return false;
+  std::string path = "/" + JournalName();
+  ntfs_inode* inode = ntfs_pathname_to_inode(volume, nullptr, path.c_str());
+  if (inode) ntfs_inode_close(inode);
+  ntfs_umount(volume, FALSE);
+  return inode != nullptr;
+}
+
+// Every name The Sleuth Kit finds, deleted ones and files no folder lists
+// included.
+std::string TskAllNames(const std::filesystem::path& image) {
+  return RunCommand({"fls", "-r", "-p", image.string()}).Output;
+}
+
+// Sound, clean, every file intact, no journal left on the volume, and the
+// names in use and the MFT's bitmap as The Sleuth Kit and libntfs-3g found
+// them on the pristine volume (`pristineNames`).
+std::string CheckRepaired(const std::filesystem::path& image, const std::vector<ManifestEntry>& manifest,
+                          const std::string& pristineNames) {
   std::string files = CompareWithManifest(image, manifest);
   if (!files.empty()) return files;
   std::string resize = CheckWithNtfsResize(image);
   if (!resize.empty()) return resize;
   if (VolumeFlags(image) & 1) return "the volume is still marked dirty";
-  if (JournalRecord(image) >= 0) return "the journal file is still on the volume";
   RawMftScan::Found found;
   if (FindVolumeJournal(image, found)) return "a journal record is still in use";
+  if (ListedInTheRoot(image)) return "the journal file is listed in the root";
+  std::string bitmap = MftBitmapDisagreements(image);
+  if (!bitmap.empty()) return "the MFT's bitmap: " + bitmap;
+  std::string names = TskNamesInUse(image);
+  if (names != pristineNames) return "The Sleuth Kit lists other names in use:\n" + names;
+  std::string all = TskAllNames(image);
+  if (all.find(JournalName()) != std::string::npos)
+    return "The Sleuth Kit still finds the journal's name:\n" + all;
   return {};
 }
 
@@ -484,6 +506,8 @@ TEST_P(NtfsCrashTest, EveryCutPointRecoversWithoutItsFolder) {
   uint8_t mode = GetParam().Mode;
   std::filesystem::path elsewhere = Dir.Path() / "other-home";
   std::filesystem::path aside = Dir.Path() / "aside.img";
+  std::string pristineNames = TskNamesInUse(Pristine);
+  ASSERT_EQ(MftBitmapDisagreements(Pristine), "");
   Reset();
   PowerLine counting;
   counting.Kind = kind;
@@ -519,7 +543,7 @@ TEST_P(NtfsCrashTest, EveryCutPointRecoversWithoutItsFolder) {
     if (volume) {
       ++outcomes[volume->RecoveryNote().empty() ? "nothing to recover" : volume->RecoveryNote()];
       volume.reset();
-      ASSERT_EQ(CheckRepaired(Image, Manifest), "") << "cut " << k;
+      ASSERT_EQ(CheckRepaired(Image, Manifest, pristineNames), "") << "cut " << k;
       if (folderKept && std::filesystem::exists(Journal / "51D0C0DE0BADF00D")) {
         // The original folder's journal is out of date now: it asks for
         // nothing, or is refused with nothing written.
@@ -542,12 +566,13 @@ TEST_P(NtfsCrashTest, EveryCutPointRecoversWithoutItsFolder) {
     ASSERT_EQ(fixed.ExitCode, 0) << "cut " << k << ": " << fixed.Output;
     ASSERT_EQ(CompareWithManifest(aside, Manifest), "") << "cut " << k;
     ASSERT_EQ(CheckWithNtfsResize(aside), "") << "cut " << k;
-    ASSERT_EQ(JournalRecord(aside), -1) << "cut " << k;
+    RawMftScan::Found found;
+    ASSERT_FALSE(FindVolumeJournal(aside, found)) << "cut " << k;
     if (folderKept) {
       volume = OpenVolume(Image, Journal, why);
       ASSERT_TRUE(volume) << "cut " << k << ": " << why;
       volume.reset();
-      ASSERT_EQ(CheckRepaired(Image, Manifest), "") << "cut " << k;
+      ASSERT_EQ(CheckRepaired(Image, Manifest, pristineNames), "") << "cut " << k;
     }
   }
   // Only the writes around the dirty flag leave it alone: a handful at the
@@ -560,13 +585,18 @@ TEST_P(NtfsCrashTest, EveryCutPointRecoversWithoutItsFolder) {
               summary.c_str());
 }
 
-// While a session runs, its journal is a hidden system file in the root
-// folder, in clusters of its own; a finished session leaves no trace of it.
+// While a session runs, its journal is a hidden system file in clusters of
+// its own, named in its record with the root as its parent but listed in no
+// folder: the root's index is not touched. A finished session leaves no
+// trace of it: record, bitmap bit and clusters free, no name left.
 TEST(NtfsVolumeJournal, LivesOnlyAsLongAsTheSession) {
   TempDir dir;
   std::filesystem::path image = CopyFixtureImage(dir.Path());
   std::vector<ManifestEntry> manifest = ReadManifest(FixtureDir());
   uint16_t flagsBefore = VolumeFlags(image);
+  std::string rootBefore = RunCommand({"fls", image.string()}).Output;
+  std::string namesBefore = TskNamesInUse(image);
+  std::string allNamesBefore = TskAllNames(image);
   std::string why;
   std::shared_ptr<NtfsVolume> volume = OpenVolume(image, dir.Path() / "journal", why);
   ASSERT_TRUE(volume) << why;
@@ -574,32 +604,47 @@ TEST(NtfsVolumeJournal, LivesOnlyAsLongAsTheSession) {
   Handle file = volume->CreateFile(kScatteredFile, kGenericRead, kFileShareRead, 0);
   ASSERT_TRUE(MoveWhole(*volume, handle, file, kScatteredClusters));
 
-  int64_t record = JournalRecord(image);
-  ASSERT_GE(record, 0);
-  CommandResult shown = RunCommand({"istat", image.string(), std::to_string(record)});
-  EXPECT_NE(shown.Output.find("Hidden"), std::string::npos) << shown.Output;
-  EXPECT_NE(shown.Output.find("System"), std::string::npos) << shown.Output;
   RawMftScan::Found found;
   ASSERT_TRUE(FindVolumeJournal(image, found));
-  EXPECT_EQ(int64_t(found.Record), record);
+  int64_t record = int64_t(found.Record);
+  CommandResult shown = RunCommand({"istat", image.string(), std::to_string(record)});
+  EXPECT_NE(shown.Output.find("Allocated"), std::string::npos) << shown.Output;
+  EXPECT_EQ(shown.Output.find("Not Allocated"), std::string::npos) << shown.Output;
+  EXPECT_NE(shown.Output.find("Hidden"), std::string::npos) << shown.Output;
+  EXPECT_NE(shown.Output.find("System"), std::string::npos) << shown.Output;
+  EXPECT_NE(shown.Output.find(JournalName()), std::string::npos) << shown.Output;
   EXPECT_EQ(VolumeFlags(image) & 1, 1);
-  // Nothing is moved onto it, and it is not moved.
-  Handle journalFile = volume->CreateFile(std::string("C:\\") + (kVolumeJournalPath + 1), kGenericRead,
-                                          kFileShareRead, 0);
-  ASSERT_NE(journalFile, kInvalidHandle);
+  EXPECT_EQ(MftBitmapDisagreements(image), "");
+  // -f: the volume is marked dirty while the session runs.
+  CommandResult resize = RunCommand({"ntfsresize", "-f", "--info", "--no-action", image.string()});
+  EXPECT_TRUE(resize.ExitCode == 0 && resize.Output.find("ERROR") == std::string::npos) << resize.Output;
+  EXPECT_FALSE(ListedInTheRoot(image));
+  // The Sleuth Kit shows it where its record says, as a file no folder lists
+  // (no "*": in use); the rest of the root's listing is as it was.
+  std::string rootDuring = RunCommand({"fls", image.string()}).Output;
+  std::string shownLine = "-/r " + std::to_string(record) + "-128-";
+  size_t at = rootDuring.find(shownLine);
+  ASSERT_NE(at, std::string::npos) << rootDuring;
+  size_t lineEnd = rootDuring.find('\n', at);
+  EXPECT_NE(rootDuring.substr(at, lineEnd - at).find("\t" + JournalName()), std::string::npos) << rootDuring;
+  EXPECT_EQ(rootDuring.erase(at, lineEnd + 1 - at), rootBefore);
+  // Not reachable by name, and nothing is moved onto it.
+  EXPECT_EQ(volume->CreateFile("C:\\" + JournalName(), kGenericRead, kFileShareRead, 0), kInvalidHandle);
   IoStatusBlock iosb;
-  EXPECT_EQ(volume->MoveFile(handle, MoveFileData{journalFile, 0, 100, 1}, iosb), kStatusAccessDenied);
   constexpr uint64_t kFixtureClusterBytes = 4096;
   int64_t journalLcn = int64_t(found.Extents.front().Offset / kFixtureClusterBytes);
   EXPECT_NE(volume->MoveFile(handle, MoveFileData{file, 0, journalLcn, 1}, iosb), kStatusSuccess);
-  volume->CloseHandle(journalFile);
   volume->CloseHandle(file);
   volume->EndWriteSession();
   for (const std::string& notice : volume->Notices()) ADD_FAILURE() << notice;
   volume.reset();
 
-  EXPECT_EQ(CheckRepaired(image, manifest), "");
+  EXPECT_EQ(CheckRepaired(image, manifest, namesBefore), "");
   EXPECT_EQ(VolumeFlags(image), flagsBefore);
+  EXPECT_EQ(RunCommand({"fls", image.string()}).Output, rootBefore);
+  // The record it took is put back as it was: deleted names included, The
+  // Sleuth Kit lists what it listed before.
+  EXPECT_EQ(TskAllNames(image), allNamesBefore);
   EXPECT_FALSE(std::filesystem::exists(dir.Path() / "journal" / "51D0C0DE0BADF00D"));
   CommandResult freed = RunCommand({"istat", image.string(), std::to_string(record)});
   EXPECT_NE(freed.Output.find("Not Allocated"), std::string::npos) << freed.Output;

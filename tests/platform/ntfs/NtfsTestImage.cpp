@@ -91,6 +91,35 @@ bool MirrorMatchesMft(const std::filesystem::path& image) {
   return read && bytes > 0 && mft == mirror;
 }
 
+std::string MftBitmapDisagreements(const std::filesystem::path& image) {
+  ntfs_volume* volume = ntfs_mount(image.c_str(), NTFS_MNT_RDONLY);
+  if (!volume) return "the volume cannot be mounted";
+  s64 records = volume->mft_na->initialized_size / volume->mft_record_size;
+  std::vector<uint8_t> bitmap(static_cast<size_t>(volume->mftbmp_na->data_size));
+  std::string odd;
+  if (ntfs_attr_pread(volume->mftbmp_na, 0, s64(bitmap.size()), bitmap.data()) != s64(bitmap.size()))
+    odd = "the MFT's bitmap cannot be read";
+  std::vector<uint8_t> bytes(volume->mft_record_size);
+  auto* record = reinterpret_cast<MFT_RECORD*>(bytes.data());
+  constexpr unsigned kBitsPerByte = 8;
+  for (s64 number = 0; odd.empty() && number < records; ++number) {
+    bool marked = size_t(number / kBitsPerByte) < bitmap.size() &&
+                  ((bitmap[size_t(number / kBitsPerByte)] >> (number % kBitsPerByte)) & 1);
+    // A record that fails its checks counts as free.
+    bool inUse = ntfs_mft_record_read(volume, MK_MREF(number, 0), record) == 0 &&
+                 (record->flags & MFT_RECORD_IN_USE);
+    if (marked != inUse)
+      odd += "record " + std::to_string(number) + (inUse ? " in use, free in the bitmap; " : " free, in use in the bitmap; ");
+  }
+  ntfs_umount(volume, FALSE);
+  return odd;
+}
+
+std::string TskNamesInUse(const std::filesystem::path& image) {
+  CommandResult listed = RunCommand({"fls", "-r", "-p", "-u", image.string()});
+  return listed.ExitCode == 0 ? listed.Output : "fls failed: " + listed.Output;
+}
+
 std::string RecordTimes(const std::filesystem::path& image, int64_t record) {
   CommandResult stat = RunCommand({"istat", image.string(), std::to_string(record)});
   std::istringstream lines(stat.Output);

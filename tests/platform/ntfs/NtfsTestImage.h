@@ -82,6 +82,12 @@ RecordCounts CountRecords(const std::filesystem::path& image);
 
 // Whether $MFTMirr holds the same bytes as the MFT's first records.
 bool MirrorMatchesMft(const std::filesystem::path& image);
+// Records whose in-use flag and bit in the MFT's bitmap disagree, read with
+// libntfs-3g directly; empty when none do.
+std::string MftBitmapDisagreements(const std::filesystem::path& image);
+// Every name in use, with its record, as The Sleuth Kit lists them
+// (fls -r -p -u), for "as before" checks.
+std::string TskNamesInUse(const std::filesystem::path& image);
 // The time lines of a record as The Sleuth Kit's istat shows them (those of
 // $STANDARD_INFORMATION and of each $FILE_NAME), for "unchanged" checks.
 std::string RecordTimes(const std::filesystem::path& image, int64_t record);
