@@ -268,6 +268,7 @@ bool NtfsVolume::BeginWriteSession() {
     Problem = Refusal = "The volume is open read-only: nothing can be moved.";
     return false;
   }
+  if (!SettleLeftoverVolumeJournal()) return false;
   std::string error;
   if (!Remount(true, error)) {
     Problem = Refusal = "The volume cannot be mounted for writing: " + error + ".";
@@ -289,6 +290,35 @@ bool NtfsVolume::BeginWriteSession() {
     return false;
   }
   Refusal = Problem;
+  std::string ignored;
+  Remount(false, ignored);
+  return false;
+}
+
+bool NtfsVolume::SettleLeftoverVolumeJournal() {
+  // Its clusters and record stay taken until then, and a new session's file
+  // would not be the one recovery finds. The MFT is read once more for it
+  // only when a pass is about to write.
+  RawMftScan scan;
+  RawMftScan::Found found;
+  std::string unread;
+  if (!scan.Open(*Options.Storage, Identity, unread) || !scan.FindRootFile(kVolumeJournalName, found))
+    return true;
+  Opened.DetachAll();
+  Mount->Unmount();
+  Records.Invalidate();
+  ExtentStorage copy(*Options.Storage, found.Extents);
+  std::string why;
+  // As with a folder's journal on a clean volume: ended when it asks for no
+  // writes, refused with nothing written otherwise.
+  if (RecoverFromJournal(why, &copy, false)) {
+    // Its clusters are free now: the new session's file may take them.
+    uint64_t clusterBytes = Identity.BytesPerCluster;
+    for (const ByteExtent& extent : found.Extents)
+      Owners.GiveUp(int64_t(extent.Offset / clusterBytes), int64_t(extent.Length / clusterBytes));
+    return true;
+  }
+  Problem = Refusal = why;
   std::string ignored;
   Remount(false, ignored);
   return false;

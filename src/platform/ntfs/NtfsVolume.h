@@ -108,6 +108,10 @@ private:
   // Replaces the mount by a read-only or a writable one.
   bool Remount(bool writable, std::string& error);
   bool BeginWriteSession();
+  // Ends what a journal file left in use on a volume marked clean asks for
+  // (another tool cleared the dirty flag after an interrupted run), with the
+  // volume unmounted; false, with the refusal set, when it cannot.
+  bool SettleLeftoverVolumeJournal();
   void EndSessionLocked();
   // Throws the library's state away after a failed update and mounts again.
   void AbandonUpdate();

@@ -12,9 +12,10 @@
 //   - in the configuration folder: <configuration folder>/journal/<UUID>,
 //     UUID being the volume's serial number in 16 hex digits;
 //   - on the volume itself, so that any later open repairs it, whoever runs
-//     it and wherever: a hidden system file, QuilloDefrag.journal, in the
-//     root folder, with clusters allocated when it is created and written
-//     directly from then on (no metadata changes to keep it).
+//     it and wherever: a hidden system file, QuilloDefrag.journal, that no
+//     folder lists (its record names the root as its parent), with clusters
+//     allocated when it is created and written directly from then on (no
+//     metadata changes to keep it).
 // Both copies receive the same records, and both are durable before the
 // volume is touched.
 //
@@ -38,13 +39,14 @@
 //       applied in this order, with a sync after each step: $Volume's record
 //       (and its $MFTMirr copy), so the volume is marked dirty; the file's
 //       record, last sector first, so that it is in use only when whole;
-//       $MFT's record, should the MFT have grown; then the rest (index,
-//       bitmaps). Recovery looks for the file on volumes marked dirty only.
+//       $MFT's record, should the MFT have grown; then the rest (the
+//       bitmaps; no folder's index changes). Recovery looks for the file on volumes marked dirty only.
 //   S3. Every group of moves (up to a bound of moves and bytes, and half of
 //       what the file holds) is one update.
-//   S4. The last update restores the flags of S1 and deletes the file, in
-//       this order: the rest; the file's record, first sector first, so that
-//       it is out of use before it is torn; $Volume's record, its $MFTMirr
+//   S4. The last update restores the flags of S1 and frees the file (its
+//       clusters, its bit in the MFT's bitmap, its record put back as it
+//       was), in this order: the rest; the file's record, first sector
+//       first, so that it is out of use before it is torn; $Volume's record, its $MFTMirr
 //       copy first. Then overwrite the folder's update slot with CLOSED,
 //       fsync, delete the folder's journal, fsync the folder.
 //   A cut between the first write of $Volume's record and the file's record
@@ -74,7 +76,7 @@
 // Recovery runs on every open of the volume, on the raw storage and before the
 // library mounts it (a torn volume may not mount at all). A volume marked
 // dirty is searched for the file (a raw reading of the MFT: a record in use
-// named so in the root folder); when found, its copy is the journal read,
+// so named, whose name gives the root as its parent); when found, its copy is the journal read,
 // whatever the folder holds; otherwise the folder's.
 //   R1. No journal: nothing to do. (A volume that is marked dirty without a
 //       journal of ours is refused by the caller: Windows did not shut down
@@ -102,7 +104,11 @@
 //   R7. The interrupted session is taken over, its update numbering going on
 //       from n (in a new folder journal when it was read from the volume):
 //       the caller mounts the volume, restores the flags of SESSION and
-//       deletes the file, if it is still there, through a last update (S4).
+//       frees the file, if it is still in use, through a last update (S4;
+//       its record is cleared, its former contents being unknown here).
+//   A file left in use on a volume marked clean (another tool cleared the
+//   flag after a cut) is settled before the next session begins, as a
+//   folder's journal on a clean volume is.
 //   A power cut during recovery leaves the condition of R6 true (the sectors
 //   hold before or after images), and recovery runs again on the next open.
 //
@@ -304,7 +310,7 @@ bool UndoJournal::WriteRecord(uint64_t offset, uint16_t kind, uint64_t sequence,
   }
   if (!Copy || kind == kClosedRecord) return true;
   // The copy on the volume never holds CLOSED: the update that ends the
-  // session deletes it.
+  // session frees it.
   std::vector<uint8_t> session;
   if (CopyNeedsSession) EncodeRecord(kSessionRecord, 0, SessionPayload, session);
   if ((!session.empty() && !Copy->WriteAt(0, session.data(), session.size())) ||
@@ -420,7 +426,8 @@ JournalRecovery UndoJournal::Recover(BlockStorage& volume, const VolumeIdentity&
                     ", but the volume does not match it: " + why +
                     ". Nothing was written. If the volume was checked or restored since "
                     "(chkdsk, a backup), " +
-                    (fromCopy ? std::string("run chkdsk /f from Windows and delete that file")
+                    (fromCopy ? std::string("run chkdsk /f from Windows, and delete that file "
+                                            "if chkdsk puts it in a folder (no folder lists it)")
                               : std::string("delete the journal file")) +
                     "; otherwise put back the volume the journal belongs to.");
   };
@@ -439,6 +446,10 @@ JournalRecovery UndoJournal::Recover(BlockStorage& volume, const VolumeIdentity&
   // (from the copy on the volume, by another configuration folder), or the
   // volume was restored. Nothing is written, and the journal is kept.
   auto outOfDate = [&] {
+    if (fromCopy)
+      return mismatch("it is no longer marked dirty: another tool marked it clean after the "
+                      "interrupted run (ntfsfix -d, for one) without finishing that run's last "
+                      "move, or the volume was restored");
     return mismatch("it is not marked dirty, so no run on it was left unfinished: the "
                     "interrupted run was repaired since (from the journal on the volume, by "
                     "another user or configuration folder), or the volume was restored");

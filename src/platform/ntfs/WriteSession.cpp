@@ -330,7 +330,7 @@ bool WriteSession::End(std::string& error) {
       return false;
     }
   }
-  // The last update deletes the copy on the volume: the rest first, then the
+  // The last update frees the copy on the volume: the rest first, then the
   // copy's record, first sector first, so that it is out of use before it
   // is torn, and $Volume's record last (its copy in $MFTMirr before it): the
   // volume stays marked dirty for as long as anything else is unfinished.
@@ -340,7 +340,7 @@ bool WriteSession::End(std::string& error) {
     order.Last.push_back(order.Records.back());
     std::string why;
     if (!VolumeJournalFile::Remove(volume, *Place, why)) {
-      error = "the recovery journal on the volume cannot be deleted: " + why;
+      error = "the recovery journal on the volume cannot be freed: " + why;
       Device.Pending().Clear();
       return false;
     }

@@ -53,7 +53,7 @@ public:
   void Resume(uint16_t flagsBefore);
   // Journals and applies the library's held writes as one update.
   CommitResult Commit(std::string& error, const WriteOrder& order = {});
-  // Restores the volume's flags, deletes the copy on the volume and closes
+  // Restores the volume's flags, frees the copy on the volume and closes
   // the journal.
   bool End(std::string& error);
   // Where the journal's copy on the volume lies, while there is one.

@@ -735,6 +735,76 @@ TEST(NtfsVolumeJournal, OneThatDoesNotFitTheVolumeIsRefusedWithoutAWrite) {
   }
 }
 
+// A cut, then another tool marks the volume clean without knowing the
+// journal (ntfsfix -d): the journal file stays in use, listed nowhere. The
+// next pass that writes ends it first, as a folder's journal on a clean
+// volume is ended: when its last move is whole or untouched, the pass goes
+// on; when that move is half on the volume, the pass is refused with its
+// reason and nothing is written.
+TEST(NtfsVolumeJournal, ALeftoverOnAVolumeMarkedCleanIsEndedOrRefused) {
+  TempDir dir;
+  std::filesystem::path pristine = CopyFixtureImage(dir.Path());
+  std::filesystem::path image = dir.Path() / "cut.img";
+  std::filesystem::path journal = dir.Path() / "journal";
+  std::vector<ManifestEntry> manifest = ReadManifest(FixtureDir());
+  std::string pristineNames = TskNamesInUse(pristine);
+  std::filesystem::copy_file(pristine, image);
+  PowerLine counting;
+  ASSERT_EQ(RunDefrag(image, journal, counting, dmFast), 8);
+
+  std::map<std::string, int> outcomes;
+  for (int64_t k = counting.Writes / 4; k < counting.Writes && outcomes.size() < 2; ++k) {
+    std::filesystem::copy_file(pristine, image, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::remove_all(journal);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      PowerLine line;
+      line.CutAfter = k;
+      RunDefrag(image, journal, line, dmFast);
+      _exit(kFinishedExit);
+    }
+    waitpid(child, nullptr, 0);
+    RawMftScan::Found found;
+    if (!FindVolumeJournal(image, found)) continue;
+    CommandResult fixed = RunCommand({"ntfsfix", "-d", image.string()});
+    ASSERT_EQ(fixed.ExitCode, 0) << "cut " << k << ": " << fixed.Output;
+    ASSERT_EQ(VolumeFlags(image) & 1, 0) << "cut " << k;
+    std::string before = ImageDigest(image);
+
+    std::string why;
+    std::shared_ptr<NtfsVolume> volume = OpenVolume(image, dir.Path() / ("home-" + std::to_string(k)), why);
+    ASSERT_TRUE(volume) << "cut " << k << ": " << why;
+    FakeClock clock;
+    InlineDispatcher dispatcher;
+    RecordingNotifier notifier;
+    {
+      TNtfsDefrag engine("C:", volume, EngineServices{clock, dispatcher, notifier});
+      engine.State = dsAnalyzing;
+      engine.Analyze(dmFast);
+      engine.State = dsDefragging;
+      engine.Defrag(dmFast);
+    }
+    WriteVerdict verdict = volume->GetWriteVerdict();
+    std::string note = volume->RecoveryNote();
+    volume.reset();
+    if (verdict.Result == WriteVerdict::Kind::Refused) {
+      EXPECT_NE(verdict.Reason.find("no longer marked dirty"), std::string::npos) << "cut " << k << ": " << verdict.Reason;
+      EXPECT_NE(verdict.Reason.find("Nothing was written"), std::string::npos) << "cut " << k;
+      ASSERT_EQ(ImageDigest(image), before) << "cut " << k;
+      ++outcomes["refused"];
+      continue;
+    }
+    ASSERT_EQ(verdict.Result, WriteVerdict::Kind::Sound) << "cut " << k << ": " << verdict.Reason;
+    EXPECT_FALSE(note.empty()) << "cut " << k;
+    ASSERT_EQ(CheckRepaired(image, manifest, pristineNames), "") << "cut " << k;
+    ++outcomes["ended, then the pass"];
+  }
+  EXPECT_EQ(outcomes.size(), 2u) << "both outcomes are met";
+  for (const auto& [outcome, count] : outcomes)
+    std::printf("[ cuts     ] leftover on a clean volume: %d x %s\n", count, outcome.c_str());
+}
+
 INSTANTIATE_TEST_SUITE_P(Cuts, NtfsCrashTest,
                          ::testing::Values(CrashCase{dmFast, Cut::Ordered}, CrashCase{dmFast, Cut::UnsyncedLost},
                                            CrashCase{dmFast, Cut::Torn}, CrashCase{dmOptimize, Cut::Ordered}),
