@@ -11,7 +11,10 @@
 #       MANIFEST as tests/fixtures/make_ntfs_image.py writes it; per trial:
 #       files readable and intact by ntfscat, then what ntfsfix does, then
 #       the files intact after ntfsfix, and whether ntfsresize finds the
-#       volume consistent
+#       volume consistent; then, on another copy of the cut image, whether
+#       the journal file is left in use, and what `qdefrag analyze` run with
+#       a new, empty configuration folder makes of the volume (the repair
+#       from the journal on the volume), files and ntfsresize after it
 #   bench/cuts/cut-survival.sh fat32 IMAGE MANIFEST [TRIALS]
 #       MANIFEST as tests/fixtures/fat32_image.py writes it; per trial: the
 #       files intact by mcopy after fsck.fat -a
@@ -56,13 +59,19 @@ for trial in $(seq 1 "$trials"); do
     # A journal left behind means the cut fell inside a write session.
     if [ -n "$(ls -A "$home/journal" 2>/dev/null)" ]; then session="inside a write session"; else session="outside writes"; fi
     if ntfsresize --info --no-action "$copy" >/dev/null 2>&1; then sound=consistent; else sound=INCONSISTENT; fi
+    # What our own repair does without the folder that ran the pass.
+    cp "$copy" "$work/repair.img"
+    if fls "$work/repair.img" 2>/dev/null | grep -q "QuilloDefrag.journal"; then left="journal file in use"; else left="no journal file"; fi
+    repair=$(QUILLODEFRAG_HOME="$work/fresh-$trial" "$qdefrag" analyze "$work/repair.img" 2>&1 | grep -oE "repaired from its journal|refused: [^.]*|Analyzed" | head -1 || true)
+    if ntfsresize --info --no-action "$work/repair.img" >/dev/null 2>&1; then repaired=consistent; else repaired=INCONSISTENT; fi
+    after_repair=$(ntfs_intact "$work/repair.img")
     before=$(ntfs_intact "$copy")
     fix=$(ntfsfix "$copy" 2>&1 | grep -E "processed successfully|FAILED|Error|error|inconsistent|Refusing|dirty" | head -2 | tr '\n' ' ' || true)
     after=$(ntfs_intact "$copy")
     # -f: ntfsfix leaves the volume scheduled for chkdsk, which ntfsresize
     # otherwise refuses to look at.
     if ntfsresize -f --info --no-action "$copy" >/dev/null 2>&1; then consistent=consistent; else consistent=INCONSISTENT; fi
-    echo "cut at ${cut_ms} ms ($session): ntfsresize $sound; intact ${before% *}/${before#* }; ntfsfix: ${fix:-(no summary)}; then intact ${after% *}/${after#* }, ntfsresize -f $consistent"
+    echo "cut at ${cut_ms} ms ($session, $left): ntfsresize $sound; intact ${before% *}/${before#* }; ntfsfix: ${fix:-(no summary)}; then intact ${after% *}/${after#* }, ntfsresize -f $consistent; qdefrag analyze from a new folder: ${repair:-?}, then intact ${after_repair% *}/${after_repair#* }, ntfsresize $repaired"
   else
     fsck=$(fsck.fat -a "$copy" 2>&1 | tail -1 || true)
     check=$(python3 "$here/tests/fixtures/fat32_image.py" check --image "$copy" --manifest "$manifest" --work "$work/check" | grep -E "^CONTENT" || true)

@@ -735,6 +735,107 @@ TEST(NtfsVolumeJournal, OneThatDoesNotFitTheVolumeIsRefusedWithoutAWrite) {
   }
 }
 
+// A repair made from the journal on the volume, with no configuration
+// folder (a live system started afresh), cut at each of its writes; the
+// next open, again without the folder, still repairs the volume. The one
+// state it cannot repair is the one any pass may leave: the volume marked
+// dirty and nothing else changed, refused as not shut down cleanly.
+TEST(NtfsCrashDuringRecovery, EveryCutPointOfARecoveryFromTheVolumeRecovers) {
+  TempDir dir;
+  std::filesystem::path pristine = CopyFixtureImage(dir.Path());
+  std::filesystem::path image = dir.Path() / "cut.img";
+  std::filesystem::path journal = dir.Path() / "journal";
+  std::filesystem::path elsewhere = dir.Path() / "elsewhere";
+  std::filesystem::path savedImage = dir.Path() / "saved.img";
+  std::vector<ManifestEntry> manifest = ReadManifest(FixtureDir());
+  std::string pristineNames = TskNamesInUse(pristine);
+  auto copy = [](const std::filesystem::path& from, const std::filesystem::path& to) {
+    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
+  };
+
+  // The writes of a whole pass, then cuts from the middle on until one
+  // leaves a move to roll back from the volume's copy.
+  copy(pristine, image);
+  PowerLine counting;
+  ASSERT_EQ(RunDefrag(image, journal, counting, dmFast), 8);
+  int64_t recoveryWrites = 0;
+  for (int64_t k = counting.Writes / 2; k < counting.Writes && recoveryWrites == 0; ++k) {
+    copy(pristine, image);
+    std::filesystem::remove_all(journal);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      PowerLine line;
+      line.CutAfter = k;
+      RunDefrag(image, journal, line, dmFast);
+      _exit(kFinishedExit);
+    }
+    waitpid(child, nullptr, 0);
+    RawMftScan::Found found;
+    if (!FindVolumeJournal(image, found)) continue;
+    copy(image, savedImage);
+    std::filesystem::remove_all(elsewhere);
+    PowerLine recovering;
+    std::string why;
+    std::shared_ptr<NtfsVolume> volume = OpenVolume(image, elsewhere, why, OpenerOn(recovering));
+    ASSERT_TRUE(volume) << why;
+    if (volume->RecoveryNote().find("rolled back") != std::string::npos) recoveryWrites = recovering.Writes;
+  }
+  ASSERT_GT(recoveryWrites, 3);
+
+  std::map<std::string, int> outcomes;
+  for (int64_t j = 1; j <= recoveryWrites; ++j) {
+    copy(savedImage, image);
+    std::filesystem::remove_all(elsewhere);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      PowerLine line;
+      line.CutAfter = j;
+      std::string why;
+      OpenVolume(image, elsewhere, why, OpenerOn(line));
+      _exit(kFinishedExit);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kPowerCutExit) << "recovery cut " << j;
+    // The folder that repair made is gone too.
+    std::filesystem::remove_all(elsewhere);
+    std::string why;
+    std::shared_ptr<NtfsVolume> volume = OpenVolume(image, elsewhere, why);
+    // Opened for analysis only, writes refused: not repaired.
+    if (volume && volume->GetWriteVerdict().Result == WriteVerdict::Kind::Refused) {
+      why = volume->GetWriteVerdict().Reason;
+      volume.reset();
+    }
+    if (!volume) {
+      ASSERT_TRUE(why.find("not shut down cleanly") != std::string::npos ||
+                  why.find("cannot be read") != std::string::npos)
+          << "recovery cut " << j << ": " << why;
+      RawMftScan::Found found;
+      ASSERT_FALSE(FindVolumeJournal(image, found)) << "recovery cut " << j;
+      // What chkdsk would end (here ntfsfix -d): every file intact.
+      std::filesystem::path aside = dir.Path() / "aside.img";
+      copy(image, aside);
+      CommandResult fixed = RunCommand({"ntfsfix", "-d", aside.string()});
+      ASSERT_EQ(fixed.ExitCode, 0) << "recovery cut " << j << ": " << fixed.Output;
+      ASSERT_EQ(CompareWithManifest(aside, manifest), "") << "recovery cut " << j;
+      ASSERT_EQ(CheckWithNtfsResize(aside), "") << "recovery cut " << j;
+      ++outcomes["refused: marked dirty, nothing else changed"];
+      continue;
+    }
+    ++outcomes[volume->RecoveryNote().empty() ? "nothing to recover" : volume->RecoveryNote()];
+    volume.reset();
+    ASSERT_EQ(CheckRepaired(image, manifest, pristineNames), "") << "recovery cut " << j;
+  }
+  // Only the writes around the dirty flag at the repair's end leave it alone.
+  EXPECT_LE(outcomes["refused: marked dirty, nothing else changed"], 4);
+  std::string summary;
+  for (const auto& [note, count] : outcomes) summary += "  " + std::to_string(count) + " x " + note + "\n";
+  std::printf("[ cuts     ] recovery from the volume: %lld cut points\n%s",
+              static_cast<long long>(recoveryWrites), summary.c_str());
+}
+
 // A cut, then another tool marks the volume clean without knowing the
 // journal (ntfsfix -d): the journal file stays in use, listed nowhere. The
 // next pass that writes ends it first, as a folder's journal on a clean
