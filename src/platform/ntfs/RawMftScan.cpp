@@ -254,10 +254,14 @@ bool RawMftScan::FindRootFile(std::u16string_view name, Found& out) {
     if (mft.ReadAt(first * RecordBytes, batch.data(), batch.size()) != int64_t(batch.size()))
       return false;
     for (uint64_t i = 0; i < count; ++i) {
-      std::copy_n(batch.begin() + int64_t(i * RecordBytes), RecordBytes, record.begin());
-      if (!ApplyFixups(record) || !(LoadLe16(&record[kRecordFlagsAt]) & kRecordInUse) ||
-          LoadLe64(&record[kBaseRecordAt]) != 0)
+      // Most records of a used volume are free or extents: they are passed
+      // over before the copy and the fixups, which never touch these fields.
+      static_assert(kBaseRecordAt + sizeof(uint64_t) <= kFixupStride - kFixupBytes);
+      const uint8_t* raw = batch.data() + i * RecordBytes;
+      if (!(LoadLe16(raw + kRecordFlagsAt) & kRecordInUse) || LoadLe64(raw + kBaseRecordAt) != 0)
         continue;
+      std::copy_n(raw, RecordBytes, record.begin());
+      if (!ApplyFixups(record)) continue;
       bool named = false;
       bool listed = false;
       ForEachAttribute(record, [&](const Attribute& attribute) {
