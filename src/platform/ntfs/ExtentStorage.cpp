@@ -11,24 +11,33 @@ ExtentStorage::ExtentStorage(BlockStorage& volume, std::vector<ByteExtent> exten
   for (const ByteExtent& part : Parts) Bytes += part.Length;
 }
 
-int64_t ExtentStorage::ReadAt(uint64_t offset, void* data, size_t length) {
-  auto* out = static_cast<uint8_t*>(data);
+template <typename Step>
+uint64_t ExtentStorage::Walk(uint64_t offset, size_t length, Step step) const {
   uint64_t done = 0;
   uint64_t partStart = 0;
   for (const ByteExtent& part : Parts) {
-    uint64_t at = offset + done;
     if (done == length) break;
+    uint64_t at = offset + done;
     if (at < partStart + part.Length) {
       uint64_t within = at - partStart;
       uint64_t take = std::min<uint64_t>(part.Length - within, length - done);
-      int64_t got = Volume.ReadAt(part.Offset + within, out + done, size_t(take));
-      if (got < 0) return -1;
-      done += uint64_t(got);
-      if (uint64_t(got) < take) break;
+      // The bytes the volume moved; fewer than `take` ends the walk.
+      int64_t moved = step(part.Offset + within, done, take);
+      if (moved < 0) return kWalkFailed;
+      done += uint64_t(moved);
+      if (uint64_t(moved) < take) break;
     }
     partStart += part.Length;
   }
-  return int64_t(done);
+  return done;
+}
+
+int64_t ExtentStorage::ReadAt(uint64_t offset, void* data, size_t length) {
+  auto* out = static_cast<uint8_t*>(data);
+  uint64_t done = Walk(offset, length, [&](uint64_t at, uint64_t into, uint64_t take) {
+    return Volume.ReadAt(at, out + into, size_t(take));
+  });
+  return done == kWalkFailed ? -1 : int64_t(done);
 }
 
 bool ExtentStorage::WriteAt(uint64_t offset, const void* data, size_t length) {
@@ -37,19 +46,9 @@ bool ExtentStorage::WriteAt(uint64_t offset, const void* data, size_t length) {
     return false;
   }
   const auto* in = static_cast<const uint8_t*>(data);
-  uint64_t done = 0;
-  uint64_t partStart = 0;
-  for (const ByteExtent& part : Parts) {
-    uint64_t at = offset + done;
-    if (done == length) break;
-    if (at < partStart + part.Length) {
-      uint64_t within = at - partStart;
-      uint64_t take = std::min<uint64_t>(part.Length - within, length - done);
-      if (!Volume.WriteAt(part.Offset + within, in + done, size_t(take))) return false;
-      done += take;
-    }
-    partStart += part.Length;
-  }
+  uint64_t done = Walk(offset, length, [&](uint64_t at, uint64_t into, uint64_t take) {
+    return Volume.WriteAt(at, in + into, size_t(take)) ? int64_t(take) : int64_t(-1);
+  });
   return done == length;
 }
 

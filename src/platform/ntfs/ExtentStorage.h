@@ -26,6 +26,12 @@ public:
   const std::vector<ByteExtent>& Extents() const { return Parts; }
 
 private:
+  static constexpr uint64_t kWalkFailed = ~uint64_t(0);
+  // Calls `step(volume offset, bytes done, bytes to take)` for each piece of
+  // [offset, offset + length) in turn; the bytes done, or kWalkFailed.
+  template <typename Step>
+  uint64_t Walk(uint64_t offset, size_t length, Step step) const;
+
   BlockStorage& Volume;
   std::vector<ByteExtent> Parts;
   uint64_t Bytes = 0;

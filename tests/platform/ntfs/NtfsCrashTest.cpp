@@ -54,6 +54,23 @@ struct PowerLine {
   int64_t Writes = 0;
 };
 
+// Runs `work` in a child process on a power line cut after `cutAfter`
+// writes. The child's exit status: kPowerCutExit when the cut came,
+// kFinishedExit when the work ended first; -1 when it did not exit.
+int CutRunStatus(int64_t cutAfter, const std::function<void(PowerLine&)>& work) {
+  pid_t child = fork();
+  if (child < 0) return -1;
+  if (child == 0) {
+    PowerLine line;
+    line.CutAfter = cutAfter;
+    work(line);
+    _exit(kFinishedExit);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 class PowerCutStorage final : public BlockStorage {
 public:
   PowerCutStorage(std::unique_ptr<BlockStorage> inner, PowerLine& line)
@@ -392,15 +409,7 @@ TEST(NtfsCrashDuringRecovery, EveryCutPointOfARecoveryRecovers) {
   for (int64_t k = counting.Writes / 2; k < counting.Writes && recoveryWrites == 0; ++k) {
     copy(pristine, image);
     std::filesystem::remove_all(journal);
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      PowerLine line;
-      line.CutAfter = k;
-      RunDefrag(image, journal, line, dmFast);
-      _exit(kFinishedExit);
-    }
-    waitpid(child, nullptr, 0);
+    CutRunStatus(k, [&](PowerLine& line) { RunDefrag(image, journal, line, dmFast); });
     copy(image, savedImage);
     copy(journal, savedJournal);
     PowerLine recovering;
@@ -414,18 +423,11 @@ TEST(NtfsCrashDuringRecovery, EveryCutPointOfARecoveryRecovers) {
   for (int64_t j = 1; j <= recoveryWrites; ++j) {
     copy(savedImage, image);
     copy(savedJournal, journal);
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      PowerLine line;
-      line.CutAfter = j;
+    int status = CutRunStatus(j, [&](PowerLine& line) {
       std::string why;
       OpenVolume(image, journal, why, OpenerOn(line));
-      _exit(kFinishedExit);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kPowerCutExit) << "recovery cut " << j;
+    });
+    ASSERT_EQ(status, kPowerCutExit) << "recovery cut " << j;
     std::string why;
     std::shared_ptr<NtfsVolume> volume = OpenVolume(image, journal, why);
     ASSERT_TRUE(volume) << "recovery cut " << j << ": " << why;
@@ -762,15 +764,7 @@ TEST(NtfsCrashDuringRecovery, EveryCutPointOfARecoveryFromTheVolumeRecovers) {
   for (int64_t k = counting.Writes / 2; k < counting.Writes && recoveryWrites == 0; ++k) {
     copy(pristine, image);
     std::filesystem::remove_all(journal);
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      PowerLine line;
-      line.CutAfter = k;
-      RunDefrag(image, journal, line, dmFast);
-      _exit(kFinishedExit);
-    }
-    waitpid(child, nullptr, 0);
+    CutRunStatus(k, [&](PowerLine& line) { RunDefrag(image, journal, line, dmFast); });
     RawMftScan::Found found;
     if (!FindVolumeJournal(image, found)) continue;
     copy(image, savedImage);
@@ -787,18 +781,11 @@ TEST(NtfsCrashDuringRecovery, EveryCutPointOfARecoveryFromTheVolumeRecovers) {
   for (int64_t j = 1; j <= recoveryWrites; ++j) {
     copy(savedImage, image);
     std::filesystem::remove_all(elsewhere);
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      PowerLine line;
-      line.CutAfter = j;
+    int status = CutRunStatus(j, [&](PowerLine& line) {
       std::string why;
       OpenVolume(image, elsewhere, why, OpenerOn(line));
-      _exit(kFinishedExit);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kPowerCutExit) << "recovery cut " << j;
+    });
+    ASSERT_EQ(status, kPowerCutExit) << "recovery cut " << j;
     // The folder that repair made is gone too.
     std::filesystem::remove_all(elsewhere);
     std::string why;
