@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "DiskServiceStandIn.h"
@@ -215,23 +216,39 @@ protected:
     return {};
   }
 
+  // Attaches the image to a loop device (root's alone with `rootOnly`, as
+  // a desktop user finds a disk) and has the stand-in service mount it.
+  // Loop is not attached where the machine has no loop devices. After the
+  // test the service stops, the mount goes and the device is detached, in
+  // that order.
+  void MountOnLoop(bool rootOnly) {
+    Loop.emplace(NtfsImage);
+    if (!Loop->Attached()) return;
+    Cleanup.emplace(Loop->DevicePath());
+    if (rootOnly) {
+      ASSERT_EQ(chmod(Loop->DevicePath().c_str(), kRootOnly), 0);
+    }
+    Service.emplace(Folder.Path(), MountedDevices(Loop->DevicePath()));
+    ASSERT_TRUE(Service->IsReady()) << Service->Trouble();
+  }
+
   fs::path NtfsImage;
   fs::path MountedAt;
   fs::path MountRoot;
   std::string Contents;
+  // Destroyed in the reverse order.
+  std::optional<LoopDevice> Loop;
+  std::optional<MountCleanup> Cleanup;
+  std::optional<PrivateDiskService> Service;
 };
 
 TEST_F(QdefragOnMountedVolume, StaysMountedAndRefusedWithoutUnmount) {
-  LoopDevice loop(NtfsImage);
-  if (!loop.Attached()) GTEST_SKIP() << "no loop device";
-  MountCleanup cleanup(loop.DevicePath());
-  ASSERT_EQ(chmod(loop.DevicePath().c_str(), kRootOnly), 0);
-  PrivateDiskService service(Folder.Path(), MountedDevices(loop.DevicePath()));
-  ASSERT_TRUE(service.IsReady()) << service.Trouble();
-  ASSERT_EQ(MountPointNow(loop.DevicePath()), MountedAt.string());
-  std::string letter = LetterOf(loop.DevicePath());
+  ASSERT_NO_FATAL_FAILURE(MountOnLoop(true));
+  if (!Loop->Attached()) GTEST_SKIP() << "no loop device";
+  ASSERT_EQ(MountPointNow(Loop->DevicePath()), MountedAt.string());
+  std::string letter = LetterOf(Loop->DevicePath());
 
-  for (const std::string& target : {letter, loop.DevicePath()}) {
+  for (const std::string& target : {letter, Loop->DevicePath()}) {
     ToolResult run = RunAsNobody({"analyze", "--json", target});
     EXPECT_EQ(run.Exit, 1) << run.Out << run.Err;
     json volume = run.Json()["volumes"][0];
@@ -240,19 +257,15 @@ TEST_F(QdefragOnMountedVolume, StaysMountedAndRefusedWithoutUnmount) {
               std::string::npos)
         << volume.dump();
   }
-  EXPECT_TRUE(service.Calls("Unmount").empty());
-  EXPECT_TRUE(service.Opens().empty());
-  EXPECT_EQ(MountPointNow(loop.DevicePath()), MountedAt.string());
+  EXPECT_TRUE(Service->Calls("Unmount").empty());
+  EXPECT_TRUE(Service->Opens().empty());
+  EXPECT_EQ(MountPointNow(Loop->DevicePath()), MountedAt.string());
 }
 
 TEST_F(QdefragOnMountedVolume, UnmountsForTheWorkAndMountsAgain) {
-  LoopDevice loop(NtfsImage);
-  if (!loop.Attached()) GTEST_SKIP() << "no loop device";
-  MountCleanup cleanup(loop.DevicePath());
-  ASSERT_EQ(chmod(loop.DevicePath().c_str(), kRootOnly), 0);
-  PrivateDiskService service(Folder.Path(), MountedDevices(loop.DevicePath()));
-  ASSERT_TRUE(service.IsReady()) << service.Trouble();
-  std::string letter = LetterOf(loop.DevicePath());
+  ASSERT_NO_FATAL_FAILURE(MountOnLoop(true));
+  if (!Loop->Attached()) GTEST_SKIP() << "no loop device";
+  std::string letter = LetterOf(Loop->DevicePath());
 
   ToolResult run = RunAsNobody({"defrag", "--unmount", "--json", letter});
   EXPECT_EQ(run.Exit, 0) << run.Out << run.Err;
@@ -260,18 +273,18 @@ TEST_F(QdefragOnMountedVolume, UnmountsForTheWorkAndMountsAgain) {
   EXPECT_EQ(volume["outcome"], "defragmented") << volume.dump();
   // Unmounted first, opened through the service for the pass, mounted again
   // last, where the service chose.
-  std::vector<std::string> calls = service.CallNames();
+  std::vector<std::string> calls = Service->CallNames();
   ASSERT_GE(calls.size(), 3u) << run.Err;
   EXPECT_EQ(calls.front(), "Unmount");
   EXPECT_EQ(calls.back(), "Mount");
-  EXPECT_EQ(service.Opens().back()["mode"], "rw");
-  EXPECT_FALSE(service.Calls("Unmount").front()["noUserInteraction"].get<bool>());
+  EXPECT_EQ(Service->Opens().back()["mode"], "rw");
+  EXPECT_FALSE(Service->Calls("Unmount").front()["noUserInteraction"].get<bool>());
   fs::path mountedAgain = MountRoot / "STICK";
-  EXPECT_EQ(MountPointNow(loop.DevicePath()), mountedAgain.string());
-  EXPECT_NE(run.Err.find(loop.DevicePath() + " unmounted from " + MountedAt.string()),
+  EXPECT_EQ(MountPointNow(Loop->DevicePath()), mountedAgain.string());
+  EXPECT_NE(run.Err.find(Loop->DevicePath() + " unmounted from " + MountedAt.string()),
             std::string::npos)
       << run.Err;
-  EXPECT_NE(run.Err.find(loop.DevicePath() + " mounted again on " + mountedAgain.string()),
+  EXPECT_NE(run.Err.find(Loop->DevicePath() + " mounted again on " + mountedAgain.string()),
             std::string::npos)
       << run.Err;
   // The file reads back whole through the mount.
@@ -279,12 +292,9 @@ TEST_F(QdefragOnMountedVolume, UnmountsForTheWorkAndMountsAgain) {
 }
 
 TEST_F(QdefragOnMountedVolume, ShowsTheServiceRefusalWhileFilesAreOpen) {
-  LoopDevice loop(NtfsImage);
-  if (!loop.Attached()) GTEST_SKIP() << "no loop device";
-  MountCleanup cleanup(loop.DevicePath());
-  PrivateDiskService service(Folder.Path(), MountedDevices(loop.DevicePath()));
-  ASSERT_TRUE(service.IsReady()) << service.Trouble();
-  std::string letter = LetterOf(loop.DevicePath());
+  ASSERT_NO_FATAL_FAILURE(MountOnLoop(false));
+  if (!Loop->Attached()) GTEST_SKIP() << "no loop device";
+  std::string letter = LetterOf(Loop->DevicePath());
   {
     std::ifstream open(MountedAt / kFileName);
     ASSERT_TRUE(open.is_open());
@@ -296,10 +306,10 @@ TEST_F(QdefragOnMountedVolume, ShowsTheServiceRefusalWhileFilesAreOpen) {
     EXPECT_NE(error.find("cannot be unmounted"), std::string::npos) << error;
     EXPECT_NE(error.find("target is busy"), std::string::npos) << error;
   }
-  EXPECT_EQ(service.Calls("Unmount").size(), 1u);
-  EXPECT_TRUE(service.Opens().empty());
-  EXPECT_TRUE(service.Calls("Mount").empty());
-  EXPECT_EQ(MountPointNow(loop.DevicePath()), MountedAt.string());
+  EXPECT_EQ(Service->Calls("Unmount").size(), 1u);
+  EXPECT_TRUE(Service->Opens().empty());
+  EXPECT_TRUE(Service->Calls("Mount").empty());
+  EXPECT_EQ(MountPointNow(Loop->DevicePath()), MountedAt.string());
 }
 
 
