@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev nlohmann-json3-dev
-  libblkid-dev libudev-dev libsystemd-dev ntfs-3g-dev libcurl4-openssl-dev zlib1g-dev
+  libblkid-dev libudev-dev libsystemd-dev ntfs-3g-dev libcurl4-openssl-dev zlib1g-dev liburing-dev
   qt6-base-dev qt6-svg-dev
   dosfstools mtools ntfs-3g sleuthkit libfsntfs-utils libvshadow-utils
   exfatprogs fdisk

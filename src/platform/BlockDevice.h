@@ -7,6 +7,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
+
+#include "platform/ReadPiece.h"
 
 namespace quillo {
 
@@ -34,6 +37,9 @@ public:
   // as one read and one write. A device may do it without bringing the
   // bytes through the caller's memory.
   virtual bool CopyWithin(uint64_t from, uint64_t to, size_t length);
+  // Reads every piece whole; a device may send them to the disk together.
+  // By default, one ReadAt each.
+  virtual bool ReadPieces(std::span<const ReadPiece> pieces);
 };
 
 } // namespace quillo

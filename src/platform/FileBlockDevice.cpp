@@ -91,6 +91,12 @@ bool FileBlockDevice::CopyWithin(uint64_t from, uint64_t to, size_t length) {
   return done == length || BlockDevice::CopyWithin(from + done, to + done, length - done);
 }
 
+bool FileBlockDevice::ReadPieces(std::span<const ReadPiece> pieces) {
+  for (const ReadPiece& piece : pieces)
+    if (!InRange(piece.Offset, piece.Length)) return false;
+  return Scatter.Read(Fd, Offset, pieces);
+}
+
 void FileBlockDevice::StartWriteBack() {
   if (IsReadOnly) return;
   // Only the window this device covers; failure is harmless (Sync decides).

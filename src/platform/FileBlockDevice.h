@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/BlockDevice.h"
+#include "platform/ScatterReader.h"
 
 namespace quillo {
 
@@ -31,6 +32,7 @@ public:
   bool Sync() override;
   void StartWriteBack() override;
   bool CopyWithin(uint64_t from, uint64_t to, size_t length) override;
+  bool ReadPieces(std::span<const ReadPiece> pieces) override;
   int Descriptor() const { return Fd; }
 
 private:
@@ -42,6 +44,7 @@ private:
   bool IsReadOnly;
   // Cleared once the kernel cannot copy within this descriptor.
   bool KernelCopies = true;
+  ScatterReader Scatter;
 };
 
 // The size in bytes of an open image or block device; 0 when unknown.

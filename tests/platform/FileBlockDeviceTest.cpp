@@ -1,19 +1,23 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // Copies within a device: an image file (whole or a partition window of it)
 // copies in the kernel; the FAT device's held directory entries travel with
-// the bytes that hold them.
+// the bytes that hold them. Gathered reads: many pieces at once, batched or
+// one by one, with the same bytes and the same refusals.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
+#include <random>
 #include <filesystem>
 #include <fstream>
 #include <vector>
 
 #include "TestSupport.h"
 #include "platform/FileBlockDevice.h"
+#include "platform/ScatterReader.h"
 #include "platform/fat/HoldingBlockDevice.h"
 
 namespace quillo::test {
@@ -128,6 +132,85 @@ TEST(HoldingBlockDeviceCopy, HeldEntriesTravelWithTheirBytesAndFollowWritesOverT
   disk = ReadImage(path);
   EXPECT_EQ(std::memcmp(disk.data() + kTarget, expected.data(), kLength), 0);
   EXPECT_EQ(std::memcmp(disk.data() + kInSource, &held, sizeof(held)), 0);
+}
+
+// Pieces of a fragmented file: small and large, in no order, some
+// overlapping, more than one batch of them.
+std::vector<ReadPiece> ScatteredPieces(uint64_t span, std::vector<std::vector<uint8_t>>& buffers) {
+  constexpr size_t kPieces = 700;
+  constexpr size_t kLargest = 48 << 10;
+  std::mt19937 random(20261211);
+  std::vector<ReadPiece> pieces;
+  buffers.assign(kPieces, {});
+  for (size_t i = 0; i < kPieces; ++i) {
+    size_t length = 1 + random() % (i % 7 == 0 ? kLargest : 4096);
+    uint64_t offset = random() % (span - length);
+    buffers[i].assign(length, 0);
+    pieces.push_back({offset, buffers[i].data(), length});
+  }
+  return pieces;
+}
+
+class GatheredRead : public ::testing::TestWithParam<ScatterReader::Way> {};
+
+TEST_P(GatheredRead, EveryPieceGetsItsBytesAndAPieceAfterTheEndFails) {
+  TempDir dir;
+  std::vector<uint8_t> image = Pattern();
+  std::filesystem::path path = WriteImage(dir, image);
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ScatterReader reader(GetParam());
+  for (uint64_t base : {uint64_t(0), uint64_t(12345)}) {
+    std::vector<std::vector<uint8_t>> buffers;
+    std::vector<ReadPiece> pieces = ScatteredPieces(kImageBytes - base, buffers);
+    ASSERT_TRUE(reader.Read(fd, base, pieces));
+    for (size_t i = 0; i < pieces.size(); ++i) {
+      const uint8_t* at = image.data() + base + pieces[i].Offset;
+      ASSERT_TRUE(std::equal(at, at + pieces[i].Length, buffers[i].begin())) << "piece " << i;
+    }
+    // The last piece reaches one byte past the end: the whole read fails.
+    pieces.back().Offset = kImageBytes - base - pieces.back().Length + 1;
+    errno = 0;
+    EXPECT_FALSE(reader.Read(fd, base, pieces));
+    EXPECT_EQ(errno, EIO);
+  }
+  close(fd);
+  std::vector<uint8_t> byte(1);
+  std::vector<ReadPiece> two{{0, byte.data(), 1}, {1, byte.data(), 1}};
+  errno = 0;
+  EXPECT_FALSE(reader.Read(fd, 0, two));
+  EXPECT_EQ(errno, EBADF);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, GatheredRead,
+                         ::testing::Values(ScatterReader::Way::Batched, ScatterReader::Way::OneByOne),
+                         [](const auto& info) {
+                           return info.param == ScatterReader::Way::Batched ? "Batched" : "OneByOne";
+                         });
+
+TEST(GatheredDeviceRead, AWindowReadsItsOwnBytesRefusesPiecesOutsideAndSeesHeldEntries) {
+  TempDir dir;
+  std::vector<uint8_t> image = Pattern();
+  std::filesystem::path path = WriteImage(dir, image);
+  constexpr uint64_t kWindow = 1 << 20;
+  auto file = Open(path, kWindow, false);
+  std::vector<uint8_t> first(4096), second(3 * 4096);
+  std::vector<ReadPiece> pieces{{2 << 20, first.data(), first.size()},
+                                {8192, second.data(), second.size()}};
+  ASSERT_TRUE(file->ReadPieces(pieces));
+  EXPECT_EQ(std::memcmp(first.data(), image.data() + kWindow + (2 << 20), first.size()), 0);
+  EXPECT_EQ(std::memcmp(second.data(), image.data() + kWindow + 8192, second.size()), 0);
+  std::vector<ReadPiece> outside{pieces[0], {file->Size() - 4096, second.data(), second.size()}};
+  EXPECT_FALSE(file->ReadPieces(outside));
+
+  // A held entry is read as held, by any piece that covers it.
+  fat::HoldingBlockDevice device(*file, kSectorBytes);
+  constexpr uint64_t kHeldAt = 8192 + 5 * fat::kDirEntryBytes;
+  fat::DirEntry held = EntryOf(0x3C, 777);
+  device.Hold(kHeldAt, held, fat::HoldingBlockDevice::kLinkStage);
+  ASSERT_TRUE(device.ReadPieces(pieces));
+  EXPECT_EQ(std::memcmp(second.data() + (kHeldAt - 8192), &held, sizeof(held)), 0);
+  EXPECT_EQ(std::memcmp(first.data(), image.data() + kWindow + (2 << 20), first.size()), 0);
 }
 
 } // namespace

@@ -16,12 +16,15 @@ std::vector<ClusterRun> ToRuns(const std::vector<uint32_t>& clusters, size_t beg
 
 bool ReadChainData(BlockDevice& device, const FatLayout& layout,
                    const std::vector<uint32_t>& clusters, size_t begin, size_t end, uint8_t* out) {
-  for (const ClusterRun& run : ToRuns(clusters, begin, end)) {
+  std::vector<ClusterRun> runs = ToRuns(clusters, begin, end);
+  std::vector<ReadPiece> pieces;
+  pieces.reserve(runs.size());
+  for (const ClusterRun& run : runs) {
     size_t bytes = size_t(run.Count) * layout.BytesPerCluster;
-    if (!device.ReadAt(layout.ClusterOffset(run.First), out, bytes)) return false;
+    pieces.push_back({layout.ClusterOffset(run.First), out, bytes});
     out += bytes;
   }
-  return true;
+  return device.ReadPieces(pieces);
 }
 
 } // namespace quillo::fat

@@ -21,7 +21,8 @@ inline std::vector<ClusterRun> ToRuns(const std::vector<uint32_t>& clusters) {
   return ToRuns(clusters, 0, clusters.size());
 }
 
-// Reads clusters [begin, end) of a chain into `out`, one read per run.
+// Reads clusters [begin, end) of a chain into `out`: a piece per run, read
+// together.
 bool ReadChainData(BlockDevice& device, const FatLayout& layout,
                    const std::vector<uint32_t>& clusters, size_t begin, size_t end, uint8_t* out);
 

@@ -88,14 +88,13 @@ NtStatus FatMover::MakePlan(const MoveSubject& subject, int64_t startingVcn, int
   return kStatusSuccess;
 }
 
-bool FatMover::CopyRuns(const Plan& plan, size_t from, size_t to) {
+bool FatMover::CopyStretch(const Plan& plan, size_t from, size_t to) {
+  uint32_t first = plan.Chain[from];
+  for (size_t i = from + 1; i < to; ++i)
+    if (plan.Chain[i] != first + uint32_t(i - from)) return false;
   uint64_t target = Layout.ClusterOffset(plan.Target + uint32_t(from - plan.Begin));
-  for (const ClusterRun& run : ToRuns(plan.Chain, from, to)) {
-    size_t bytes = size_t(run.Count) * Layout.BytesPerCluster;
-    if (!Device.CopyWithin(Layout.ClusterOffset(run.First), target, bytes)) return false;
-    target += bytes;
-  }
-  return true;
+  return Device.CopyWithin(Layout.ClusterOffset(first), target,
+                           (to - from) * Layout.BytesPerCluster);
 }
 
 NtStatus FatMover::CopyData(const Plan& plan) {
@@ -105,11 +104,13 @@ NtStatus FatMover::CopyData(const Plan& plan) {
   for (size_t done = 0; done < total;) {
     size_t clusters = std::min<size_t>(clustersPerBlock, total - done);
     size_t from = plan.Begin + done;
-    // Copied as it is, unless it is a directory's first block (its "."
-    // changes). Should that fail, the way through our buffer below tells a
-    // source that cannot be read from a target that cannot be written.
+    // One stretch on disk is copied as it is by the device (within an
+    // image, by the kernel), unless it is a directory's first block (its
+    // "." changes). Should that fail, the way through our buffer below
+    // tells a source that cannot be read from a target that cannot be
+    // written. Pieces are read together into the buffer and written as one.
     bool asIs = done != 0 || !plan.MovesDirectoryStart;
-    if (asIs && CopyRuns(plan, from, from + clusters)) {
+    if (asIs && CopyStretch(plan, from, from + clusters)) {
       done += clusters;
       continue;
     }

@@ -58,6 +58,15 @@ bool HoldingBlockDevice::CopyWithin(uint64_t from, uint64_t to, size_t length) {
   return Inner.CopyWithin(from, to, length);
 }
 
+bool HoldingBlockDevice::ReadPieces(std::span<const ReadPiece> pieces) {
+  bool touchesHeld = false;
+  for (const ReadPiece& piece : pieces)
+    ForEachOverlap(piece.Offset, piece.Length, [&](uint64_t, uint8_t*) { touchesHeld = true; });
+  // Pieces that cover held entries must read them as held.
+  if (touchesHeld) return BlockDevice::ReadPieces(pieces);
+  return Inner.ReadPieces(pieces);
+}
+
 bool HoldingBlockDevice::Release(Stage stage) {
   std::vector<uint8_t> sector(SectorBytes);
   for (auto held = Held.begin(); held != Held.end();) {

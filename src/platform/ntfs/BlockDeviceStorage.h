@@ -16,6 +16,7 @@ public:
   explicit BlockDeviceStorage(std::unique_ptr<BlockDevice> device) : Device(std::move(device)) {}
 
   int64_t ReadAt(uint64_t offset, void* data, size_t length) override;
+  bool ReadPieces(std::span<const ReadPiece> pieces) override { return Device->ReadPieces(pieces); }
   bool WriteAt(uint64_t offset, const void* data, size_t length) override {
     return Device->WriteAt(offset, data, length);
   }

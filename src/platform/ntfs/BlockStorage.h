@@ -9,7 +9,10 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
+
+#include "platform/ReadPiece.h"
 
 namespace quillo {
 
@@ -23,6 +26,13 @@ public:
   // file data is read with ReadAt.
   virtual int64_t ReadMetadataAt(uint64_t offset, void* data, size_t length) {
     return ReadAt(offset, data, length);
+  }
+  // Reads every piece whole (file data, past any cache); a storage may send
+  // them to the disk together. False on an I/O error or a short piece.
+  virtual bool ReadPieces(std::span<const ReadPiece> pieces) {
+    for (const ReadPiece& piece : pieces)
+      if (ReadAt(piece.Offset, piece.Buffer, piece.Length) != int64_t(piece.Length)) return false;
+    return true;
   }
   // Writes all `length` bytes or fails.
   virtual bool WriteAt(uint64_t offset, const void* data, size_t length) = 0;

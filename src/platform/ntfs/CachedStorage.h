@@ -32,6 +32,9 @@ public:
 
   int64_t ReadAt(uint64_t offset, void* data, size_t length) override;
   int64_t ReadMetadataAt(uint64_t offset, void* data, size_t length) override;
+  // Writes go through to the storage below, so it is never behind the
+  // cache.
+  bool ReadPieces(std::span<const ReadPiece> pieces) override { return Inner->ReadPieces(pieces); }
   bool WriteAt(uint64_t offset, const void* data, size_t length) override;
   bool Sync() override { return Inner->Sync(); }
   void StartWriteBack() override { Inner->StartWriteBack(); }

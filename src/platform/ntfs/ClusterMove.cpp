@@ -17,11 +17,6 @@ namespace {
 // Data is copied in blocks of this size.
 constexpr int64_t kCopyBlockBytes = 4 << 20;
 constexpr unsigned kBitsPerByte = 8;
-// Pieces whose old clusters lie this close are read in one request, gaps
-// included: a few clusters more cost less than another request, and a file
-// in thousands of one-cluster pieces is common.
-constexpr int64_t kReadGapClusters = 8;
-constexpr int64_t kReadSpanBytes = 256 << 10;
 
 bool ReadRuns(const runlist_element* list, std::vector<ClusterRun>& runs, runlist_element& end) {
   for (const runlist_element* run = list; run; ++run) {
@@ -66,70 +61,45 @@ bool ClusterMove::CopyPieces(const std::vector<MovedPiece>& pieces) {
   int64_t total = 0;
   for (const MovedPiece& piece : pieces) total += piece.Length * clusterBytes;
   // The pieces go one after another from the target: the target side is
-  // written in large blocks, whatever the pieces.
+  // written in large blocks, and the old pieces behind each block are read
+  // together, whatever their number.
   // The buffers outlive the move: fresh pages for every move cost more
   // than the copying.
   MoveBuffers& buffers = Device.Buffers();
-  std::vector<uint8_t>& buffer = buffers.Block;
-  std::vector<uint8_t>& span = buffers.Span;
+  std::vector<uint8_t>& block = buffers.Block;
+  std::vector<ReadPiece>& reads = buffers.Pieces;
   size_t blockBytes = size_t(std::min(total, kCopyBlockBytes));
-  if (buffer.size() < blockBytes) buffer.resize(blockBytes);
+  if (block.size() < blockBytes) block.resize(blockBytes);
   BlockStorage& storage = Device.GetStorage();
   uint64_t target = uint64_t(pieces.front().NewLcn * clusterBytes);
   size_t filled = 0;
+  reads.clear();
   auto flush = [&] {
+    if (!Device.ReadDataPieces(reads)) return false;
+    reads.clear();
     // Straight to the storage: the target is free on disk, and nothing on
     // disk points to it until the update is committed.
-    if (!storage.WriteAt(target, buffer.data(), filled)) return false;
+    if (!storage.WriteAt(target, block.data(), filled)) return false;
     target += filled;
     filled = 0;
     return true;
   };
-  // Reads `left` bytes from `source` (or takes them from `from`) into the
-  // block, writing each block out as it fills.
-  auto append = [&](uint64_t source, int64_t left, const uint8_t* from) {
+  for (const MovedPiece& piece : pieces) {
+    auto source = uint64_t(piece.OldLcn * clusterBytes);
+    auto left = uint64_t(piece.Length * clusterBytes);
     while (left > 0) {
-      size_t step = size_t(std::min<int64_t>(left, int64_t(blockBytes - filled)));
-      if (from) {
-        std::memcpy(buffer.data() + filled, from, step);
-        from += step;
-      } else if (Device.ReadData(source, buffer.data() + filled, step) != int64_t(step)) {
-        return false;
-      }
+      size_t step = size_t(std::min<uint64_t>(left, blockBytes - filled));
+      // A piece that goes on where the last one ended on the old side is
+      // the same read.
+      if (!reads.empty() && reads.back().Offset + reads.back().Length == source)
+        reads.back().Length += step;
+      else
+        reads.push_back({source, block.data() + filled, step});
       filled += step;
       source += step;
-      left -= int64_t(step);
+      left -= step;
       if (filled == blockBytes && !flush()) return false;
     }
-    return true;
-  };
-  for (size_t first = 0; first < pieces.size();) {
-    // The pieces that follow close behind on the old side join the span.
-    int64_t spanStart = pieces[first].OldLcn;
-    int64_t spanEnd = spanStart + pieces[first].Length;
-    size_t last = first + 1;
-    for (; last < pieces.size(); ++last) {
-      const MovedPiece& next = pieces[last];
-      if (next.OldLcn < spanEnd || next.OldLcn - spanEnd > kReadGapClusters ||
-          (next.OldLcn + next.Length - spanStart) * clusterBytes > kReadSpanBytes)
-        break;
-      spanEnd = next.OldLcn + next.Length;
-    }
-    if (last == first + 1) {
-      if (!append(uint64_t(spanStart * clusterBytes), pieces[first].Length * clusterBytes, nullptr))
-        return false;
-    } else {
-      size_t spanBytes = size_t((spanEnd - spanStart) * clusterBytes);
-      if (span.size() < spanBytes) span.resize(spanBytes);
-      if (Device.ReadData(uint64_t(spanStart * clusterBytes), span.data(), spanBytes) !=
-          int64_t(spanBytes))
-        return false;
-      for (size_t k = first; k < last; ++k)
-        if (!append(0, pieces[k].Length * clusterBytes,
-                    span.data() + (pieces[k].OldLcn - spanStart) * clusterBytes))
-          return false;
-    }
-    first = last;
   }
   return filled == 0 || flush();
 }

@@ -140,6 +140,15 @@ int64_t LibraryDevice::ReadData(uint64_t offset, void* data, size_t length) {
   return Held.Read(*Storage, offset, data, length, false);
 }
 
+bool LibraryDevice::ReadDataPieces(std::span<const ReadPiece> pieces) {
+  bool held = false;
+  for (const ReadPiece& piece : pieces) held = held || Held.Holds(piece.Offset, piece.Length);
+  if (!held) return Storage->ReadPieces(pieces);
+  for (const ReadPiece& piece : pieces)
+    if (ReadData(piece.Offset, piece.Buffer, piece.Length) != int64_t(piece.Length)) return false;
+  return true;
+}
+
 int64_t LibraryDevice::LibraryWrite(uint64_t offset, const void* data, size_t length) {
   switch (Writes) {
   case LibraryWrites::Refuse:

@@ -22,7 +22,7 @@ enum class LibraryWrites {
 // Scratch space of the mover, kept from move to move.
 struct MoveBuffers {
   std::vector<uint8_t> Block; // data on its way to the target
-  std::vector<uint8_t> Span;  // old pieces read together
+  std::vector<ReadPiece> Pieces; // the old pieces behind one block
 };
 
 // The ntfs_device through which libntfs-3g reads and writes the volume. The
@@ -56,6 +56,9 @@ public:
   int64_t Read(uint64_t offset, void* data, size_t length);
   // The same for file data, which is not kept in the storage's cache.
   int64_t ReadData(uint64_t offset, void* data, size_t length);
+  // Reads every piece of file data whole, together where no held write
+  // lies in them.
+  bool ReadDataPieces(std::span<const ReadPiece> pieces);
   // Called from the device operations.
   int64_t LibraryWrite(uint64_t offset, const void* data, size_t length);
 

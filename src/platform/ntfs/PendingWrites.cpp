@@ -24,6 +24,12 @@ int64_t PendingWrites::Read(BlockStorage& base, uint64_t offset, void* data,
   return got;
 }
 
+bool PendingWrites::Holds(uint64_t offset, size_t length) const {
+  if (length == 0) return false;
+  auto it = Sectors.lower_bound(offset / kSectorBytes);
+  return it != Sectors.end() && it->first * kSectorBytes < offset + length;
+}
+
 bool PendingWrites::Write(BlockStorage& base, uint64_t offset, const void* data, size_t length) {
   const auto* in = static_cast<const uint8_t*>(data);
   uint64_t end = offset + length;

@@ -25,6 +25,8 @@ public:
   bool Write(BlockStorage& base, uint64_t offset, const void* data, size_t length);
 
   bool Empty() const { return Sectors.empty(); }
+  // Whether any held sector lies in [offset, offset + length).
+  bool Holds(uint64_t offset, size_t length) const;
   size_t HeldSectors() const { return Sectors.size(); }
   void Clear() {
     Sectors.clear();
