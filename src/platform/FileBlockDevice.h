@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/BlockDevice.h"
 #include "platform/ScatterReader.h"
@@ -45,6 +46,7 @@ private:
   // Cleared once the kernel cannot copy within this descriptor.
   bool KernelCopies = true;
   ScatterReader Scatter;
+  std::vector<uint8_t> CopyBuffer;
 };
 
 // The size in bytes of an open image or block device; 0 when unknown.

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <vector>
 
+#include "LoopDevice.h"
 #include "TestSupport.h"
 #include "platform/FileBlockDevice.h"
 #include "platform/ScatterReader.h"
@@ -50,6 +51,23 @@ std::unique_ptr<FileBlockDevice> Open(const std::filesystem::path& path, uint64_
   return std::make_unique<FileBlockDevice>(fd, window, kImageBytes - window, readOnly);
 }
 
+// Pieces of a fragmented file: small and large, in no order, some
+// overlapping, more than one batch of them.
+std::vector<ReadPiece> ScatteredPieces(uint64_t span, std::vector<std::vector<uint8_t>>& buffers) {
+  constexpr size_t kPieces = 700;
+  constexpr size_t kLargest = 48 << 10;
+  std::mt19937 random(20261211);
+  std::vector<ReadPiece> pieces;
+  buffers.assign(kPieces, {});
+  for (size_t i = 0; i < kPieces; ++i) {
+    size_t length = 1 + random() % (i % 7 == 0 ? kLargest : 4096);
+    uint64_t offset = random() % (span - length);
+    buffers[i].assign(length, 0);
+    pieces.push_back({offset, buffers[i].data(), length});
+  }
+  return pieces;
+}
+
 struct CopyCase {
   uint64_t Window; // where the device starts in the file
   uint64_t From;
@@ -78,6 +96,36 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(CopyCase{0, 0, 2 << 20, 4096}, CopyCase{0, 8192, 1 << 20, (1 << 20) + 512},
                       CopyCase{1 << 20, 512, 2 << 20, 3 * 4096},
                       CopyCase{4096, (2 << 20) + 512, 4096, 1 << 20}));
+
+TEST(FileBlockDeviceCopy, ABlockDeviceCopiesThroughItsBufferAndGathersReads) {
+  TempDir dir;
+  std::vector<uint8_t> expected = Pattern();
+  std::filesystem::path path = WriteImage(dir, expected);
+  {
+    LoopDevice loop(path);
+    if (!loop.Attached()) GTEST_SKIP() << "no loop device (needs root)";
+    constexpr uint64_t kWindow = 4096;
+    int fd = open(loop.DevicePath().c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    FileBlockDevice device(fd, kWindow, kImageBytes - kWindow, false);
+    // The kernel does not copy within a block device: each copy goes through
+    // the device's buffer, larger and smaller than the one before.
+    for (const CopyCase& c : {CopyCase{0, 0, 2 << 20, 3 * 4096}, CopyCase{0, 8192, 1 << 20, 256 << 10},
+                              CopyCase{0, 3 << 20, 4096, 512}}) {
+      ASSERT_TRUE(device.CopyWithin(c.From, c.To, c.Length));
+      std::memmove(expected.data() + kWindow + c.To, expected.data() + kWindow + c.From, c.Length);
+    }
+    std::vector<std::vector<uint8_t>> buffers;
+    std::vector<ReadPiece> pieces = ScatteredPieces(device.Size(), buffers);
+    ASSERT_TRUE(device.ReadPieces(pieces));
+    for (size_t i = 0; i < pieces.size(); ++i) {
+      const uint8_t* at = expected.data() + kWindow + pieces[i].Offset;
+      ASSERT_TRUE(std::equal(at, at + pieces[i].Length, buffers[i].begin())) << "piece " << i;
+    }
+    ASSERT_TRUE(device.Sync());
+  }
+  EXPECT_TRUE(ReadImage(path) == expected);
+}
 
 TEST(FileBlockDeviceCopyRefusal, ReadOnlyOrOutsideTheWindowChangesNothing) {
   TempDir dir;
@@ -132,23 +180,6 @@ TEST(HoldingBlockDeviceCopy, HeldEntriesTravelWithTheirBytesAndFollowWritesOverT
   disk = ReadImage(path);
   EXPECT_EQ(std::memcmp(disk.data() + kTarget, expected.data(), kLength), 0);
   EXPECT_EQ(std::memcmp(disk.data() + kInSource, &held, sizeof(held)), 0);
-}
-
-// Pieces of a fragmented file: small and large, in no order, some
-// overlapping, more than one batch of them.
-std::vector<ReadPiece> ScatteredPieces(uint64_t span, std::vector<std::vector<uint8_t>>& buffers) {
-  constexpr size_t kPieces = 700;
-  constexpr size_t kLargest = 48 << 10;
-  std::mt19937 random(20261211);
-  std::vector<ReadPiece> pieces;
-  buffers.assign(kPieces, {});
-  for (size_t i = 0; i < kPieces; ++i) {
-    size_t length = 1 + random() % (i % 7 == 0 ? kLargest : 4096);
-    uint64_t offset = random() % (span - length);
-    buffers[i].assign(length, 0);
-    pieces.push_back({offset, buffers[i].data(), length});
-  }
-  return pieces;
 }
 
 class GatheredRead : public ::testing::TestWithParam<ScatterReader::Way> {};
