@@ -36,16 +36,28 @@ TDefrag::TDefrag(const std::string& volumeName, std::shared_ptr<VolumeDevice> de
   Throttled = 0;
   Report = std::make_unique<TDefragReport>(Services.SystemClock);
 
-  if (!Volume || !ReadVolumeInfo()) throw DefragError("GetVolumeInfoError");
-  OpenVolumeHandle();
-  if (VolumeHandle == kInvalidHandle) throw DefragError("OpenDiskError");
+  if (!Volume) throw DefragError("GetVolumeInfoError");
+  bool known = ReadVolumeInfo();
+  if (known) OpenVolumeHandle();
+  if (VolumeHandle == kInvalidHandle) {
+    // Nobody was asked to authorise this opening (the list of a window
+    // coming up at log-on); the first command that may ask opens it.
+    if (!Volume->OpenNeedsAuthorisation())
+      throw DefragError(known ? "OpenDiskError" : "GetVolumeInfoError");
+    AwaitingFirstOpening = true;
+  }
   ReleaseVolume();
 
   Map = std::make_unique<TDefragMap>(TotalClusters, Services.Dispatcher, Services.MapHandOver);
-  Map->InitMap(TDefragMap::kMapWidth, TDefragMap::kMapHeight, TDefragMap::kCellSize,
-               TDefragMap::kCellSize);
+  if (!AwaitingFirstOpening) DrawEmptyMap();
   Map->SetProgress(0);
   Map->SetCaption(VolumeName + "\\");
+}
+
+void TDefrag::DrawEmptyMap() {
+  Map->SetTotalClusters(TotalClusters);
+  Map->InitMap(TDefragMap::kMapWidth, TDefragMap::kMapHeight, TDefragMap::kCellSize,
+               TDefragMap::kCellSize);
 }
 
 TDefrag::~TDefrag() {
@@ -82,7 +94,20 @@ bool TDefrag::ReopenVolume() {
     Volume->CloseHandle(VolumeHandle);
   }
   OpenVolumeHandle();
-  return VolumeHandle != kInvalidHandle;
+  if (VolumeHandle == kInvalidHandle) return false;
+  // The volume is looked at for the first time: its size gives the map. A
+  // volume whose size cannot be read is not one to work on.
+  if (AwaitingFirstOpening) {
+    if (!ReadVolumeInfo()) {
+      Volume->EndWriteSession();
+      Volume->CloseHandle(VolumeHandle);
+      VolumeHandle = kInvalidHandle;
+      return false;
+    }
+    DrawEmptyMap();
+    AwaitingFirstOpening = false;
+  }
+  return true;
 }
 
 void TDefrag::ReleaseVolume() {

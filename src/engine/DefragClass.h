@@ -58,7 +58,10 @@ protected:
   std::shared_ptr<VolumeDevice> Volume;
 
 public:
-  // Raises "GetVolumeInfoError" or "OpenDiskError".
+  // Raises "GetVolumeInfoError" or "OpenDiskError", except for a volume that
+  // only the user's authorisation would open (the device says so): that
+  // engine starts unopened, its map empty and its figures unknown, and
+  // reads them at its first opening (ReopenVolume).
   TDefrag(const std::string& volumeName, std::shared_ptr<VolumeDevice> device,
           const EngineServices& services);
   virtual ~TDefrag();
@@ -74,6 +77,9 @@ public:
   void Defrag(uint8_t mode);
 
   bool ReopenVolume();
+  // No opening has served the engine yet: it waits for the user's
+  // authorisation, which a command that may prompt asks for.
+  bool Unopened() const { return AwaitingFirstOpening.load(); }
   void ReleaseVolume();
   bool ReadVolumeInfo();
   // Purpose 0: count the bitmap on the map; dmFast: build FastFree;
@@ -187,6 +193,10 @@ private:
   std::vector<FileMask> ActiveMasks;
 
   void OpenVolumeHandle();
+  // The map drawn for the volume's size, once that size is known.
+  void DrawEmptyMap();
+  // Read by the UI thread; written by the job thread at the first opening.
+  std::atomic<bool> AwaitingFirstOpening{false};
   void RecordFreeRun(uint8_t purpose, uint32_t start, uint32_t length);
 
   // --- Free space of the pass (FreeSpaceUpdate.cpp) ---

@@ -100,6 +100,10 @@ public:
   // run), and it skipped the volume because opening it needed the user's
   // authorisation; OpenRefusal says more. False once a command opens it.
   bool SkippedUnattended() const;
+  // The volume has not been opened yet: only the user's authorisation opens
+  // it, which the first command someone attends asks for. Until then the
+  // map is empty and the engine knows nothing of the volume but its name.
+  bool AwaitsAuthorisation() const { return EngineInstance->Unopened(); }
 
   // The factory of TNtfsDefrag and TFatDefrag.
   static EngineFactory& StandardEngines();

@@ -31,8 +31,11 @@ uint32_t DriveTableCatalog::DriveType(const std::string& root) { return Table.Ge
 
 std::shared_ptr<VolumeDevice> DriveTableCatalog::OpenDevice(const std::string& volumeName,
                                                             std::string& why) {
-  // A mounted volume is listed too: the user may let it be unmounted.
-  return Table.OpenDevice(volumeName, why, true);
+  // A mounted volume is listed too: the user may let it be unmounted. No
+  // prompt comes with the list (the window starts at each log-on): a volume
+  // that needs the user's authorisation is opened by the user's first
+  // command on it.
+  return Table.OpenDevice(volumeName, why, true, false);
 }
 
 bool DriveTableCatalog::Unmount(const std::string& root, std::string& why) {

@@ -20,6 +20,8 @@ enum ManualColumn : int { kStatusColumn = 1, kTimeColumn = 4 };
 // unknown) leaves the jobs alone.
 constexpr uint8_t kAcLineOffline = 0;
 constexpr uint32_t kProgressMaximum = 100;
+constexpr const char* kAwaitingAuthorisationTip =
+    "Opening it needs authorization, which Analyze or GO asks for";
 
 void Write(QTreeWidgetItem* item, int column, const CellUpdate& update) {
   if (update.How == CellUpdate::Write::Keep) return;
@@ -83,6 +85,11 @@ void StatusTick::ShowRow(int row) {
   if (refused)
     status = {CellUpdate::Write::WhenChanged,
               language.Lookup(skipped ? messages::kSkipped : messages::kInUse)};
+  // Never opened yet: only the user's authorisation opens it (the list
+  // asks nobody), and the user's Analyze or GO asks for it.
+  bool awaiting = !dead && !skipped && IsAtRest(state) && job.AwaitsAuthorisation();
+  if (awaiting)
+    status = {CellUpdate::Write::WhenChanged, language.Lookup(messages::kNeedsAuthorization)};
   // Mounted while no command works on it: a command asks to unmount it.
   std::string mountPoint = dead || !IsAtRest(state)
                                ? std::string()
@@ -94,6 +101,7 @@ void StatusTick::ShowRow(int row) {
   QString why = dead      ? QString::fromStdString(error)
                 : !mountPoint.empty() ? QStringLiteral("Mounted at ") + QString::fromStdString(mountPoint)
                 : refused ? QString::fromStdString(refusal)
+                : awaiting ? QString::fromLatin1(kAwaitingAuthorisationTip)
                 : notDone ? QString::fromStdString(verdict.Reason)
                           : QString();
   // Where the volume lies comes first; the reason for its status after it.

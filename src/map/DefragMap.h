@@ -61,6 +61,9 @@ public:
              DrawHandOver handOver = DrawHandOver::PerCell);
 
   void InitMap(int width, int height, int cellWidth, int cellHeight);
+  // For a map made before its volume's size was known: the size, before
+  // InitMap.
+  void SetTotalClusters(uint32_t totalClusters) { Total = totalClusters; }
   void SetCategoryColor(MapColor color, uint8_t category);
 
   void AddRange(uint32_t start, uint32_t count, uint8_t category);

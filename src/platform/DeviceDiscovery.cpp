@@ -41,6 +41,13 @@ bool Skipped(const std::string& name) {
 
 } // namespace
 
+std::string NameFileSystem(const std::string& type, const std::string& version) {
+  if (type == "ntfs") return "NTFS";
+  // FAT12, FAT16 and FAT32 are told apart by the version.
+  if (type == "vfat" && !version.empty()) return version;
+  return type;
+}
+
 std::vector<DiscoveredVolume> DiscoverVolumes(const fs::path& sysClassBlock,
                                               const fs::path& deviceFolder) {
   std::vector<DiscoveredVolume> found;

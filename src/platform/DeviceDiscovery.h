@@ -11,6 +11,11 @@ namespace quillo {
 
 struct UDisksBlock;
 
+// A file system's name as the program names it, from libblkid's or
+// UDisks2's type and version: "FAT32", "NTFS", "FAT16", or the type of any
+// other ("ext4", "swap"); empty for none.
+std::string NameFileSystem(const std::string& type, const std::string& version);
+
 // A block device that holds a FAT32 or NTFS volume.
 struct DiscoveredVolume {
   std::string Name;       // "sdb1"

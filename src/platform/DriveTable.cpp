@@ -337,7 +337,8 @@ std::shared_ptr<VolumeDevice> DriveTable::OpenDevice(const std::string& volumeNa
 }
 
 std::shared_ptr<VolumeDevice> DriveTable::OpenDevice(const std::string& volumeName,
-                                                     std::string& why, bool evenMounted) {
+                                                     std::string& why, bool evenMounted,
+                                                     bool mayPrompt) {
   std::lock_guard<std::mutex> guard(Lock);
   Entry* entry = Find(volumeName);
   if (!entry) {
@@ -355,16 +356,23 @@ std::shared_ptr<VolumeDevice> DriveTable::OpenDevice(const std::string& volumeNa
     asked.Writes = intent.Writes;
     std::unique_ptr<FileBlockDevice> storage = OpenVolumeStorage(opened, asked, failure.Why);
     failure.NeedsAuthorisation = opened.NeedsAuthorisation;
+    failure.Described = opened.Described;
     if (!storage) return std::shared_ptr<VolumeDevice>();
     return OpenVolumeDevice(opened, std::move(storage), failure.Why);
   };
   auto openForQuery = [source = SourceOf(*entry)] { return OpenForQuery(source); };
   // Opened for what the table's users do first: a look, an analysis, or a
   // pass where the environment says so.
-  OpeningIntent first{Environment.Writes, true};
+  OpeningIntent first{Environment.Writes, mayPrompt};
   HeldVolume::Failure failure;
   std::shared_ptr<VolumeDevice> held = openForWork(first, failure);
   why = failure.Why;
+  if (!held && !mayPrompt && failure.NeedsAuthorisation) {
+    auto waiting = std::make_shared<HeldVolume>(failure, first, std::move(openForWork),
+                                                std::move(openForQuery));
+    entry->Device = waiting;
+    return waiting;
+  }
   // A mounted volume starts on a read-only look at it, which the first
   // release lets go; the work waits until it is unmounted.
   OpeningIntent heldFor = first;

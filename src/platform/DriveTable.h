@@ -96,9 +96,13 @@ public:
                                            std::string& why) override;
   // The same; with `evenMounted` a mounted volume is handed out too, for
   // queries only until it is unmounted: every opening for work is refused
-  // while it is mounted, and none holds it before.
+  // while it is mounted, and none holds it before. Without `mayPrompt` the
+  // device is opened without asking the user (a window coming up at
+  // log-on); one that only the user's authorisation opens is handed out
+  // all the same, not held and described as the disk service tells of it,
+  // and the first opening of a command that may prompt opens it.
   std::shared_ptr<VolumeDevice> OpenDevice(const std::string& volumeName, std::string& why,
-                                           bool evenMounted);
+                                           bool evenMounted, bool mayPrompt = true);
   // Where a letter's volume is mounted; empty when it is not (or unknown).
   std::string MountPointOf(char letter) const;
   // True when the boot sector names FAT32 or NTFS, read without opening the

@@ -8,6 +8,27 @@ HeldVolume::HeldVolume(std::shared_ptr<VolumeDevice> held, const OpeningIntent& 
     : OpenForWork(std::move(openForWork)), OpenForQuery(std::move(openForQuery)),
       Device(std::move(held)), Wanted(heldFor), HeldForWrites(heldFor.Writes) {}
 
+HeldVolume::HeldVolume(const Failure& refused, const OpeningIntent& wanted,
+                       WorkOpener openForWork, QueryOpener openForQuery)
+    : OpenForWork(std::move(openForWork)), OpenForQuery(std::move(openForQuery)),
+      LastFailure(refused), Described(refused.Described), Wanted(wanted) {}
+
+bool HeldVolume::Describe(VolumeInformation& out) const {
+  if (!Described.Known()) return false;
+  out = {};
+  out.VolumeLabel = Described.Label;
+  out.FileSystemName = Described.FileSystemName;
+  return true;
+}
+
+bool HeldVolume::Describe(DiskFreeSpace& out) const {
+  if (!Described.Known() || Described.TotalBytes == 0) return false;
+  // The free space is known only once the volume has been read.
+  out = {};
+  out.TotalNumberOfBytes = Described.TotalBytes;
+  return true;
+}
+
 bool HeldVolume::IsHeld() const {
   std::lock_guard<std::mutex> guard(Lock);
   return Device != nullptr;
@@ -68,13 +89,18 @@ bool HeldVolume::GetGeometry(const std::string& rootPath, DiskGeometry& out) {
 
 bool HeldVolume::GetFreeSpace(const std::string& rootPath, DiskFreeSpace& out) {
   std::shared_ptr<VolumeDevice> device = ForQuery();
-  return device && device->GetFreeSpace(rootPath, out);
+  if (device) return device->GetFreeSpace(rootPath, out);
+  return Describe(out);
 }
 
 bool HeldVolume::GetVolumeInformation(const std::string& rootPath, size_t nameCapacity,
                                       VolumeInformation& out) {
   std::shared_ptr<VolumeDevice> device = ForQuery();
-  return device && device->GetVolumeInformation(rootPath, nameCapacity, out);
+  if (device) return device->GetVolumeInformation(rootPath, nameCapacity, out);
+  VolumeInformation described;
+  if (!Describe(described) || described.FileSystemName.size() + 1 > nameCapacity) return false;
+  out = std::move(described);
+  return true;
 }
 
 uint32_t HeldVolume::GetFileAttributes(const std::string& path) {

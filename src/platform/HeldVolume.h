@@ -4,7 +4,9 @@
 // storage. Closing the last volume handle lets the storage go, so that the
 // desktop or another program may mount or open the volume while the job is
 // parked; the next volume handle opens it again, or says why it cannot.
-// Queries made while the volume is not held read it without taking it.
+// Queries made while the volume is not held read it without taking it; a
+// volume that could not even be read so, because only the user's
+// authorisation opens it, is described as the disk service told of it.
 #pragma once
 
 #include <functional>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "engine/VolumeDevice.h"
+#include "platform/VolumeDescription.h"
 
 namespace quillo {
 
@@ -26,6 +29,8 @@ public:
     // Only the user's authorisation, which the intent did not let the
     // opening ask for, would have opened it.
     bool NeedsAuthorisation = false;
+    // What the disk service told of the volume it would not open.
+    VolumeDescription Described;
   };
   // Opens the volume for work (exclusively), for what `intent` says; null
   // with `failure` when it is busy, mounted, gone, no longer a volume, or
@@ -40,6 +45,12 @@ public:
   // closed. The next openings are for `heldFor` too until told otherwise.
   HeldVolume(std::shared_ptr<VolumeDevice> held, const OpeningIntent& heldFor,
              WorkOpener openForWork, QueryOpener openForQuery);
+  // A volume whose first opening for work, for `wanted`, was refused for
+  // want of the user's authorisation (`refused`): it starts not held, says
+  // so (OpenFailure, OpenNeedsAuthorisation), and the next opening whose
+  // intent may prompt opens it.
+  HeldVolume(const Failure& refused, const OpeningIntent& wanted, WorkOpener openForWork,
+             QueryOpener openForQuery);
 
   bool IsHeld() const;
 
@@ -81,6 +92,9 @@ private:
   std::shared_ptr<VolumeDevice> ForQuery() const;
   // Lets the storage go, keeping what its device had to tell. Under Lock.
   void Release();
+  // What the disk service told of the volume, when nothing else answers.
+  bool Describe(VolumeInformation& out) const;
+  bool Describe(DiskFreeSpace& out) const;
 
   WorkOpener OpenForWork;
   QueryOpener OpenForQuery;
@@ -91,6 +105,8 @@ private:
   std::vector<std::string> KeptNotices;
   WriteVerdict LastVerdict;
   Failure LastFailure;
+  // Set once at construction.
+  VolumeDescription Described;
   // What the next opening is for, and whether the one held allows writes.
   OpeningIntent Wanted;
   bool HeldForWrites = false;

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/VolumeDescription.h"
+
 namespace quillo {
 
 // Where the storage of a volume served under a drive letter lies.
@@ -17,6 +19,8 @@ struct VolumeSource {
   // The opening was refused only for want of the user's authorisation,
   // which it was not allowed to ask for.
   bool NeedsAuthorisation = false;
+  // What the disk service told of the device it would not open then.
+  VolumeDescription Described;
 };
 
 } // namespace quillo

@@ -11,6 +11,7 @@
 #include <fstream>
 
 #include "platform/BlkidProbe.h"
+#include "platform/DeviceDiscovery.h"
 #include "platform/MountTable.h"
 #include "platform/TerminalAuthAgent.h"
 #include "platform/UDisksClient.h"
@@ -90,6 +91,7 @@ int OpenThroughDiskService(VolumeSource& source, const DriveEnvironment& environ
   }
   source.NeedsAuthorisation = needsAuthorisation;
   if (needsAuthorisation) {
+    source.Described = {NameFileSystem(block.IdType, block.IdVersion), block.IdLabel, block.Size};
     why = "opening " + source.Path +
           " needs the user's authorisation, which a run nobody attends does not ask for"
           " (UDisks2: " + refusal + ")";
@@ -153,6 +155,7 @@ std::unique_ptr<FileBlockDevice> OpenVolumeStorage(VolumeSource& source,
   }
   bool block = S_ISBLK(info.st_mode);
   source.NeedsAuthorisation = false;
+  source.Described = {};
 
   std::string mountPoint = MountPointOf(source.Path, info, environment);
   if (!mountPoint.empty()) {

@@ -67,6 +67,9 @@ inline constexpr MessageText kMounted{"Mounted", "Mounted"};
 // automatic run) skipped because opening it needed the user's
 // authorisation; the reason is the row's tooltip.
 inline constexpr MessageText kSkipped{"Skipped", "Skipped"};
+// The status of a volume that has not been opened yet because only the
+// user's authorisation opens it; Analyze or GO asks for it.
+inline constexpr MessageText kNeedsAuthorization{"NeedsAuthorization", "Needs authorization"};
 // The report's line for such a volume, in place of the suggestion.
 inline constexpr MessageText kSkippedNeedsAuthorization{
     "SkippedNeedsAuthorization", "Skipped: access needs authorization"};
@@ -125,6 +128,7 @@ inline constexpr std::array kAllMessageTexts = {
     messages::kFinishedOptimize,  messages::kFinishedNotDone,   messages::kFinishedCounts,
     messages::kFinishedDefragged,
     messages::kMounted,           messages::kSkipped,           messages::kSkippedNeedsAuthorization,
+    messages::kNeedsAuthorization,
 };
 
 } // namespace quillo

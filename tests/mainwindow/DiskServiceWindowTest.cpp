@@ -10,8 +10,9 @@
 // the service's refusal is shown. A run nobody attends (idle-time
 // automatic defragmentation, the schedule) skips a volume that the service
 // opens only after a prompt, with a notice in the row and in the report,
-// while the user's own run still gets through. Needs root (losetup,
-// ntfs-3g), else skipped.
+// while the user's own run still gets through. Such a volume is listed at
+// start without any prompt, from what the service tells of it, and opened
+// by the user's first command. Needs root (losetup, ntfs-3g), else skipped.
 #include <gtest/gtest.h>
 
 #include <QTest>
@@ -20,13 +21,17 @@
 
 #include <fstream>
 
+#include <QLocale>
+
 #include "DeviceOutOfReach.h"
 #include "DiskServiceStandIn.h"
 #include "FixtureWorld.h"
 #include "LoopDevice.h"
 #include "WindowTestSupport.h"
 #include "mainwindow/DeviceWatch.h"
+#include "engine/FatDefrag.h"
 #include "mainwindow/DriveTableCatalog.h"
+#include "mainwindow/StatusTexts.h"
 #include "reportwindow/ReportContent.h"
 #include "settings/MessageText.h"
 
@@ -39,6 +44,7 @@ using nlohmann::json;
 constexpr uintmax_t kImageBytes = 16 * 1024 * 1024;
 constexpr const char* kLabel = "STICK";
 constexpr int kStatusColumn = 1;
+constexpr int kFileSystemColumn = 2;
 constexpr int kCapacityColumn = 3;
 
 // A FAT32 volume of a loop device as the service describes it.
@@ -323,6 +329,146 @@ TEST_P(UnattendedRunOnDiskService, SkipsAVolumeThatNeedsAPromptWhileAnAttendedRu
 INSTANTIATE_TEST_SUITE_P(Runs, UnattendedRunOnDiskService,
                          ::testing::Values(UnattendedCase{"Automatic", Unattended::Automatic},
                                            UnattendedCase{"Scheduled", Unattended::Scheduled}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+enum class Listing { Discovered, Configured };
+
+struct AuthorisationCase {
+  const char* Name;
+  Listing How;
+};
+
+class VolumeNeedingAuthorisation : public ::testing::TestWithParam<AuthorisationCase> {};
+
+// The picture an ordinary analysis of `image` draws, on this thread.
+MapImage ReferencePicture(const fs::path& folder, const fs::path& image, uint8_t mode) {
+  DriveEnvironment environment;
+  environment.ConfigurationFolder = folder / "config";
+  environment.SysClassBlock = folder / "sys/class/block";
+  environment.Discover = false;
+  fs::create_directories(environment.ConfigurationFolder);
+  fs::create_directories(environment.SysClassBlock);
+  std::ofstream(environment.ConfigurationFolder / "drives.ini") << "[drives]\nC=" << image.string()
+                                                                << "\n";
+  DriveTable table(environment);
+  std::string why;
+  std::shared_ptr<VolumeDevice> device = table.OpenDevice("C:", why);
+  if (!device) {
+    ADD_FAILURE() << why;
+    return {};
+  }
+  ShortSleepClock clock;
+  InlineDispatcher dispatcher;
+  RecordingNotifier notifier;
+  TFatDefrag engine("C:", device, EngineServices{clock, dispatcher, notifier});
+  engine.State = dsAnalyzing;
+  engine.Analyze(mode);
+  EXPECT_EQ(int(engine.State.load()), int(dsAnalyzed));
+  return engine.Map->GetImage();
+}
+
+TEST_P(VolumeNeedingAuthorisation, IsListedWithoutAPromptAndOpenedByTheUsersFirstCommand) {
+  const AuthorisationCase& c = GetParam();
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for losetup";
+  FixtureWorld world;
+  fs::path image = world.Dir.Path() / "desktop.img";
+  fs::path manifest = world.Dir.Path() / "desktop.manifest";
+  ASSERT_TRUE(Fixture({"make", "--profile", "small", "--image",
+                       QString::fromStdString(image.string()), "--manifest",
+                       QString::fromStdString(manifest.string())}));
+  // What the analysis must draw: that of the same volume read directly.
+  fs::path copy = world.Dir.Path() / "reference.img";
+  fs::copy_file(image, copy);
+  MapImage expected = ReferencePicture(world.Dir.Path() / "reference", copy, dmOptimize);
+  ASSERT_GT(expected.Pixels.size(), 0u);
+  {
+    LoopDevice loop(image);
+    if (!loop.Attached()) GTEST_SKIP() << "no loop device";
+    json device = FatDevice(loop, "4444-DDDD", "DESKTOP", "Quillo Desktop Disk");
+    device["size"] = fs::file_size(image);
+    // Opened only after polkit asked the user.
+    device["needsPrompt"] = true;
+    PrivateDiskService service(world.Dir.Path(), json::array({device}));
+    ASSERT_TRUE(service.IsReady()) << service.Trouble();
+    DeviceOutOfReach outOfReach(loop.DevicePath());
+    ASSERT_TRUE(outOfReach.Active());
+
+    world.Environment.AskDiskService = true;
+    world.Environment.Interactive = true;
+    if (c.How == Listing::Discovered)
+      world.Environment.Discover = true;
+    else
+      world.WriteDrives("C=" + loop.DevicePath() + "\n");
+    FormRig rig;
+    DriveTableCatalog catalog(world.Environment);
+    FormServices services = rig.Services();
+    services.Catalog = &catalog;
+    services.ConfirmWrite = [](const std::string&) { return WriteAnswer{true, false}; };
+    TMainForm form(services);
+    ASSERT_EQ(form.Volumes().Count(), 1) << RowTexts(form.manualdefrag->manulist, 0)[1];
+    form.show();
+    TDefragThread& job = form.Volumes().Job(0);
+    QTreeWidgetItem* row = form.Volumes().Item(0);
+
+    // Listed without a prompt, from what the service told of it; the map
+    // stays empty.
+    std::vector<json> opens = service.Opens();
+    ASSERT_FALSE(opens.empty());
+    for (const json& open : opens) EXPECT_TRUE(open["noUserInteraction"].get<bool>()) << open.dump();
+    EXPECT_TRUE(job.AwaitsAuthorisation());
+    EXPECT_FALSE(job.Engine().Map->IsInitialized());
+    ASSERT_TRUE(PumpUntil([&] { return row->text(kStatusColumn) == "Needs authorization"; }))
+        << row->text(kStatusColumn).toStdString();
+    EXPECT_EQ(row->text(kFileSystemColumn), "FAT32");
+    EXPECT_EQ(row->text(kCapacityColumn).toStdString(),
+              CapacityText(fs::file_size(image), QLocale().decimalPoint().toStdString()));
+    std::string tip = row->toolTip(kStatusColumn).toStdString();
+    for (const std::string& part : {loop.DevicePath(), std::string("Label: DESKTOP"),
+                                    std::string("Analyze or GO asks for")})
+      EXPECT_NE(tip.find(part), std::string::npos) << part << " in " << tip;
+    EXPECT_EQ(service.Opens().size(), opens.size()) << "the status timer opened nothing";
+
+    // The user's analysis may prompt: it opens the volume and draws it.
+    form.manualdefrag->ComboBox_FastOrOptDefrag->setCurrentIndex(ManualPage::kMethodOptimize);
+    QTest::mouseClick(form.manualdefrag->ManuAnalyzeBtn, Qt::LeftButton);
+    ASSERT_TRUE(PumpUntil([&] { return job.State() == dsAnalyzed && job.IsParked(); }))
+        << int(job.State()) << " " << job.OpenRefusal();
+    std::vector<json> after = service.Opens();
+    ASSERT_GT(after.size(), opens.size());
+    EXPECT_FALSE(after.back()["noUserInteraction"].get<bool>()) << after.back().dump();
+    EXPECT_EQ(after.back()["mode"], "r");
+    EXPECT_FALSE(job.AwaitsAuthorisation());
+    ASSERT_TRUE(PumpUntil([&] { return row->text(kStatusColumn) != "Needs authorization"; }));
+    job.Engine().Map->ApplyPendingChanges();
+    const MapImage& drawn = job.Engine().Map->GetImage();
+    EXPECT_EQ(drawn.Width, expected.Width);
+    EXPECT_EQ(drawn.Height, expected.Height);
+    EXPECT_TRUE(drawn.Pixels == expected.Pixels) << "the map differs from the volume's";
+
+    // GO writes through a descriptor opened for writing.
+    QTest::mouseClick(form.manualdefrag->ManuDefragBtn, Qt::LeftButton);
+    ASSERT_TRUE(PumpUntil([&] { return job.State() == dsDefragged && job.IsParked(); }))
+        << int(job.State()) << " " << job.OpenRefusal();
+    EXPECT_EQ(service.Opens().back()["mode"], "rw");
+    EXPECT_FALSE(service.Opens().back()["noUserInteraction"].get<bool>());
+    WriteVerdict verdict = job.Engine().Device().GetWriteVerdict();
+    EXPECT_EQ(int(verdict.Result), int(WriteVerdict::Kind::Sound)) << verdict.Reason;
+    EXPECT_GT(job.Engine().Report->DefraggedFileCount.load(), 0);
+  }
+  // Detached: a sound volume with every file as it was.
+  std::optional<std::string> check =
+      Fixture({"check", "--image", QString::fromStdString(image.string()), "--manifest",
+               QString::fromStdString(manifest.string())});
+  ASSERT_TRUE(check);
+  FixtureCheck found = ParseFixtureCheck(*check);
+  EXPECT_EQ(found.Fsck, 0) << *check;
+  EXPECT_GT(found.Good, 0) << *check;
+  EXPECT_EQ(found.Bad, 0) << *check;
+}
+
+INSTANTIATE_TEST_SUITE_P(Volumes, VolumeNeedingAuthorisation,
+                         ::testing::Values(AuthorisationCase{"Discovered", Listing::Discovered},
+                                           AuthorisationCase{"Configured", Listing::Configured}),
                          [](const auto& info) { return std::string(info.param.Name); });
 
 } // namespace
