@@ -216,6 +216,8 @@ std::vector<ListedVolume> TargetTable::List() {
     VolumeInformation information;
     if (Drives.GetVolumeInformation(root, kShownNameCapacity, information))
       volume.FileSystem = information.FileSystemName;
+    else
+      volume.FileSystem = drive.FileSystem; // what discovery found: "ext4", "FAT16"
     DiskFreeSpace space;
     if (Drives.GetFreeSpace(root, space)) volume.SizeBytes = space.TotalNumberOfBytes;
     // Opened as for work, and let go at once: that is the honest answer.
@@ -225,6 +227,8 @@ std::vector<ListedVolume> TargetTable::List() {
     if (device && volume.FileSystem.empty()) volume.FileSystem = FileSystemOf(*device, volume.Letter);
     if (device && volume.SizeBytes == 0 && device->GetFreeSpace(root, space))
       volume.SizeBytes = space.TotalNumberOfBytes;
+    // A volume not read (of another file system): its device's size.
+    if (volume.SizeBytes == 0) volume.SizeBytes = drive.SizeBytes;
     if (volume.Usable)
       volume.Why.clear();
     else

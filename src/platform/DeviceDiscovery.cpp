@@ -13,11 +13,17 @@ namespace {
 
 namespace fs = std::filesystem;
 
-bool ReadFlag(const fs::path& file) {
+// sysfs gives a block device's size in sectors of this many bytes, whatever
+// the device's own sector size.
+constexpr uint64_t kSysfsSectorBytes = 512;
+
+uint64_t ReadNumber(const fs::path& file) {
   std::ifstream in(file);
-  int value = 0;
-  return (in >> value) && value != 0;
+  uint64_t value = 0;
+  return (in >> value) ? value : 0;
 }
+
+bool ReadFlag(const fs::path& file) { return ReadNumber(file) != 0; }
 
 // The removable flag belongs to the disk; a partition's disk is the folder
 // above it.
@@ -27,10 +33,6 @@ bool IsRemovable(const fs::path& entry) {
   if (error) return false;
   if (fs::exists(real / "partition")) return ReadFlag(real.parent_path() / "removable");
   return ReadFlag(real / "removable");
-}
-
-bool HoldsOurs(const std::string& type, const std::string& version) {
-  return (type == "vfat" && version == "FAT32") || type == "ntfs";
 }
 
 bool Skipped(const std::string& name) {
@@ -48,6 +50,10 @@ std::string NameFileSystem(const std::string& type, const std::string& version) 
   return type;
 }
 
+bool IsFat32OrNtfs(const std::string& fileSystem) {
+  return fileSystem == "FAT32" || fileSystem == "NTFS";
+}
+
 std::vector<DiscoveredVolume> DiscoverVolumes(const fs::path& sysClassBlock,
                                               const fs::path& deviceFolder) {
   std::vector<DiscoveredVolume> found;
@@ -57,8 +63,10 @@ std::vector<DiscoveredVolume> DiscoverVolumes(const fs::path& sysClassBlock,
     if (Skipped(name) || IsRemovable(entry.path())) continue;
     fs::path device = deviceFolder / name;
     FileSystemTags tags = ProbeFileSystemTags(device.string());
-    if (!HoldsOurs(tags.Type, tags.Version)) continue;
-    found.push_back({name, device.string(), tags.Uuid, {}, {}, {}});
+    std::string fileSystem = NameFileSystem(tags.Type, tags.Version);
+    if (fileSystem.empty()) continue;
+    found.push_back({name, device.string(), tags.Uuid, {}, {}, {}, fileSystem,
+                     ReadNumber(entry.path() / "size") * kSysfsSectorBytes});
   }
   std::sort(found.begin(), found.end(),
             [](const auto& a, const auto& b) { return a.Name < b.Name; });
@@ -68,12 +76,14 @@ std::vector<DiscoveredVolume> DiscoverVolumes(const fs::path& sysClassBlock,
 std::vector<DiscoveredVolume> DiscoverVolumes(const std::vector<UDisksBlock>& blocks) {
   std::vector<DiscoveredVolume> found;
   for (const UDisksBlock& block : blocks) {
-    if (!HoldsOurs(block.IdType, block.IdVersion) || block.HintIgnore || block.Removable) continue;
+    std::string fileSystem = NameFileSystem(block.IdType, block.IdVersion);
+    if (fileSystem.empty() || block.HintIgnore || block.Removable) continue;
     if (block.IsLoop && block.HintSystem) continue;
     std::string name = fs::path(block.Device).filename().string();
     if (!block.IsLoop && Skipped(name)) continue;
     found.push_back({name, block.Device, block.IdUuid, block.IdLabel, block.DriveModel,
-                     block.MountPoints.empty() ? std::string() : block.MountPoints.front()});
+                     block.MountPoints.empty() ? std::string() : block.MountPoints.front(),
+                     fileSystem, block.Size});
   }
   std::sort(found.begin(), found.end(),
             [](const auto& a, const auto& b) { return a.Name < b.Name; });

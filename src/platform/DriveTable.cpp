@@ -24,6 +24,12 @@ constexpr char kFirstDiscoveredLetter = 'C';
 constexpr char kLastLetter = 'Z';
 // Room for "FAT32" or "NTFS" and the terminating zero, as the engine asks.
 constexpr size_t kFileSystemNameCapacity = 10;
+constexpr const char* kNotOurs = "not FAT32 or NTFS";
+
+// A volume discovery found holding a file system other than FAT32 or NTFS.
+bool IsForeign(const DriveTable::Drive& drive) {
+  return drive.Discovered && !drive.FileSystem.empty() && !IsFat32OrNtfs(drive.FileSystem);
+}
 
 // The device number behind a path, when it is a block device.
 bool BlockDeviceNumber(const std::string& path, dev_t& number) {
@@ -66,7 +72,7 @@ void DriveTable::Refresh() {
   std::set<char> taken;
   std::set<dev_t> configuredDevices;
   for (const DriveConfig::Drive& configured : config.Drives()) {
-    drives.push_back({configured.Letter, configured.Location, false, {}, {}});
+    drives.push_back({configured.Letter, configured.Location, false, {}, {}, {}, 0});
     taken.insert(configured.Letter);
     dev_t number;
     if (BlockDeviceNumber(ParseVolumeLocation(configured.Location).Path, number))
@@ -95,7 +101,8 @@ void DriveTable::Refresh() {
         if (!volume.Uuid.empty()) config.Remember(volume.Uuid, letter);
       }
       taken.insert(letter);
-      drives.push_back({letter, volume.DevicePath, true, volume.Label, volume.Model});
+      drives.push_back({letter, volume.DevicePath, true, volume.Label, volume.Model,
+                        volume.FileSystem, volume.SizeBytes});
     }
     std::string why;
     if (!config.Save(why)) problems.push_back("the drive letters cannot be remembered: " + why);
@@ -257,6 +264,9 @@ RefusalSummary DriveTable::BriefRefusal(const std::string& volumeName,
     std::lock_guard<std::mutex> guard(Lock);
     const Entry* entry = Find(volumeName);
     if (!entry) return {why};
+    // Known without reading the device, which may not be readable by us.
+    if (IsForeign(entry->Info))
+      return {std::string(kNotOurs) + " (" + entry->Info.FileSystem + ")"};
     location = entry->Info.Location;
   }
   return SummariseRefusal(location, why);
@@ -346,6 +356,11 @@ std::shared_ptr<VolumeDevice> DriveTable::OpenDevice(const std::string& volumeNa
     return nullptr;
   }
   if (std::shared_ptr<VolumeDevice> live = entry->Device.lock()) return live;
+  // Refused without opening it, which might ask the user for nothing.
+  if (IsForeign(entry->Info)) {
+    why = entry->Info.Location + " holds " + entry->Info.FileSystem + ", neither FAT32 nor NTFS";
+    return nullptr;
+  }
   // The letter's volume as it is now; the job opens it again with these
   // from its own thread, so nothing of the table is shared with it.
   auto openForWork = [source = SourceOf(*entry), environment = Environment](

@@ -28,6 +28,11 @@ public:
     // Known when the desktop's disk service named the device.
     std::string Label;
     std::string Model;
+    // What discovery found on the device ("FAT32", "NTFS", "ext4"); empty
+    // for a volume drives.ini names. A discovered volume of another file
+    // system is listed, and refused with the reason.
+    std::string FileSystem;
+    uint64_t SizeBytes = 0; // the discovered device's, when known
   };
 
   // Reads the configuration and discovers devices (see Refresh).

@@ -5,7 +5,8 @@
 // its label and drive model; run as an unprivileged user, who cannot open
 // the loop device, qdefrag gets its descriptor from Block.OpenDevice and
 // defragments the volume on it; fsck and every file's contents are checked
-// afterwards. A mounted NTFS loop device (mounted with ntfs-3g by the
+// afterwards. Partitions of other file systems (ext4, FAT16) are listed
+// with what they hold, never opened. A mounted NTFS loop device (mounted with ntfs-3g by the
 // stand-in, as the desktop's automounter would) stays mounted and refused
 // unless --unmount says otherwise; with it, it is unmounted through the
 // service, worked on and mounted again; with a file open on it the service's
@@ -163,6 +164,69 @@ TEST_F(QdefragWithDiskService, LeavesOutLoopDevicesTheSystemSetUp) {
   json all = listed.Json();
   for (const json& volume : all["volumes"])
     EXPECT_NE(volume["target"], loop.DevicePath()) << listed.Out;
+}
+
+// Partitions of other file systems are listed with what they hold, and not
+// opened: neither by qdefrag nor by the service on its behalf.
+TEST_F(QdefragWithDiskService, ListsOtherFileSystemsWithWhatTheyHold) {
+  constexpr uintmax_t kForeignBytes = 8u << 20;
+  struct Foreign {
+    const char* Made;   // the tool that makes the file system on an image
+    const char* IdType;
+    const char* IdVersion;
+    const char* FileSystem; // as the list names it
+    const char* Reason;
+  };
+  const Foreign foreign[] = {
+      {"mkfs.ext4 -q -F", "ext4", "1.0", "ext4", "not FAT32 or NTFS (ext4)"},
+      {"mkfs.fat -F 16 -s 1", "vfat", "FAT16", "FAT16", "not FAT32 or NTFS (FAT16)"}};
+  LoopDevice ours(Image);
+  if (!ours.Attached()) GTEST_SKIP() << "no loop device";
+  json devices = Devices(ours.DevicePath(), false);
+  std::vector<std::unique_ptr<LoopDevice>> loops;
+  for (const Foreign& kind : foreign) {
+    fs::path image = Folder.Path() / (std::string(kind.IdType) + kind.IdVersion + ".img");
+    std::ofstream(image, std::ios::binary).close();
+    fs::resize_file(image, kForeignBytes);
+    ToolResult made = RunProgram("sh", {"-c", std::string(kind.Made) + " '" + image.string() + "'"});
+    ASSERT_EQ(made.Exit, 0) << made.Err;
+    loops.push_back(std::make_unique<LoopDevice>(image));
+    if (!loops.back()->Attached()) GTEST_SKIP() << "no loop device";
+    devices.push_back({{"name", fs::path(loops.back()->DevicePath()).filename().string()},
+                       {"device", loops.back()->DevicePath()},
+                       {"idType", kind.IdType},
+                       {"idVersion", kind.IdVersion},
+                       {"uuid", std::string("0000-") + kind.IdVersion},
+                       {"size", kForeignBytes},
+                       {"loop", true}});
+  }
+  PrivateDiskService service(Folder.Path(), devices);
+  ASSERT_TRUE(service.IsReady()) << service.Trouble();
+
+  ToolResult listed = RunAsNobody({"list", "--json"});
+  ASSERT_EQ(listed.Exit, 0) << listed.Err;
+  json all = listed.Json();
+  for (size_t i = 0; i < loops.size(); ++i) {
+    SCOPED_TRACE(foreign[i].Reason);
+    json found;
+    for (const json& volume : all["volumes"])
+      if (volume["target"] == loops[i]->DevicePath()) found = volume;
+    ASSERT_FALSE(found.is_null()) << listed.Out;
+    EXPECT_FALSE(found["usable"].get<bool>());
+    EXPECT_EQ(found["reason"], foreign[i].Reason);
+    EXPECT_EQ(found["fileSystem"], foreign[i].FileSystem) << found.dump();
+    EXPECT_EQ(found["sizeBytes"], kForeignBytes) << found.dump();
+    for (const json& open : service.Opens())
+      EXPECT_NE(open["device"], loops[i]->DevicePath()) << open.dump();
+  }
+  // The text list says it on the line below the volume.
+  ToolResult text = RunAsNobody({"list"});
+  ASSERT_EQ(text.Exit, 0) << text.Err;
+  for (size_t i = 0; i < loops.size(); ++i)
+    EXPECT_NE(text.Out.find(loops[i]->DevicePath() + " holds " + foreign[i].FileSystem +
+                            ", neither FAT32 nor NTFS"),
+              std::string::npos)
+        << text.Out;
 }
 
 // A mounted NTFS volume on a loop device that only root may open, as a

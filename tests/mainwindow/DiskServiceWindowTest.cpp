@@ -12,7 +12,8 @@
 // opens only after a prompt, with a notice in the row and in the report,
 // while the user's own run still gets through. Such a volume is listed at
 // start without any prompt, from what the service tells of it, and opened
-// by the user's first command. Needs root (losetup, ntfs-3g), else skipped.
+// by the user's first command. Partitions of other file systems are listed,
+// disabled, with what they hold. Needs root (losetup, ntfs-3g), else skipped.
 #include <gtest/gtest.h>
 
 #include <QTest>
@@ -220,6 +221,71 @@ TEST(DiskServiceWindowTest, AnalyzeAsksToUnmountAndMountsAgainAfterwards) {
   EXPECT_EQ(rig.Messages.Messages().size(), told.size()) << rig.Messages.Messages().back().Text;
 }
 
+
+// Partitions of other file systems stay in the list, after the volumes,
+// disabled, with what they hold; nothing opens them.
+TEST(DiskServiceWindowTest, OtherFileSystemsAreListedDisabledWithWhatTheyHold) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for losetup";
+  FixtureWorld world;
+  LoopDevice ours(world.BlankImage("ours.img"));
+  if (!ours.Attached()) GTEST_SKIP() << "no loop device";
+  struct Foreign {
+    const char* Made; // the tool that makes the file system on an image
+    const char* IdType;
+    const char* IdVersion;
+    const char* FileSystem; // as the program names it
+    const char* Status;
+  };
+  const Foreign foreign[] = {
+      {"mkfs.ext4 -q -F", "ext4", "1.0", "ext4", "not FAT32 or NTFS (ext4)"},
+      {"mkfs.fat -F 16 -s 1", "vfat", "FAT16", "FAT16", "not FAT32 or NTFS (FAT16)"}};
+  json devices = json::array({FatDevice(ours, "5555-EEEE", "OURS", "Quillo Disk")});
+  std::vector<std::unique_ptr<LoopDevice>> loops;
+  for (const Foreign& kind : foreign) {
+    fs::path image = world.Dir.Path() / (std::string(kind.FileSystem) + ".img");
+    std::ofstream(image, std::ios::binary).close();
+    fs::resize_file(image, 8u << 20);
+    ASSERT_TRUE(RunTool(QStringLiteral("sh"),
+                        {"-c", QString::fromStdString(std::string(kind.Made) + " '" +
+                                                      image.string() + "'")}));
+    loops.push_back(std::make_unique<LoopDevice>(image));
+    if (!loops.back()->Attached()) GTEST_SKIP() << "no loop device";
+    json device = FatDevice(*loops.back(), std::string("0000-") + kind.FileSystem,
+                            std::string("L-") + kind.FileSystem, "Quillo Disk");
+    device["idType"] = kind.IdType;
+    device["idVersion"] = kind.IdVersion;
+    devices.push_back(device);
+  }
+  PrivateDiskService service(world.Dir.Path(), devices);
+  ASSERT_TRUE(service.IsReady()) << service.Trouble();
+
+  world.Environment.Discover = true;
+  world.Environment.AskDiskService = true;
+  FormRig rig;
+  DriveTableCatalog catalog(world.Environment);
+  FormServices services = rig.Services();
+  services.Catalog = &catalog;
+  TMainForm form(services);
+  form.show();
+  ASSERT_EQ(form.Volumes().Count(), 1);
+  QTreeWidget* list = form.manualdefrag->manulist;
+  ASSERT_EQ(list->topLevelItemCount(), 1 + int(std::size(foreign)));
+  for (size_t i = 0; i < loops.size(); ++i) {
+    SCOPED_TRACE(foreign[i].Status);
+    QTreeWidgetItem* item = list->topLevelItem(1 + int(i));
+    EXPECT_EQ(item->text(kStatusColumn).toStdString(), foreign[i].Status);
+    EXPECT_EQ(item->flags(), Qt::NoItemFlags);
+    std::string tip = item->toolTip(kStatusColumn).toStdString();
+    for (const std::string& part :
+         {loops[i]->DevicePath(), std::string("Label: L-") + foreign[i].FileSystem,
+          std::string("holds ") + foreign[i].FileSystem})
+      EXPECT_NE(tip.find(part), std::string::npos) << part << " in " << tip;
+    for (const json& open : service.Opens())
+      EXPECT_NE(open["device"], loops[i]->DevicePath()) << open.dump();
+  }
+  // Looked at once: an obstacle that does not pass by itself.
+  EXPECT_EQ(form.Volumes().WaitingCount(), 0);
+}
 
 enum class Unattended { Automatic, Scheduled };
 

@@ -312,9 +312,79 @@ TEST(DriveTable, DiscoveredVolumesKeepTheirLetters) {
   EXPECT_EQ(drives[2].Letter, 'E');
 }
 
-// The disk service names the devices: its FAT32 and NTFS volumes get
-// letters, with their labels and drives; what it says to ignore, removable
-// media, loop devices the system set up and other file systems do not. The
+// Without the disk service, libblkid tells what each device holds: file
+// systems other than FAT32 and NTFS, made by their own tools, are listed
+// under letters of their own and refused with what they hold, without being
+// opened; a device without a file system is not a volume.
+TEST(DriveTable, DiscoveredDevicesOfOtherFileSystemsAreListedWithWhatTheyHold) {
+  TableWorld world;
+  world.Environment.Discover = true;
+  struct Made {
+    const char* Partition;
+    std::string Command; // "" leaves the device blank
+  };
+  const Made made[] = {
+      {"sdv1", "mkfs.ext4 -q -F -L OTHER '%s'"},
+      {"sdw1", "mkfs.fat -F 16 -s 1 -n SMALL '%s'"},
+      {"sdx1", "mkswap '%s'"},
+      {"sdy1", ""},
+  };
+  for (const Made& device : made) {
+    fs::path image = world.Dir.Path() / (std::string(device.Partition) + ".img");
+    WriteWholeFile(image, std::vector<uint8_t>(8u << 20, 0));
+    if (!device.Command.empty()) {
+      std::string command = device.Command;
+      command.replace(command.find("%s"), 2, image.string());
+      ASSERT_EQ(std::system((command + " > /dev/null 2>&1").c_str()), 0) << command;
+    }
+    AddBlockDevice(world, std::string(device.Partition, 3), device.Partition, false, image);
+    // sysfs counts 512-byte sectors.
+    WriteText(world.Environment.SysClassBlock / device.Partition / "size",
+              std::to_string(fs::file_size(image) / 512) + "\n");
+  }
+  fs::path ours = CopyFixture("small", world.Dir.Path());
+  AddBlockDevice(world, "sdz", "sdz1", false, ours);
+
+  DriveTable table(world.Environment);
+  struct Expected {
+    char Letter;
+    const char* Partition;
+    const char* FileSystem;
+    const char* Refusal; // empty: opened
+  };
+  const Expected expected[] = {{'C', "sdv1", "ext4", "not FAT32 or NTFS (ext4)"},
+                               {'D', "sdw1", "FAT16", "not FAT32 or NTFS (FAT16)"},
+                               {'E', "sdx1", "swap", "not FAT32 or NTFS (swap)"},
+                               {'F', "sdz1", "FAT32", ""}};
+  std::vector<DriveTable::Drive> drives = table.Drives();
+  ASSERT_EQ(drives.size(), std::size(expected));
+  for (size_t i = 0; i < drives.size(); ++i) {
+    SCOPED_TRACE(expected[i].Partition);
+    EXPECT_EQ(drives[i].Letter, expected[i].Letter);
+    EXPECT_EQ(drives[i].Location, (world.Environment.DeviceFolder / expected[i].Partition).string());
+    EXPECT_EQ(drives[i].FileSystem, expected[i].FileSystem);
+    if (drives[i].FileSystem != "FAT32") {
+      EXPECT_EQ(drives[i].SizeBytes, 8u << 20);
+    }
+    std::string volume = std::string(1, expected[i].Letter) + ":";
+    std::string why;
+    std::shared_ptr<VolumeDevice> device = table.OpenDevice(volume, why);
+    if (*expected[i].Refusal == '\0') {
+      EXPECT_NE(device, nullptr) << why;
+      continue;
+    }
+    EXPECT_EQ(device, nullptr);
+    EXPECT_EQ(table.BriefRefusal(volume, why).Brief, expected[i].Refusal) << why;
+  }
+  // Remembered by their file systems' UUIDs like any other.
+  std::string remembered = ReadText(world.Environment.ConfigurationFolder / "drives.ini");
+  EXPECT_NE(remembered.find("=C"), std::string::npos) << remembered;
+}
+
+// The disk service names the devices: its volumes get letters, with their
+// labels and drives, those of other file systems (ext4, FAT16) too, refused
+// with what they hold; what it says to ignore, removable media, loop
+// devices the system set up and devices without a file system do not. The
 // devices are never opened here: their paths name nothing.
 TEST(DriveTable, DiskServiceNamesTheVolumesAndTheyKeepTheirLetters) {
   TableWorld world;
@@ -333,13 +403,16 @@ TEST(DriveTable, DiskServiceNamesTheVolumesAndTheyKeepTheirLetters) {
   const Device devices[] = {
       {"qsdq1", "vfat", "FAT32", "AAAA-0001", false, false, false, false}, // C:
       {"qsdq2", "ntfs", "", "0123456789ABCDEF", false, false, false, false}, // D:
-      {"qsdq3", "ext4", "1.0", "e3e3e3e3-0000", false, false, false, false},
-      {"qsdq4", "vfat", "FAT16", "AAAA-0004", false, false, false, false},
+      {"qsdq3", "ext4", "1.0", "e3e3e3e3-0000", false, false, false, false}, // E:
+      {"qsdq4", "vfat", "FAT16", "AAAA-0004", false, false, false, false}, // F:
       {"qsdr1", "vfat", "FAT32", "AAAA-0005", false, true, false, false},
       {"qsds1", "vfat", "FAT32", "AAAA-0006", false, false, false, true},
       {"loop7", "vfat", "FAT32", "AAAA-0007", true, false, true, false},
       // A fixed disk's system partition is a volume like any other.
-      {"qsdt1", "ntfs", "", "FEDCBA9876543210", true, false, false, false}, // E:
+      {"qsdt1", "ntfs", "", "FEDCBA9876543210", true, false, false, false}, // G:
+      // A whole disk with a partition table, and an empty partition.
+      {"qsdt", "", "", "", true, false, false, false},
+      {"qsdt2", "", "", "", true, false, false, false},
   };
   auto describe = [&](const Device& device) {
     return nlohmann::json{{"name", device.Name},
@@ -363,6 +436,9 @@ TEST(DriveTable, DiskServiceNamesTheVolumesAndTheyKeepTheirLetters) {
   struct Expected {
     char Letter;
     const char* Name;
+    const char* FileSystem;
+    // What a list says of it: empty for a volume to open.
+    const char* Refusal = "";
   };
   auto expectDrives = [&](const std::vector<Expected>& expected) {
     DriveTable table(world.Environment);
@@ -375,9 +451,20 @@ TEST(DriveTable, DiskServiceNamesTheVolumesAndTheyKeepTheirLetters) {
       EXPECT_TRUE(drives[i].Discovered);
       EXPECT_EQ(drives[i].Label, std::string("L-") + expected[i].Name);
       EXPECT_EQ(drives[i].Model, std::string("M-") + expected[i].Name);
+      EXPECT_EQ(drives[i].FileSystem, expected[i].FileSystem);
+      if (*expected[i].Refusal == '\0') continue;
+      std::string volume = std::string(1, expected[i].Letter) + ":";
+      std::string why;
+      EXPECT_EQ(table.OpenDevice(volume, why), nullptr);
+      EXPECT_NE(why.find(std::string("holds ") + expected[i].FileSystem), std::string::npos) << why;
+      EXPECT_EQ(table.BriefRefusal(volume, why).Brief, expected[i].Refusal);
     }
   };
-  expectDrives({{'C', "qsdq1"}, {'D', "qsdq2"}, {'E', "qsdt1"}});
+  expectDrives({{'C', "qsdq1", "FAT32"},
+                {'D', "qsdq2", "NTFS"},
+                {'E', "qsdq3", "ext4", "not FAT32 or NTFS (ext4)"},
+                {'F', "qsdq4", "FAT16", "not FAT32 or NTFS (FAT16)"},
+                {'G', "qsdt1", "NTFS"}});
   EXPECT_NE(ReadText(world.Environment.ConfigurationFolder / "drives.ini").find("AAAA-0001=C"),
             std::string::npos);
 
@@ -385,7 +472,12 @@ TEST(DriveTable, DiskServiceNamesTheVolumesAndTheyKeepTheirLetters) {
   // others.
   served.push_back(describe({"qsda1", "vfat", "FAT32", "AAAA-0000", false, false, false, false}));
   service.Replace(served);
-  expectDrives({{'C', "qsdq1"}, {'D', "qsdq2"}, {'E', "qsdt1"}, {'F', "qsda1"}});
+  expectDrives({{'C', "qsdq1", "FAT32"},
+                {'D', "qsdq2", "NTFS"},
+                {'E', "qsdq3", "ext4", "not FAT32 or NTFS (ext4)"},
+                {'F', "qsdq4", "FAT16", "not FAT32 or NTFS (FAT16)"},
+                {'G', "qsdt1", "NTFS"},
+                {'H', "qsda1", "FAT32"}});
 }
 
 TEST(DriveTable, RememberedLettersAreFoundWhateverTheCaseOfTheSerialNumber) {
