@@ -220,9 +220,14 @@ std::vector<ListedVolume> TargetTable::List() {
       volume.FileSystem = drive.FileSystem; // what discovery found: "ext4", "FAT16"
     DiskFreeSpace space;
     if (Drives.GetFreeSpace(root, space)) volume.SizeBytes = space.TotalNumberOfBytes;
-    // Opened as for work, and let go at once: that is the honest answer.
-    std::shared_ptr<VolumeDevice> device = Drives.OpenDevice(volume.Letter, volume.Why);
-    volume.Usable = device != nullptr;
+    // Opened as for work, and let go at once: that is the honest answer. A
+    // list asks nobody for authorisation: a volume that needs it is listed
+    // from what the disk service tells of it, and a command on it asks.
+    std::shared_ptr<VolumeDevice> device =
+        Drives.OpenDevice(volume.Letter, volume.Why, false, false);
+    bool waiting = device && device->OpenNeedsAuthorisation();
+    if (waiting) volume.Why = device->OpenFailure();
+    volume.Usable = device != nullptr && !waiting;
     // A device only the disk service could open is read through it.
     if (device && volume.FileSystem.empty()) volume.FileSystem = FileSystemOf(*device, volume.Letter);
     if (device && volume.SizeBytes == 0 && device->GetFreeSpace(root, space))

@@ -26,6 +26,7 @@ constexpr const char* kUnusable = "cannot be used";
 constexpr const char* kPartitioned = "a partitioned disk: name a partition";
 constexpr const char* kDynamicDisk = "a dynamic disk";
 constexpr const char* kDevicePrefix = "/dev/";
+constexpr const char* kNeedsAuthorisation = "needs authorization";
 
 bool Mentions(const std::string& text, const char* phrase) {
   std::string lower = text;
@@ -62,6 +63,7 @@ RefusalSummary SummariseRefusal(const std::string& location, const std::string& 
       return {source.Path.rfind(kDevicePrefix, 0) == 0 ? kDeviceMissing : kImageMissing};
     return {kUnusable};
   }
+  if (Mentions(why, "needs the user's authorisation")) return {kNeedsAuthorisation};
   if (Mentions(why, " is mounted on ")) return {kMounted, true};
   if (Mentions(why, "in use")) return {kInUse, true};
   if (Mentions(why, "shadow cop")) return {kShadowCopies};

@@ -93,7 +93,7 @@ int OpenThroughDiskService(VolumeSource& source, const DriveEnvironment& environ
   if (needsAuthorisation) {
     source.Described = {NameFileSystem(block.IdType, block.IdVersion), block.IdLabel, block.Size};
     why = "opening " + source.Path +
-          " needs the user's authorisation, which a run nobody attends does not ask for"
+          " needs the user's authorisation, which this opening was not to ask for"
           " (UDisks2: " + refusal + ")";
     return -1;
   }

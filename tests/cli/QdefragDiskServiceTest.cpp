@@ -166,6 +166,39 @@ TEST_F(QdefragWithDiskService, LeavesOutLoopDevicesTheSystemSetUp) {
     EXPECT_NE(volume["target"], loop.DevicePath()) << listed.Out;
 }
 
+// A volume the service opens only after a prompt: the list asks without
+// one and says so, the user's analysis asks with one.
+TEST_F(QdefragWithDiskService, ListsAVolumeThatNeedsAuthorisationWithoutAPrompt) {
+  LoopDevice loop(Image);
+  if (!loop.Attached()) GTEST_SKIP() << "no loop device";
+  ASSERT_EQ(chmod(loop.DevicePath().c_str(), kRootOnly), 0);
+  json devices = Devices(loop.DevicePath(), false);
+  devices[0]["needsPrompt"] = true;
+  PrivateDiskService service(Folder.Path(), devices);
+  ASSERT_TRUE(service.IsReady()) << service.Trouble();
+
+  ToolResult listed = RunAsNobody({"list", "--json"});
+  ASSERT_EQ(listed.Exit, 0) << listed.Err;
+  json found;
+  json all = listed.Json();
+  for (const json& volume : all["volumes"])
+    if (volume["target"] == loop.DevicePath()) found = volume;
+  ASSERT_FALSE(found.is_null()) << listed.Out;
+  EXPECT_FALSE(found["usable"].get<bool>());
+  EXPECT_EQ(found["reason"], "needs authorization") << found.dump();
+  EXPECT_EQ(found["fileSystem"], "FAT32");
+  EXPECT_EQ(found["sizeBytes"], fs::file_size(Image));
+  std::vector<json> opens = service.Opens();
+  ASSERT_FALSE(opens.empty());
+  for (const json& open : opens) EXPECT_TRUE(open["noUserInteraction"].get<bool>()) << open.dump();
+
+  ToolResult analysed = RunAsNobody({"analyze", "--json", found["letter"]});
+  EXPECT_EQ(analysed.Exit, 0) << analysed.Out << analysed.Err;
+  ASSERT_GT(service.Opens().size(), opens.size());
+  EXPECT_FALSE(service.Opens().back()["noUserInteraction"].get<bool>());
+  EXPECT_EQ(service.Opens().back()["mode"], "r");
+}
+
 // Partitions of other file systems are listed with what they hold, and not
 // opened: neither by qdefrag nor by the service on its behalf.
 TEST_F(QdefragWithDiskService, ListsOtherFileSystemsWithWhatTheyHold) {
