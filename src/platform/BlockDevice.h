@@ -37,6 +37,10 @@ public:
   // as one read and one write. A device may do it without bringing the
   // bytes through the caller's memory.
   virtual bool CopyWithin(uint64_t from, uint64_t to, size_t length);
+  // Whether CopyWithin copies without the bytes passing through our memory
+  // (the kernel, within an image file): then a copy per run beats reading
+  // the runs together and writing them.
+  virtual bool CopiesWithin() const { return false; }
   // Reads every piece whole; a device may send them to the disk together.
   // By default, one ReadAt each.
   virtual bool ReadPieces(std::span<const ReadPiece> pieces);

@@ -23,7 +23,10 @@ uint64_t DescriptorSize(int fd) {
 }
 
 FileBlockDevice::FileBlockDevice(int fd, uint64_t offset, uint64_t length, bool readOnly)
-    : Fd(fd), Offset(offset), Length(length), IsReadOnly(readOnly) {}
+    : Fd(fd), Offset(offset), Length(length), IsReadOnly(readOnly) {
+  struct stat info {};
+  KernelCopies = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+}
 
 FileBlockDevice::~FileBlockDevice() {
   if (Fd >= 0) close(Fd);
@@ -80,8 +83,8 @@ bool FileBlockDevice::CopyWithin(uint64_t from, uint64_t to, size_t length) {
   while (KernelCopies && done < length) {
     ssize_t copied = copy_file_range(Fd, &in, Fd, &out, length - done, 0);
     if (copied < 0 && errno == EINTR) continue;
-    // Block devices and some file systems cannot, for good: they take the
-    // plain way from now on. Other failures take it for what is left.
+    // Some file systems cannot, for good: they take the plain way from now
+    // on. Other failures take it for what is left.
     if (copied < 0 && (errno == EINVAL || errno == EXDEV || errno == EOPNOTSUPP ||
                        errno == ENOSYS || errno == EBADF))
       KernelCopies = false;

@@ -33,6 +33,7 @@ public:
   bool Sync() override;
   void StartWriteBack() override;
   bool CopyWithin(uint64_t from, uint64_t to, size_t length) override;
+  bool CopiesWithin() const override { return KernelCopies; }
   bool ReadPieces(std::span<const ReadPiece> pieces) override;
   int Descriptor() const { return Fd; }
 
@@ -43,8 +44,9 @@ private:
   uint64_t Offset;
   uint64_t Length;
   bool IsReadOnly;
-  // Cleared once the kernel cannot copy within this descriptor.
-  bool KernelCopies = true;
+  // Set for image files; cleared once the kernel cannot copy within this
+  // descriptor. Block devices never can.
+  bool KernelCopies = false;
   ScatterReader Scatter;
   std::vector<uint8_t> CopyBuffer;
 };

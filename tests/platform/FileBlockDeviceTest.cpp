@@ -84,6 +84,7 @@ TEST_P(FileBlockDeviceCopy, CopiesWithinItsWindowAndTouchesNothingElse) {
   std::filesystem::path path = WriteImage(dir, expected);
   {
     auto device = Open(path, c.Window, false);
+    EXPECT_TRUE(device->CopiesWithin());
     ASSERT_TRUE(device->CopyWithin(c.From, c.To, c.Length));
     ASSERT_TRUE(device->Sync());
   }
@@ -108,6 +109,7 @@ TEST(FileBlockDeviceCopy, ABlockDeviceCopiesThroughItsBufferAndGathersReads) {
     int fd = open(loop.DevicePath().c_str(), O_RDWR | O_CLOEXEC);
     ASSERT_GE(fd, 0);
     FileBlockDevice device(fd, kWindow, kImageBytes - kWindow, false);
+    EXPECT_FALSE(device.CopiesWithin());
     // The kernel does not copy within a block device: each copy goes through
     // the device's buffer, larger and smaller than the one before.
     for (const CopyCase& c : {CopyCase{0, 0, 2 << 20, 3 * 4096}, CopyCase{0, 8192, 1 << 20, 256 << 10},

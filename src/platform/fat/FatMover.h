@@ -73,10 +73,9 @@ private:
   bool ReadEntry(uint64_t offset, DirEntry& entry);
   static DirEntry WithCluster(const EntrySpot& spot, uint32_t cluster);
   NtStatus CopyData(const Plan& plan);
-  // Copies chain positions [from, to) to their place in the target within
-  // the device, when they are one stretch on disk. False when they are not,
-  // or on any failure.
-  bool CopyStretch(const Plan& plan, size_t from, size_t to);
+  // Copies chain positions [from, to) to their place in the target, run by
+  // run, within the device. False on any failure.
+  bool CopyRuns(const Plan& plan, size_t from, size_t to);
   void WriteNewChain(const Plan& plan);
   void SwitchLink(const Plan& plan);
   void FreeOld(const Plan& plan);

@@ -39,6 +39,7 @@ public:
   // Held entries are not written yet, so this reaches only what was.
   void StartWriteBack() override { Inner.StartWriteBack(); }
   bool CopyWithin(uint64_t from, uint64_t to, size_t length) override;
+  bool CopiesWithin() const override { return Inner.CopiesWithin(); }
   bool ReadPieces(std::span<const ReadPiece> pieces) override;
 
 private:
