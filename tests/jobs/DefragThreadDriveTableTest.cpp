@@ -5,7 +5,8 @@
 // volume, has no file-system type. A job holds its volume only while a
 // command works on it. A loop device the job may not open itself is opened
 // through the desktop's disk service (a stand-in UDisks2 on a private bus):
-// for reading for an analysis, for writing for a pass.
+// for reading for an analysis, for writing for a pass; one it opens only
+// after a prompt is first opened by a command someone attends.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -330,6 +331,84 @@ TEST_P(AccessThroughDiskService, AnAnalysisAsksToReadAndAPassToWrite) {
   EXPECT_EQ(fsck, 0) << facts;
   EXPECT_GT(matching, 0) << facts;
   EXPECT_EQ(mismatching, 0) << facts;
+}
+
+// A volume the service opens only after a prompt, handed out by a look
+// that asks nobody: the job's engine starts without it, an empty map and no
+// figures; a run nobody attends leaves it so, and the first attended
+// command opens it, sizes the map from the job's thread and analyses it.
+TEST(VolumeNeedingAPrompt, IsFirstOpenedByACommandSomeoneAttends) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root for losetup";
+  TempDir dir;
+  fs::path image = dir.Path() / kFat32Image;
+  std::string command = "mkfs.fat -F 32 -s 1 -C '" + image.string() + "' " +
+                        std::to_string(kImageKiB) + " > /dev/null 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  LoopDevice loop(image);
+  if (!loop.Attached()) GTEST_SKIP() << "no loop device";
+  nlohmann::json devices = nlohmann::json::array(
+      {{{"name", fs::path(loop.DevicePath()).filename().string()},
+        {"device", loop.DevicePath()},
+        {"idType", "vfat"},
+        {"idVersion", "FAT32"},
+        {"label", "WAITING"},
+        {"size", fs::file_size(image)},
+        {"loop", true},
+        {"needsPrompt", true}}});
+  PrivateDiskService service(dir.Path(), devices);
+  ASSERT_TRUE(service.IsReady()) << service.Trouble();
+  DeviceOutOfReach outOfReach(loop.DevicePath());
+  ASSERT_TRUE(outOfReach.Active());
+
+  DriveEnvironment environment;
+  environment.ConfigurationFolder = dir.Path() / "config";
+  environment.SysClassBlock = dir.Path() / "sys/class/block";
+  environment.Discover = false;
+  environment.AskDiskService = true;
+  environment.Interactive = true;
+  fs::create_directories(environment.SysClassBlock);
+  WriteText(environment.ConfigurationFolder / "drives.ini",
+            "[drives]\nC=" + loop.DevicePath() + "\n");
+  DriveTable table(environment);
+  std::string why;
+  std::shared_ptr<VolumeDevice> device = table.OpenDevice("C:", why, false, false);
+  ASSERT_NE(device, nullptr) << why;
+  EXPECT_TRUE(device->OpenNeedsAuthorisation());
+  VolumeInformation information;
+  ASSERT_TRUE(device->GetVolumeInformation("C:\\", 10, information));
+  EXPECT_EQ(information.FileSystemName, "FAT32");
+  EXPECT_EQ(information.VolumeLabel, "WAITING");
+
+  ShortSleepClock time;
+  InlineDispatcher dispatcher;
+  RecordingNotifier notifier;
+  DefragThreadOptions options;
+  options.IdlePriority = false;
+  options.ReleaseWhileIdle = true;
+  TDefragThread job("C:", device, EngineServices{time, dispatcher, notifier},
+                    TDefragThread::StandardEngines(), options);
+  device.reset();
+  EXPECT_TRUE(job.AwaitsAuthorisation());
+  EXPECT_FALSE(job.Engine().Map->IsInitialized());
+  EXPECT_EQ(job.Engine().TotalClusters, 0u);
+
+  // Nobody attends: refused without a prompt, and still unopened.
+  job.DefragDeal(jcManualDefrag, dmFast, false);
+  ExpectParks(job);
+  EXPECT_TRUE(job.SkippedUnattended()) << job.OpenRefusal();
+  EXPECT_TRUE(job.AwaitsAuthorisation());
+  for (const nlohmann::json& open : service.Opens())
+    EXPECT_TRUE(open["noUserInteraction"].get<bool>()) << open.dump();
+
+  // Attended: opened with leave to prompt, drawn and analysed.
+  job.AnalyzeDeal(dmFast);
+  ExpectParks(job);
+  ASSERT_EQ(job.PopNotify(), ncAnalyzed) << job.OpenRefusal();
+  EXPECT_FALSE(job.AwaitsAuthorisation());
+  EXPECT_FALSE(service.Opens().back()["noUserInteraction"].get<bool>());
+  EXPECT_TRUE(job.Engine().Map->IsInitialized());
+  EXPECT_GT(job.Engine().TotalClusters, 0u);
+  EXPECT_GE(job.Engine().Map->TotalClusters(), job.Engine().TotalClusters);
 }
 
 INSTANTIATE_TEST_SUITE_P(
