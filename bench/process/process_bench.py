@@ -6,7 +6,7 @@ ratios against the targets, peak memory, write amplification and the load
 average. A bench reports: missing a target never fails the run.
 
   process_bench.py --qdefrag PATH --tool PATH [--work DIR] [--rounds N]
-                   [--files N] [--only fat32|ntfs] [--big-files N]
+                   [--files N] [--only fat32|ntfs] [--big-files N] [--loop]
 
 Measures, per file system:
   analysis   qdefrag analyze --quiet IMAGE   vs  fsck.fat -n / ntfscluster -i
@@ -16,9 +16,13 @@ Measures, per file system:
              hundreds of fragments)  vs  dd conv=fsync of the bytes moved
   writes     bytes the qdefrag process wrote (rusage) / bytes that changed
   memory     peak resident memory (rusage), per file
+With --loop (root), the passes also run on loop devices over the fresh
+copies, as on a disk, against dd conv=fsync to a loop device over a scratch
+file; each device is detached after its run.
 Nothing outside the work folder is written; nothing is mounted.
 """
 import argparse
+import contextlib
 import json
 import os
 import statistics
@@ -141,6 +145,18 @@ def random_source(work, size):
     return path
 
 
+@contextlib.contextmanager
+def loop_device(path):
+    """A loop device over PATH (a file of the work folder), detached on the
+    way out whatever happened."""
+    device = subprocess.run(["losetup", "--find", "--show", path], check=True, capture_output=True,
+                            text=True).stdout.strip()
+    try:
+        yield device
+    finally:
+        subprocess.run(["losetup", "--detach", device], check=True)
+
+
 def volume_of(out):
     report_json = json.loads(out)
     return report_json["volumes"][0]
@@ -210,8 +226,12 @@ def describe_fixture(qdefrag, image, env):
                                           volume["freeBytes"] / (1 << 20), volume["totalBytes"] / (1 << 20)))
 
 
-def passes(fs, qdefrag, image, work, rounds, env):
-    print("%s passes on %s" % (fs, os.path.basename(image)))
+def passes(fs, qdefrag, image, work, rounds, env, loop=False):
+    """Alternating rounds of qdefrag defrag [--optimize] on fresh copies of
+    IMAGE and dd conv=fsync of the bytes moved. With LOOP, both write to loop
+    devices: qdefrag to one over the copy, dd to one over a scratch file."""
+    where = " on loop devices" if loop else ""
+    print("%s passes%s on %s" % (fs, where, os.path.basename(image)))
     describe_fixture(qdefrag, image, env)
     copy = os.path.join(work, "pass-copy.img")
     dd_out = os.path.join(work, "dd-out.bin")
@@ -223,8 +243,11 @@ def passes(fs, qdefrag, image, work, rounds, env):
             fresh_copy(image, copy)
             # Under GNU time for the peak memory: about a millisecond more on
             # a run of a tenth of a second or longer.
-            seconds, usage, code, out = run([qdefrag, "defrag", "--json"] + flags + [copy], env,
-                                            keep_output=True, measure_to=measure_to)
+            argv = [qdefrag, "defrag", "--json"] + flags
+            with contextlib.ExitStack() as stack:
+                target = stack.enter_context(loop_device(copy)) if loop else copy
+                seconds, usage, code, out = run(argv + [target], env, keep_output=True,
+                                                measure_to=measure_to)
             volume = volume_of(out) if out else {}
             if code != 0 or volume.get("outcome") != "defragmented":
                 sys.exit("qdefrag defrag %s failed (exit %d, outcome %s)" % (" ".join(flags), code,
@@ -233,8 +256,9 @@ def passes(fs, qdefrag, image, work, rounds, env):
             peaks.append(peak_of(measure_to))
             reported = moved_by_report(volume)
             changed = changed_bytes(image, copy)
+            # A loop device's writes are the kernel's, not the process's.
             written = usage.ru_oublock * 512
-            if changed:
+            if changed and not loop:
                 amplification.append(written / changed)
             # dd writes what the pass moved: the report's figure, or the bytes
             # that changed when that is more (the optimise pass moves files
@@ -242,8 +266,15 @@ def passes(fs, qdefrag, image, work, rounds, env):
             size = max(reported, changed, BLOCK)
             dd_sizes.append(size)
             source = random_source(work, size)
-            seconds, _, code, _ = run(["dd", "if=" + source, "of=" + dd_out, "bs=1M", "count=%d" % size,
-                                       "iflag=count_bytes", "conv=fsync"])
+            with contextlib.ExitStack() as stack:
+                if loop:
+                    with open(dd_out, "wb") as scratch:
+                        scratch.truncate(size)
+                    target = stack.enter_context(loop_device(dd_out))
+                else:
+                    target = dd_out
+                seconds, _, code, _ = run(["dd", "if=" + source, "of=" + target, "bs=1M", "count=%d" % size,
+                                           "iflag=count_bytes", "conv=fsync"])
             if code != 0:
                 sys.exit("dd failed")
             peer.append(seconds)
@@ -253,7 +284,8 @@ def passes(fs, qdefrag, image, work, rounds, env):
             mode, " ".join(flags), describe(ours), reported / (1 << 20), changed / (1 << 20)))
         print("  %-8s dd conv=fsync %.1f MiB     %s" % ("", statistics.median(dd_sizes) / (1 << 20),
                                                       describe(peer)))
-        report("%s %s pass" % (fs, mode), "%.2f s vs %.2f s" % (statistics.median(ours), statistics.median(peer)),
+        report("%s %s pass%s" % (fs, mode, where),
+               "%.2f s vs %.2f s" % (statistics.median(ours), statistics.median(peer)),
                statistics.median(ours) / statistics.median(peer), TARGETS["pass"])
         if amplification:
             a = statistics.median(amplification)
@@ -277,7 +309,11 @@ def main():
     parser.add_argument("--files", type=int, default=100000, help="files of the analysis images")
     parser.add_argument("--big-files", type=int, default=50, help="big fragmented files of the pass images")
     parser.add_argument("--only", choices=["fat32", "ntfs"])
+    parser.add_argument("--loop", action="store_true",
+                        help="also time the passes on loop devices (root)")
     args = parser.parse_args()
+    if args.loop and os.geteuid() != 0:
+        sys.exit("--loop needs root (losetup)")
     work = os.path.abspath(args.work)
     os.makedirs(work, exist_ok=True)
     home = os.path.join(work, "home")
@@ -306,6 +342,8 @@ def main():
         # deleted filling, which a walk over the MFT must step over.
         analysis(fs, args.qdefrag, fragmented, small + args.big_files, args.rounds, env, label="fragmented image")
         passes(fs, args.qdefrag, fragmented, work, args.rounds, env)
+        if args.loop:
+            passes(fs, args.qdefrag, fragmented, work, args.rounds, env, loop=True)
     print()
     print("%-50s %-24s %7s %8s" % ("measure", "qdefrag vs peer", "ratio", "target"))
     for measure, figure, ratio, target in summary:

@@ -3,7 +3,7 @@
 # Builds qdefrag and the NTFS fixture tool (release settings, our own build
 # folder) and runs the process benches.
 #
-#   bench/process/run.sh [--work DIR] [--rounds N] [--files N] [--only fat32|ntfs]
+#   bench/process/run.sh [--work DIR] [--rounds N] [--files N] [--only fat32|ntfs] [--loop]
 #                        [--big-files N] [--no-build]
 #
 # Fixtures are cached in the work folder (default /tmp/quillo-process-bench),
