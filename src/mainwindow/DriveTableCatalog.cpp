@@ -62,7 +62,7 @@ bool DriveTableCatalog::MountAgain(const std::string& root, std::string& mountPo
 
 VolumeCatalog::Description DriveTableCatalog::Describe(const std::string& root) {
   DriveTable::Description found = Table.Describe(root.substr(0, 2));
-  return {found.Location, found.Label, found.Model};
+  return {found.Location, found.Label, found.Model, found.FileSystem, found.SizeBytes};
 }
 
 bool DriveTableCatalog::CanRemove(const std::string& root) {

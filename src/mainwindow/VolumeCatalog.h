@@ -20,6 +20,10 @@ public:
     std::string Location; // the device or image behind the letter
     std::string Label;
     std::string Model;    // the drive's, where known
+    // What the catalog knows without reading the volume: its file system
+    // and size, for a volume that cannot be used; empty and 0 otherwise.
+    std::string FileSystem;
+    uint64_t SizeBytes = 0;
   };
 
   // Every root the machine names ("C:\", "D:\", ...), in drive-string order,

@@ -160,7 +160,15 @@ void VolumeList::ShowUnusable(const std::string& root, const std::string& why) {
     found->Passing = refusal.Passing;
     item = ManualList->topLevelItem(int(Rows.size() + size_t(found - Unusables.begin())));
   } else {
-    item = new QTreeWidgetItem({QString::fromStdString(root), brief, QString(), QString(), QString()});
+    // What is known of it without reading it (a partition of another file
+    // system): its file system and its size.
+    VolumeCatalog::Description known = Services.Catalog.Describe(root);
+    QString capacity = known.SizeBytes == 0
+                           ? QString()
+                           : QString::fromStdString(CapacityText(
+                                 known.SizeBytes, QLocale().decimalPoint().toStdString()));
+    item = new QTreeWidgetItem({QString::fromStdString(root), brief,
+                                QString::fromStdString(known.FileSystem), capacity, QString()});
     // Shown, never ticked or made current.
     item->setFlags(Qt::NoItemFlags);
     item->setIcon(0, Page.VolumeImage(ManualPage::kOtherVolumeImage));

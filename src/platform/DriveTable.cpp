@@ -249,6 +249,8 @@ DriveTable::Description DriveTable::Describe(const std::string& volumeName) {
     description.Location = entry->Info.Location;
     description.Label = entry->Info.Label;
     description.Model = entry->Info.Model;
+    description.FileSystem = entry->Info.FileSystem;
+    description.SizeBytes = entry->Info.SizeBytes;
   }
   VolumeInformation information;
   if (description.Label.empty() &&

@@ -55,6 +55,10 @@ public:
     std::string Location; // the device or image, as configured or found
     std::string Label;
     std::string Model;    // the drive's, where known
+    // What discovery found, for a volume that is not read ("ext4"), and its
+    // device's size; empty and 0 when not known so.
+    std::string FileSystem;
+    uint64_t SizeBytes = 0;
   };
   // Read without opening the volume for work; empty for an unknown letter.
   Description Describe(const std::string& volumeName);

@@ -254,6 +254,7 @@ TEST(DiskServiceWindowTest, OtherFileSystemsAreListedDisabledWithWhatTheyHold) {
                             std::string("L-") + kind.FileSystem, "Quillo Disk");
     device["idType"] = kind.IdType;
     device["idVersion"] = kind.IdVersion;
+    device["size"] = fs::file_size(image);
     devices.push_back(device);
   }
   PrivateDiskService service(world.Dir.Path(), devices);
@@ -274,6 +275,9 @@ TEST(DiskServiceWindowTest, OtherFileSystemsAreListedDisabledWithWhatTheyHold) {
     SCOPED_TRACE(foreign[i].Status);
     QTreeWidgetItem* item = list->topLevelItem(1 + int(i));
     EXPECT_EQ(item->text(kStatusColumn).toStdString(), foreign[i].Status);
+    EXPECT_EQ(item->text(kFileSystemColumn).toStdString(), foreign[i].FileSystem);
+    EXPECT_EQ(item->text(kCapacityColumn).toStdString(),
+              CapacityText(8u << 20, QLocale().decimalPoint().toStdString()));
     EXPECT_EQ(item->flags(), Qt::NoItemFlags);
     std::string tip = item->toolTip(kStatusColumn).toStdString();
     for (const std::string& part :
