@@ -20,8 +20,9 @@ public:
     std::string Location; // the device or image behind the letter
     std::string Label;
     std::string Model;    // the drive's, where known
-    // What the catalog knows without reading the volume: its file system
-    // and size, for a volume that cannot be used; empty and 0 otherwise.
+    // What the catalog knows without reading the volume (a discovered
+    // device's file system and size), shown for one that cannot be used;
+    // empty and 0 when it knows nothing so.
     std::string FileSystem;
     uint64_t SizeBytes = 0;
   };

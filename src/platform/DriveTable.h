@@ -55,8 +55,8 @@ public:
     std::string Location; // the device or image, as configured or found
     std::string Label;
     std::string Model;    // the drive's, where known
-    // What discovery found, for a volume that is not read ("ext4"), and its
-    // device's size; empty and 0 when not known so.
+    // What discovery found on the device ("ext4"), and the device's size;
+    // empty and 0 for a volume drives.ini names.
     std::string FileSystem;
     uint64_t SizeBytes = 0;
   };
