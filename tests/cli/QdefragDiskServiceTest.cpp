@@ -21,6 +21,7 @@
 #include <sstream>
 
 #include "DiskServiceStandIn.h"
+#include "ForeignFileSystem.h"
 #include "LoopDevice.h"
 #include "TestSupport.h"
 #include "ToolRun.h"
@@ -67,16 +68,27 @@ protected:
   }
 
   json Devices(const std::string& device, bool hintSystem) const {
-    return json::array({{{"name", fs::path(device).filename().string()},
-                         {"device", device},
-                         {"idType", "vfat"},
-                         {"idVersion", "FAT32"},
-                         {"uuid", "1234-ABCD"},
-                         {"label", kLabel},
-                         {"size", fs::file_size(Image)},
-                         {"hintSystem", hintSystem},
-                         {"loop", true},
-                         {"drive", {{"model", kModel}}}}});
+    json volume = ServedLoopVolume(device, "vfat", "FAT32", fs::file_size(Image));
+    volume["uuid"] = "1234-ABCD";
+    volume["label"] = kLabel;
+    volume["hintSystem"] = hintSystem;
+    volume["drive"] = {{"model", kModel}};
+    return json::array({volume});
+  }
+
+  // The device's entry in `qdefrag list --json`; null, with a failure
+  // added, when the list fails or leaves the device out.
+  json ListedVolume(const std::string& device) {
+    ToolResult listed = RunAsNobody({"list", "--json"});
+    if (listed.Exit != 0) {
+      ADD_FAILURE() << "qdefrag list failed: " << listed.Err;
+      return {};
+    }
+    json all = listed.Json();
+    for (const json& volume : all["volumes"])
+      if (volume["target"] == device) return volume;
+    ADD_FAILURE() << device << " is not listed: " << listed.Out << listed.Err;
+    return {};
   }
 
   // qdefrag as the unprivileged user.
@@ -105,13 +117,8 @@ TEST_F(QdefragWithDiskService, FindsTheVolumeAndDefragmentsItThroughOpenDevice) 
     PrivateDiskService service(Folder.Path(), Devices(loop.DevicePath(), false));
     ASSERT_TRUE(service.IsReady()) << service.Trouble();
 
-    ToolResult listed = RunAsNobody({"list", "--json"});
-    ASSERT_EQ(listed.Exit, 0) << listed.Err;
-    json found;
-    json all = listed.Json();
-    for (const json& volume : all["volumes"])
-      if (volume["target"] == loop.DevicePath()) found = volume;
-    ASSERT_FALSE(found.is_null()) << listed.Out;
+    json found = ListedVolume(loop.DevicePath());
+    ASSERT_FALSE(found.is_null());
     EXPECT_EQ(found["fileSystem"], "FAT32");
     EXPECT_GT(found["sizeBytes"].get<uint64_t>(), 0u);
     EXPECT_TRUE(found["usable"].get<bool>()) << found.dump();
@@ -177,13 +184,8 @@ TEST_F(QdefragWithDiskService, ListsAVolumeThatNeedsAuthorisationWithoutAPrompt)
   PrivateDiskService service(Folder.Path(), devices);
   ASSERT_TRUE(service.IsReady()) << service.Trouble();
 
-  ToolResult listed = RunAsNobody({"list", "--json"});
-  ASSERT_EQ(listed.Exit, 0) << listed.Err;
-  json found;
-  json all = listed.Json();
-  for (const json& volume : all["volumes"])
-    if (volume["target"] == loop.DevicePath()) found = volume;
-  ASSERT_FALSE(found.is_null()) << listed.Out;
+  json found = ListedVolume(loop.DevicePath());
+  ASSERT_FALSE(found.is_null());
   EXPECT_FALSE(found["usable"].get<bool>());
   EXPECT_EQ(found["reason"], "needs authorization") << found.dump();
   EXPECT_EQ(found["fileSystem"], "FAT32");
@@ -203,35 +205,20 @@ TEST_F(QdefragWithDiskService, ListsAVolumeThatNeedsAuthorisationWithoutAPrompt)
 // opened: neither by qdefrag nor by the service on its behalf.
 TEST_F(QdefragWithDiskService, ListsOtherFileSystemsWithWhatTheyHold) {
   constexpr uintmax_t kForeignBytes = 8u << 20;
-  struct Foreign {
-    const char* Made;   // the tool that makes the file system on an image
-    const char* IdType;
-    const char* IdVersion;
-    const char* FileSystem; // as the list names it
-    const char* Reason;
-  };
-  const Foreign foreign[] = {
-      {"mkfs.ext4 -q -F", "ext4", "1.0", "ext4", "not FAT32 or NTFS (ext4)"},
-      {"mkfs.fat -F 16 -s 1", "vfat", "FAT16", "FAT16", "not FAT32 or NTFS (FAT16)"}};
+  const auto& foreign = kForeignFileSystems;
   LoopDevice ours(Image);
   if (!ours.Attached()) GTEST_SKIP() << "no loop device";
   json devices = Devices(ours.DevicePath(), false);
   std::vector<std::unique_ptr<LoopDevice>> loops;
-  for (const Foreign& kind : foreign) {
+  for (const ForeignFileSystem& kind : foreign) {
     fs::path image = Folder.Path() / (std::string(kind.IdType) + kind.IdVersion + ".img");
-    std::ofstream(image, std::ios::binary).close();
-    fs::resize_file(image, kForeignBytes);
-    ToolResult made = RunProgram("sh", {"-c", std::string(kind.Made) + " '" + image.string() + "'"});
-    ASSERT_EQ(made.Exit, 0) << made.Err;
+    ASSERT_TRUE(MakeForeignImage(kind, image, kForeignBytes)) << kind.Made;
     loops.push_back(std::make_unique<LoopDevice>(image));
     if (!loops.back()->Attached()) GTEST_SKIP() << "no loop device";
-    devices.push_back({{"name", fs::path(loops.back()->DevicePath()).filename().string()},
-                       {"device", loops.back()->DevicePath()},
-                       {"idType", kind.IdType},
-                       {"idVersion", kind.IdVersion},
-                       {"uuid", std::string("0000-") + kind.IdVersion},
-                       {"size", kForeignBytes},
-                       {"loop", true}});
+    json device =
+        ServedLoopVolume(loops.back()->DevicePath(), kind.IdType, kind.IdVersion, kForeignBytes);
+    device["uuid"] = std::string("0000-") + kind.IdVersion;
+    devices.push_back(device);
   }
   PrivateDiskService service(Folder.Path(), devices);
   ASSERT_TRUE(service.IsReady()) << service.Trouble();
@@ -240,13 +227,13 @@ TEST_F(QdefragWithDiskService, ListsOtherFileSystemsWithWhatTheyHold) {
   ASSERT_EQ(listed.Exit, 0) << listed.Err;
   json all = listed.Json();
   for (size_t i = 0; i < loops.size(); ++i) {
-    SCOPED_TRACE(foreign[i].Reason);
+    SCOPED_TRACE(foreign[i].Refusal);
     json found;
     for (const json& volume : all["volumes"])
       if (volume["target"] == loops[i]->DevicePath()) found = volume;
     ASSERT_FALSE(found.is_null()) << listed.Out;
     EXPECT_FALSE(found["usable"].get<bool>());
-    EXPECT_EQ(found["reason"], foreign[i].Reason);
+    EXPECT_EQ(found["reason"], foreign[i].Refusal);
     EXPECT_EQ(found["fileSystem"], foreign[i].FileSystem) << found.dump();
     EXPECT_EQ(found["sizeBytes"], kForeignBytes) << found.dump();
     for (const json& open : service.Opens())
@@ -291,26 +278,19 @@ protected:
   }
 
   json MountedDevices(const std::string& device) const {
-    return json::array({{{"name", fs::path(device).filename().string()},
-                         {"device", device},
-                         {"idType", "ntfs"},
-                         {"uuid", "51D0C0DE0BADF00D"},
-                         {"label", "STICK"},
-                         {"size", fs::file_size(NtfsImage)},
-                         {"loop", true},
-                         {"mountAt", MountedAt.string()},
-                         {"mountRoot", MountRoot.string()},
-                         {"drive", {{"model", kModel}}}}});
+    json volume = ServedLoopVolume(device, "ntfs", "", fs::file_size(NtfsImage));
+    volume["uuid"] = "51D0C0DE0BADF00D";
+    volume["label"] = "STICK";
+    volume["mountAt"] = MountedAt.string();
+    volume["mountRoot"] = MountRoot.string();
+    volume["drive"] = {{"model", kModel}};
+    return json::array({volume});
   }
 
   // The letter the drive table gave the device.
   std::string LetterOf(const std::string& device) {
-    ToolResult listed = RunAsNobody({"list", "--json"});
-    json all = listed.Json();
-    for (const json& volume : all["volumes"])
-      if (volume["target"] == device) return volume["letter"];
-    ADD_FAILURE() << device << " is not listed: " << listed.Out << listed.Err;
-    return {};
+    json volume = ListedVolume(device);
+    return volume.is_null() ? std::string() : volume["letter"].get<std::string>();
   }
 
   // Attaches the image to a loop device (root's alone with `rootOnly`, as

@@ -230,6 +230,20 @@ INSTANTIATE_TEST_SUITE_P(Storage, VolumeHeldWhileWorking,
 
 // ---------------------------------------------------------------- disk service
 
+// A drive table with C: on the device, with leave to ask the disk service
+// and to prompt.
+DriveEnvironment ServiceEnvironment(const fs::path& dir, const std::string& device) {
+  DriveEnvironment environment;
+  environment.ConfigurationFolder = dir / "config";
+  environment.SysClassBlock = dir / "sys/class/block";
+  environment.Discover = false;
+  environment.AskDiskService = true;
+  environment.Interactive = true;
+  fs::create_directories(environment.SysClassBlock);
+  WriteText(environment.ConfigurationFolder / "drives.ini", "[drives]\nC=" + device + "\n");
+  return environment;
+}
+
 struct AccessCase {
   const char* Name;
   bool ReleaseWhileIdle;
@@ -254,12 +268,7 @@ TEST_P(AccessThroughDiskService, AnAnalysisAsksToReadAndAPassToWrite) {
     LoopDevice loop(image);
     if (!loop.Attached()) GTEST_SKIP() << "no loop device";
     nlohmann::json devices = nlohmann::json::array(
-        {{{"name", fs::path(loop.DevicePath()).filename().string()},
-          {"device", loop.DevicePath()},
-          {"idType", "vfat"},
-          {"idVersion", "FAT32"},
-          {"size", fs::file_size(image)},
-          {"loop", true}}});
+        {ServedLoopVolume(loop.DevicePath(), "vfat", "FAT32", fs::file_size(image))});
     PrivateDiskService service(dir.Path(), devices);
     ASSERT_TRUE(service.IsReady()) << service.Trouble();
     // From here on this thread and the job's cannot open the device
@@ -267,16 +276,7 @@ TEST_P(AccessThroughDiskService, AnAnalysisAsksToReadAndAPassToWrite) {
     DeviceOutOfReach outOfReach(loop.DevicePath());
     ASSERT_TRUE(outOfReach.Active());
 
-    DriveEnvironment environment;
-    environment.ConfigurationFolder = dir.Path() / "config";
-    environment.SysClassBlock = dir.Path() / "sys/class/block";
-    environment.Discover = false;
-    environment.AskDiskService = true;
-    environment.Interactive = true;
-    fs::create_directories(environment.SysClassBlock);
-    WriteText(environment.ConfigurationFolder / "drives.ini",
-              "[drives]\nC=" + loop.DevicePath() + "\n");
-    DriveTable table(environment);
+    DriveTable table(ServiceEnvironment(dir.Path(), loop.DevicePath()));
     ShortSleepClock time;
     InlineDispatcher dispatcher;
     RecordingNotifier notifier;
@@ -346,30 +346,15 @@ TEST(VolumeNeedingAPrompt, IsFirstOpenedByACommandSomeoneAttends) {
   ASSERT_EQ(std::system(command.c_str()), 0);
   LoopDevice loop(image);
   if (!loop.Attached()) GTEST_SKIP() << "no loop device";
-  nlohmann::json devices = nlohmann::json::array(
-      {{{"name", fs::path(loop.DevicePath()).filename().string()},
-        {"device", loop.DevicePath()},
-        {"idType", "vfat"},
-        {"idVersion", "FAT32"},
-        {"label", "WAITING"},
-        {"size", fs::file_size(image)},
-        {"loop", true},
-        {"needsPrompt", true}}});
-  PrivateDiskService service(dir.Path(), devices);
+  nlohmann::json served = ServedLoopVolume(loop.DevicePath(), "vfat", "FAT32", fs::file_size(image));
+  served["label"] = "WAITING";
+  served["needsPrompt"] = true;
+  PrivateDiskService service(dir.Path(), nlohmann::json::array({served}));
   ASSERT_TRUE(service.IsReady()) << service.Trouble();
   DeviceOutOfReach outOfReach(loop.DevicePath());
   ASSERT_TRUE(outOfReach.Active());
 
-  DriveEnvironment environment;
-  environment.ConfigurationFolder = dir.Path() / "config";
-  environment.SysClassBlock = dir.Path() / "sys/class/block";
-  environment.Discover = false;
-  environment.AskDiskService = true;
-  environment.Interactive = true;
-  fs::create_directories(environment.SysClassBlock);
-  WriteText(environment.ConfigurationFolder / "drives.ini",
-            "[drives]\nC=" + loop.DevicePath() + "\n");
-  DriveTable table(environment);
+  DriveTable table(ServiceEnvironment(dir.Path(), loop.DevicePath()));
   std::string why;
   std::shared_ptr<VolumeDevice> device = table.OpenDevice("C:", why, false, false);
   ASSERT_NE(device, nullptr) << why;

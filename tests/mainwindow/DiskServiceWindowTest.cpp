@@ -27,6 +27,7 @@
 #include "DeviceOutOfReach.h"
 #include "DiskServiceStandIn.h"
 #include "FixtureWorld.h"
+#include "ForeignFileSystem.h"
 #include "LoopDevice.h"
 #include "WindowTestSupport.h"
 #include "mainwindow/DeviceWatch.h"
@@ -51,16 +52,30 @@ constexpr int kCapacityColumn = 3;
 // A FAT32 volume of a loop device as the service describes it.
 json FatDevice(const LoopDevice& loop, const std::string& uuid, const std::string& label,
                const std::string& model) {
-  return {{"name", fs::path(loop.DevicePath()).filename().string()},
-          {"device", loop.DevicePath()},
-          {"idType", "vfat"},
-          {"idVersion", "FAT32"},
-          {"uuid", uuid},
-          {"label", label},
-          {"size", 40u << 20},
-          {"loop", true},
-          {"drive", {{"model", model}}}};
+  json device = ServedLoopVolume(loop.DevicePath(), "vfat", "FAT32", 40u << 20);
+  device["uuid"] = uuid;
+  device["label"] = label;
+  device["drive"] = {{"model", model}};
+  return device;
 }
+
+// The window over a drive table of the world's environment; the rig
+// provides its other services.
+struct CatalogWindow {
+  explicit CatalogWindow(const DriveEnvironment& environment) : Catalog(environment) {}
+  // Starts the window; `adjust` changes its services first.
+  TMainForm& Open(const std::function<void(FormServices&)>& adjust = {}) {
+    FormServices services = Rig.Services();
+    services.Catalog = &Catalog;
+    if (adjust) adjust(services);
+    Form = std::make_unique<TMainForm>(services);
+    return *Form;
+  }
+
+  FormRig Rig;
+  DriveTableCatalog Catalog;
+  std::unique_ptr<TMainForm> Form; // goes first
+};
 
 // The row whose tooltip names the device, or -1.
 int RowOf(TMainForm& form, const std::string& device) {
@@ -85,12 +100,9 @@ TEST(DiskServiceWindowTest, PluggedDevicesComeAndGoWithTheirLabelsAndDrives) {
 
   world.Environment.Discover = true;
   world.Environment.AskDiskService = true;
-  FormRig rig;
-  DriveTableCatalog catalog(world.Environment);
-  FormServices services = rig.Services();
-  services.Catalog = &catalog;
-  TMainForm form(services);
-  DeviceWatch watch(catalog.WatchedFile(), nullptr, true);
+  CatalogWindow window(world.Environment);
+  TMainForm& form = window.Open();
+  DeviceWatch watch(window.Catalog.WatchedFile(), nullptr, true);
   ASSERT_TRUE(watch.WatchesDiskService());
   QObject::connect(&watch, &DeviceWatch::VolumesChanged, &form, &TMainForm::RefreshVolumes);
   form.show();
@@ -143,32 +155,26 @@ TEST(DiskServiceWindowTest, AnalyzeAsksToUnmountAndMountsAgainAfterwards) {
   MountCleanup cleanup(loop.DevicePath());
   fs::path mountedAt = world.Dir.Path() / "desktop" / kLabel;
   fs::path mountRoot = world.Dir.Path() / "media";
-  json devices = json::array({{{"name", fs::path(loop.DevicePath()).filename().string()},
-                               {"device", loop.DevicePath()},
-                               {"idType", "ntfs"},
-                               {"label", kLabel},
-                               {"size", kImageBytes},
-                               {"loop", true},
-                               {"mountAt", mountedAt.string()},
-                               {"mountRoot", mountRoot.string()}}});
-  PrivateDiskService service(world.Dir.Path(), devices);
+  json device = ServedLoopVolume(loop.DevicePath(), "ntfs", "", kImageBytes);
+  device["label"] = kLabel;
+  device["mountAt"] = mountedAt.string();
+  device["mountRoot"] = mountRoot.string();
+  PrivateDiskService service(world.Dir.Path(), json::array({device}));
   ASSERT_TRUE(service.IsReady()) << service.Trouble();
   ASSERT_EQ(MountPointNow(loop.DevicePath()), mountedAt.string());
 
   // The kernel's own mount table, as on a desktop.
   world.Environment.MountInfo = "/proc/self/mountinfo";
   world.WriteDrives("C=" + loop.DevicePath() + "\n");
-  FormRig rig;
-  DriveTableCatalog catalog(world.Environment);
-  FormServices services = rig.Services();
-  services.Catalog = &catalog;
+  CatalogWindow window(world.Environment);
   std::vector<std::string> questions;
   bool answer = false;
-  services.ConfirmUnmount = [&](const std::string& question) {
-    questions.push_back(question);
-    return answer;
-  };
-  TMainForm form(services);
+  TMainForm& form = window.Open([&](FormServices& services) {
+    services.ConfirmUnmount = [&](const std::string& question) {
+      questions.push_back(question);
+      return answer;
+    };
+  });
   ASSERT_EQ(form.Volumes().Count(), 1) << RowTexts(form.manualdefrag->manulist, 0)[1];
   form.show();
   QTreeWidgetItem* row = form.Volumes().Item(0);
@@ -198,7 +204,7 @@ TEST(DiskServiceWindowTest, AnalyzeAsksToUnmountAndMountsAgainAfterwards) {
     QTest::mouseClick(form.manualdefrag->ManuAnalyzeBtn, Qt::LeftButton);
   }
   ASSERT_EQ(questions.size(), 2u);
-  std::vector<RecordedMessage> told = rig.Messages.Messages();
+  std::vector<RecordedMessage> told = window.Rig.Messages.Messages();
   ASSERT_FALSE(told.empty());
   EXPECT_NE(told.back().Text.find("C: cannot be unmounted"), std::string::npos) << told.back().Text;
   EXPECT_NE(told.back().Text.find("target is busy"), std::string::npos) << told.back().Text;
@@ -218,7 +224,8 @@ TEST(DiskServiceWindowTest, AnalyzeAsksToUnmountAndMountsAgainAfterwards) {
   EXPECT_TRUE(job.OpenRefusal().empty()) << job.OpenRefusal();
   EXPECT_GT(job.Engine().Report->FileCount, 0) << "the analysis saw the volume's files";
   ASSERT_TRUE(PumpUntil([&] { return row->text(kStatusColumn) == "Mounted"; }));
-  EXPECT_EQ(rig.Messages.Messages().size(), told.size()) << rig.Messages.Messages().back().Text;
+  EXPECT_EQ(window.Rig.Messages.Messages().size(), told.size())
+      << window.Rig.Messages.Messages().back().Text;
 }
 
 
@@ -229,25 +236,12 @@ TEST(DiskServiceWindowTest, OtherFileSystemsAreListedDisabledWithWhatTheyHold) {
   FixtureWorld world;
   LoopDevice ours(world.BlankImage("ours.img"));
   if (!ours.Attached()) GTEST_SKIP() << "no loop device";
-  struct Foreign {
-    const char* Made; // the tool that makes the file system on an image
-    const char* IdType;
-    const char* IdVersion;
-    const char* FileSystem; // as the program names it
-    const char* Status;
-  };
-  const Foreign foreign[] = {
-      {"mkfs.ext4 -q -F", "ext4", "1.0", "ext4", "not FAT32 or NTFS (ext4)"},
-      {"mkfs.fat -F 16 -s 1", "vfat", "FAT16", "FAT16", "not FAT32 or NTFS (FAT16)"}};
+  const auto& foreign = kForeignFileSystems;
   json devices = json::array({FatDevice(ours, "5555-EEEE", "OURS", "Quillo Disk")});
   std::vector<std::unique_ptr<LoopDevice>> loops;
-  for (const Foreign& kind : foreign) {
+  for (const ForeignFileSystem& kind : foreign) {
     fs::path image = world.Dir.Path() / (std::string(kind.FileSystem) + ".img");
-    std::ofstream(image, std::ios::binary).close();
-    fs::resize_file(image, 8u << 20);
-    ASSERT_TRUE(RunTool(QStringLiteral("sh"),
-                        {"-c", QString::fromStdString(std::string(kind.Made) + " '" +
-                                                      image.string() + "'")}));
+    ASSERT_TRUE(MakeForeignImage(kind, image, 8u << 20)) << kind.Made;
     loops.push_back(std::make_unique<LoopDevice>(image));
     if (!loops.back()->Attached()) GTEST_SKIP() << "no loop device";
     json device = FatDevice(*loops.back(), std::string("0000-") + kind.FileSystem,
@@ -262,19 +256,16 @@ TEST(DiskServiceWindowTest, OtherFileSystemsAreListedDisabledWithWhatTheyHold) {
 
   world.Environment.Discover = true;
   world.Environment.AskDiskService = true;
-  FormRig rig;
-  DriveTableCatalog catalog(world.Environment);
-  FormServices services = rig.Services();
-  services.Catalog = &catalog;
-  TMainForm form(services);
+  CatalogWindow window(world.Environment);
+  TMainForm& form = window.Open();
   form.show();
   ASSERT_EQ(form.Volumes().Count(), 1);
   QTreeWidget* list = form.manualdefrag->manulist;
   ASSERT_EQ(list->topLevelItemCount(), 1 + int(std::size(foreign)));
   for (size_t i = 0; i < loops.size(); ++i) {
-    SCOPED_TRACE(foreign[i].Status);
+    SCOPED_TRACE(foreign[i].Refusal);
     QTreeWidgetItem* item = list->topLevelItem(1 + int(i));
-    EXPECT_EQ(item->text(kStatusColumn).toStdString(), foreign[i].Status);
+    EXPECT_EQ(item->text(kStatusColumn).toStdString(), foreign[i].Refusal);
     EXPECT_EQ(item->text(kFileSystemColumn).toStdString(), foreign[i].FileSystem);
     EXPECT_EQ(item->text(kCapacityColumn).toStdString(),
               CapacityText(8u << 20, QLocale().decimalPoint().toStdString()));
@@ -317,9 +308,7 @@ TEST_P(UnattendedRunOnDiskService, SkipsAVolumeThatNeedsAPromptWhileAnAttendedRu
   FixtureWorld world;
   fs::path image = world.Dir.Path() / "system.img";
   fs::path manifest = world.Dir.Path() / "system.manifest";
-  ASSERT_TRUE(Fixture({"make", "--profile", "small", "--image",
-                       QString::fromStdString(image.string()), "--manifest",
-                       QString::fromStdString(manifest.string())}));
+  ASSERT_TRUE(MakeSmallFixture(image, manifest));
   LoopDevice loop(image);
   if (!loop.Attached()) GTEST_SKIP() << "no loop device";
   json device = FatDevice(loop, "3333-CCCC", "SYSTEM", "Quillo System Disk");
@@ -335,16 +324,13 @@ TEST_P(UnattendedRunOnDiskService, SkipsAVolumeThatNeedsAPromptWhileAnAttendedRu
   world.Environment.AskDiskService = true;
   world.Environment.Interactive = true;
   world.WriteDrives("C=" + loop.DevicePath() + "\nsystem=C\n");
-  FormRig rig;
-  rig.EditSettings([&](TSetting& settings) {
+  CatalogWindow window(world.Environment);
+  window.Rig.EditSettings([&](TSetting& settings) {
     settings.EnableQuilloDefrag = c.Kind == Unattended::Automatic;
     settings.scheduledisk = "C";
   });
-  if (c.Kind == Unattended::Scheduled) rig.Arguments = {"/Schedule"};
-  DriveTableCatalog catalog(world.Environment);
-  FormServices services = rig.Services();
-  services.Catalog = &catalog;
-  TMainForm form(services);
+  if (c.Kind == Unattended::Scheduled) window.Rig.Arguments = {"/Schedule"};
+  TMainForm& form = window.Open();
   ASSERT_EQ(form.Volumes().Count(), 1);
   TDefragThread& job = form.Volumes().Job(0);
   QTreeWidgetItem* row = form.Volumes().Item(0);
@@ -378,7 +364,7 @@ TEST_P(UnattendedRunOnDiskService, SkipsAVolumeThatNeedsAPromptWhileAnAttendedRu
     EXPECT_EQ(report.Line(), form.Language().Lookup(messages::kSkippedNeedsAuthorization));
     EXPECT_EQ(report.Line(), "Skipped: access needs authorization");
   }
-  EXPECT_TRUE(rig.Messages.Messages().empty());
+  EXPECT_TRUE(window.Rig.Messages.Messages().empty());
   EXPECT_EQ(form.Settings->LastDefragTime[size_t(TSetting::DriveIndex('C'))], 0);
 
   // The user's own analysis may prompt, and gets through.
@@ -443,9 +429,7 @@ TEST_P(VolumeNeedingAuthorisation, IsListedWithoutAPromptAndOpenedByTheUsersFirs
   FixtureWorld world;
   fs::path image = world.Dir.Path() / "desktop.img";
   fs::path manifest = world.Dir.Path() / "desktop.manifest";
-  ASSERT_TRUE(Fixture({"make", "--profile", "small", "--image",
-                       QString::fromStdString(image.string()), "--manifest",
-                       QString::fromStdString(manifest.string())}));
+  ASSERT_TRUE(MakeSmallFixture(image, manifest));
   // What the analysis must draw: that of the same volume read directly.
   fs::path copy = world.Dir.Path() / "reference.img";
   fs::copy_file(image, copy);
@@ -469,12 +453,10 @@ TEST_P(VolumeNeedingAuthorisation, IsListedWithoutAPromptAndOpenedByTheUsersFirs
       world.Environment.Discover = true;
     else
       world.WriteDrives("C=" + loop.DevicePath() + "\n");
-    FormRig rig;
-    DriveTableCatalog catalog(world.Environment);
-    FormServices services = rig.Services();
-    services.Catalog = &catalog;
-    services.ConfirmWrite = [](const std::string&) { return WriteAnswer{true, false}; };
-    TMainForm form(services);
+    CatalogWindow window(world.Environment);
+    TMainForm& form = window.Open([](FormServices& services) {
+      services.ConfirmWrite = [](const std::string&) { return WriteAnswer{true, false}; };
+    });
     ASSERT_EQ(form.Volumes().Count(), 1) << RowTexts(form.manualdefrag->manulist, 0)[1];
     form.show();
     TDefragThread& job = form.Volumes().Job(0);
@@ -526,14 +508,7 @@ TEST_P(VolumeNeedingAuthorisation, IsListedWithoutAPromptAndOpenedByTheUsersFirs
     EXPECT_GT(job.Engine().Report->DefraggedFileCount.load(), 0);
   }
   // Detached: a sound volume with every file as it was.
-  std::optional<std::string> check =
-      Fixture({"check", "--image", QString::fromStdString(image.string()), "--manifest",
-               QString::fromStdString(manifest.string())});
-  ASSERT_TRUE(check);
-  FixtureCheck found = ParseFixtureCheck(*check);
-  EXPECT_EQ(found.Fsck, 0) << *check;
-  EXPECT_GT(found.Good, 0) << *check;
-  EXPECT_EQ(found.Bad, 0) << *check;
+  ExpectSoundFixture(image, manifest);
 }
 
 INSTANTIATE_TEST_SUITE_P(Volumes, VolumeNeedingAuthorisation,

@@ -71,8 +71,7 @@ TEST(FixtureRunTest, DefragAndOptimizeOnAFat32ImageEndsInTheReportWindow) {
   FixtureWorld world;
   fs::path image = world.Dir.Path() / "fat32.img";
   fs::path manifest = world.Dir.Path() / "fat32.manifest";
-  ASSERT_TRUE(Fixture({"make", "--profile", "small", "--image", QString::fromStdString(image.string()),
-                       "--manifest", QString::fromStdString(manifest.string())}));
+  ASSERT_TRUE(MakeSmallFixture(image, manifest));
   world.WriteDrives("C=" + image.string() + "\n");
 
   WindowsOnTable on(world);
@@ -118,23 +117,7 @@ TEST(FixtureRunTest, DefragAndOptimizeOnAFat32ImageEndsInTheReportWindow) {
 
   // Checked by fsck.fat and mcopy once the window has let the image go.
   windows.reset();
-  std::optional<std::string> check =
-      Fixture({"check", "--image", QString::fromStdString(image.string()), "--manifest",
-               QString::fromStdString(manifest.string())});
-  ASSERT_TRUE(check);
-  std::istringstream facts(*check);
-  std::string fact;
-  int fsck = -1;
-  int good = 0;
-  int bad = -1;
-  while (facts >> fact) {
-    if (fact == "FSCK") facts >> fsck;
-    if (fact == "CONTENT") facts >> good >> bad;
-    std::getline(facts, fact);
-  }
-  EXPECT_EQ(fsck, 0) << *check;
-  EXPECT_GT(good, 0);
-  EXPECT_EQ(bad, 0) << *check;
+  ExpectSoundFixture(image, manifest);
 }
 
 // The NTFS fixture image is made once per build by the NTFS tests' target.

@@ -59,6 +59,29 @@ inline FixtureCheck ParseFixtureCheck(const std::string& output) {
   return result;
 }
 
+// A FAT32 image of the fixture script's small profile at `image`, its files
+// listed in `manifest`; false when the script failed.
+inline bool MakeSmallFixture(const std::filesystem::path& image,
+                             const std::filesystem::path& manifest) {
+  return Fixture({"make", "--profile", "small", "--image", QString::fromStdString(image.string()),
+                  "--manifest", QString::fromStdString(manifest.string())})
+      .has_value();
+}
+
+// Expects the fixture script to find the image sound: fsck.fat -n clean and
+// every file of the manifest reading back as written.
+inline void ExpectSoundFixture(const std::filesystem::path& image,
+                               const std::filesystem::path& manifest) {
+  std::optional<std::string> check =
+      Fixture({"check", "--image", QString::fromStdString(image.string()), "--manifest",
+               QString::fromStdString(manifest.string())});
+  ASSERT_TRUE(check);
+  FixtureCheck found = ParseFixtureCheck(*check);
+  EXPECT_EQ(found.Fsck, 0) << *check;
+  EXPECT_GT(found.Good, 0) << *check;
+  EXPECT_EQ(found.Bad, 0) << *check;
+}
+
 // A drive table in a folder of its own that sees no block device.
 class FixtureWorld {
 public:

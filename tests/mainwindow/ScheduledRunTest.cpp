@@ -28,8 +28,7 @@ TEST(ScheduledRunTest, ScheduledStartDefragmentsExactlyTheScheduledVolumes) {
   const fs::path manifest = world.Dir.Path() / "fat32.manifest";
   const fs::path imageC = world.Dir.Path() / "c.img";
   const fs::path imageD = world.Dir.Path() / "d.img";
-  ASSERT_TRUE(Fixture({"make", "--profile", "small", "--image", QString::fromStdString(imageC.string()),
-                       "--manifest", QString::fromStdString(manifest.string())}));
+  ASSERT_TRUE(MakeSmallFixture(imageC, manifest));
   // Two volumes alike, fragmented the same way.
   fs::copy_file(imageC, imageD);
   const QByteArray before = Digest(imageC);
@@ -69,14 +68,7 @@ TEST(ScheduledRunTest, ScheduledStartDefragmentsExactlyTheScheduledVolumes) {
   // file reading back as written.
   EXPECT_EQ(Digest(imageC), before);
   EXPECT_NE(Digest(imageD), before);
-  std::optional<std::string> check =
-      Fixture({"check", "--image", QString::fromStdString(imageD.string()), "--manifest",
-               QString::fromStdString(manifest.string())});
-  ASSERT_TRUE(check);
-  FixtureCheck facts = ParseFixtureCheck(*check);
-  EXPECT_EQ(facts.Fsck, 0) << *check;
-  EXPECT_GT(facts.Good, 0);
-  EXPECT_EQ(facts.Bad, 0) << *check;
+  ExpectSoundFixture(imageD, manifest);
 }
 
 } // namespace

@@ -137,6 +137,18 @@ std::vector<std::string> PrivateDiskService::CallNames() const {
   return names;
 }
 
+nlohmann::json ServedLoopVolume(const std::string& device, const std::string& idType,
+                                const std::string& idVersion, uintmax_t size) {
+  nlohmann::json volume = {{"name", fs::path(device).filename().string()},
+                           {"device", device},
+                           {"idType", idType},
+                           {"size", size},
+                           {"loop", true}};
+  // NTFS has no version the service tells.
+  if (!idVersion.empty()) volume["idVersion"] = idVersion;
+  return volume;
+}
+
 std::string MountPointNow(const std::string& device) {
   std::istringstream lines(ReadFile("/proc/self/mountinfo"));
   for (std::string line; std::getline(lines, line);) {

@@ -7,6 +7,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -46,6 +47,12 @@ private:
   pid_t Service = -1;
   bool Ready = false;
 };
+
+// A loop device's volume as the service describes it: name, device node,
+// file system and size. A test adds what else the service tells of it
+// (label, uuid, drive, needsPrompt, mountAt...).
+nlohmann::json ServedLoopVolume(const std::string& device, const std::string& idType,
+                                const std::string& idVersion, uintmax_t size);
 
 // Where the device is mounted now, from /proc/self/mountinfo; empty when
 // it is not.
