@@ -190,8 +190,17 @@ TEST_F(RunningWindowTest, StopAndExitStopsBusyJobsAndQuits) {
   ASSERT_TRUE(PumpUntil([&] { return Analysis.ArrivalCount() >= 1; }));
 
   // The message arrives while the application's loop runs, and ends it.
+  // A sender that cannot be started (its program missing or being written,
+  // as while a build links it again) sends nothing: that ends the loop at
+  // once with its reason, rather than as a window that never quit.
   bool quitByMessage = false;
   QProcess sender;
+  std::string senderTrouble;
+  QObject::connect(&sender, &QProcess::errorOccurred, [&](QProcess::ProcessError error) {
+    if (error != QProcess::FailedToStart) return;
+    senderTrouble = sender.errorString().toStdString();
+    QCoreApplication::exit(1);
+  });
   QTimer::singleShot(0, [&] {
     sender.start(QStringLiteral(QDEFRAG_PATH), {"window", "--stop-and-exit"});
   });
@@ -200,6 +209,8 @@ TEST_F(RunningWindowTest, StopAndExitStopsBusyJobsAndQuits) {
   QObject::connect(&guard, &QTimer::timeout, [&] { QCoreApplication::exit(1); });
   guard.start(std::chrono::seconds(60));
   quitByMessage = QCoreApplication::exec() == 0;
+  ASSERT_EQ(senderTrouble, "") << QDEFRAG_PATH << " did not start (exit code "
+                               << sender.exitCode() << ")";
   EXPECT_TRUE(quitByMessage);
   // The sender may have ended while the loop still ran.
   if (sender.state() != QProcess::NotRunning) {
