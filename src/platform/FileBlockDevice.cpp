@@ -91,12 +91,7 @@ bool FileBlockDevice::CopyWithin(uint64_t from, uint64_t to, size_t length) {
     if (copied <= 0) break;
     done += size_t(copied);
   }
-  if (done == length) return true;
-  // Through a buffer kept between copies: fresh pages for every copy cost
-  // more than the copying (block devices take this way every time).
-  if (CopyBuffer.size() < length - done) CopyBuffer.resize(length - done);
-  return ReadAt(from + done, CopyBuffer.data(), length - done) &&
-         WriteAt(to + done, CopyBuffer.data(), length - done);
+  return done == length || BlockDevice::CopyWithin(from + done, to + done, length - done);
 }
 
 bool FileBlockDevice::ReadPieces(std::span<const ReadPiece> pieces) {

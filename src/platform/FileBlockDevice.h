@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "platform/BlockDevice.h"
 #include "platform/ScatterReader.h"
@@ -48,7 +47,6 @@ private:
   // descriptor. Block devices never can.
   bool KernelCopies = false;
   ScatterReader Scatter;
-  std::vector<uint8_t> CopyBuffer;
 };
 
 // The size in bytes of an open image or block device; 0 when unknown.

@@ -32,6 +32,7 @@ public:
 
 protected:
   BlockDevice& Target() { return Inner; }
+  const BlockDevice& Target() const { return Inner; }
 
 private:
   std::unique_ptr<BlockDevice> Owned;

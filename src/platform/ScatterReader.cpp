@@ -111,11 +111,6 @@ ScatterReader::ScatterReader(Way way) : Chosen(way) {}
 
 ScatterReader::~ScatterReader() = default;
 
-bool ScatterReader::Batches() {
-  std::lock_guard<std::mutex> guard(Lock);
-  return Queue != nullptr;
-}
-
 bool ScatterReader::ReadOneByOne(int fd, uint64_t base, std::span<const ReadPiece> pieces) {
   for (const ReadPiece& piece : pieces)
     if (!ReadRest(fd, base, piece, 0)) return false;

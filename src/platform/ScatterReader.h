@@ -26,8 +26,6 @@ public:
   // Reads every piece whole, at `base` + its offset. False on an I/O error
   // or when a piece reaches past the end (errno says which).
   bool Read(int fd, uint64_t base, std::span<const ReadPiece> pieces);
-  // Whether reads go through the io_uring (after a first Read; for tests).
-  bool Batches();
 
 private:
   class Ring;

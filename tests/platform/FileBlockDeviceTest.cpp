@@ -110,8 +110,8 @@ TEST(FileBlockDeviceCopy, ABlockDeviceCopiesThroughItsBufferAndGathersReads) {
     ASSERT_GE(fd, 0);
     FileBlockDevice device(fd, kWindow, kImageBytes - kWindow, false);
     EXPECT_FALSE(device.CopiesWithin());
-    // The kernel does not copy within a block device: each copy goes through
-    // the device's buffer, larger and smaller than the one before.
+    // The kernel does not copy within a block device: each copy is a read
+    // and a write, larger and smaller than the one before.
     for (const CopyCase& c : {CopyCase{0, 0, 2 << 20, 3 * 4096}, CopyCase{0, 8192, 1 << 20, 256 << 10},
                               CopyCase{0, 3 << 20, 4096, 512}}) {
       ASSERT_TRUE(device.CopyWithin(c.From, c.To, c.Length));

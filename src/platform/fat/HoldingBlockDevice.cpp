@@ -48,22 +48,23 @@ bool HoldingBlockDevice::WriteAt(uint64_t offset, const void* data, size_t lengt
   return Inner.WriteAt(offset, data, length);
 }
 
+bool HoldingBlockDevice::TouchesHeld(uint64_t offset, size_t length) {
+  bool touches = false;
+  ForEachOverlap(offset, length, [&](uint64_t, uint8_t*) { touches = true; });
+  return touches;
+}
+
 bool HoldingBlockDevice::CopyWithin(uint64_t from, uint64_t to, size_t length) {
-  bool touchesHeld = false;
-  auto mark = [&](uint64_t, uint8_t*) { touchesHeld = true; };
-  ForEachOverlap(from, length, mark);
-  ForEachOverlap(to, length, mark);
   // Held entries must be read as held and updated by the write.
-  if (touchesHeld) return BlockDevice::CopyWithin(from, to, length);
+  if (TouchesHeld(from, length) || TouchesHeld(to, length))
+    return BlockDevice::CopyWithin(from, to, length);
   return Inner.CopyWithin(from, to, length);
 }
 
 bool HoldingBlockDevice::ReadPieces(std::span<const ReadPiece> pieces) {
-  bool touchesHeld = false;
-  for (const ReadPiece& piece : pieces)
-    ForEachOverlap(piece.Offset, piece.Length, [&](uint64_t, uint8_t*) { touchesHeld = true; });
   // Pieces that cover held entries must read them as held.
-  if (touchesHeld) return BlockDevice::ReadPieces(pieces);
+  for (const ReadPiece& piece : pieces)
+    if (TouchesHeld(piece.Offset, piece.Length)) return BlockDevice::ReadPieces(pieces);
   return Inner.ReadPieces(pieces);
 }
 

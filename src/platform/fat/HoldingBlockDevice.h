@@ -51,6 +51,7 @@ private:
   // overlaps [offset, offset + length).
   template <typename Use>
   void ForEachOverlap(uint64_t offset, size_t length, Use use);
+  bool TouchesHeld(uint64_t offset, size_t length);
 
   BlockDevice& Inner;
   uint32_t SectorBytes;

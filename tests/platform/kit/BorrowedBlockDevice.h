@@ -12,6 +12,8 @@ public:
   bool CopyWithin(uint64_t from, uint64_t to, size_t length) override {
     return Target().CopyWithin(from, to, length);
   }
+  bool CopiesWithin() const override { return Target().CopiesWithin(); }
+  bool ReadPieces(std::span<const ReadPiece> pieces) override { return Target().ReadPieces(pieces); }
 };
 
 } // namespace quillo::test
